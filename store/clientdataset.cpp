@@ -1,0 +1,497 @@
+#include "clientdataset.h"
+
+#include "datapacket.h"
+#include "exception.h"
+
+#include <QLocale>
+
+#include <cmath>
+
+namespace store {
+
+// ---------------------------------------------------------------- Field
+
+Field::Field(ClientDataSet *dataSet, int index)
+    : QObject(dataSet), m_dataSet(dataSet), m_index(index)
+{
+    setObjectName(QLatin1StringView(def().component));
+}
+
+const FieldDef &Field::def() const
+{
+    return importRecordFields()[size_t(m_index)];
+}
+
+QString Field::fieldName() const
+{
+    return QLatin1StringView(def().name);
+}
+
+QString Field::asString() const
+{
+    return m_dataSet->fieldText(m_index);
+}
+
+QString Field::displayText() const
+{
+    if (dataType() == FieldType::Float) {
+        const auto value = m_dataSet->fieldNumber(m_index);
+        return value ? floatToText(*value, def().precision) : QString();
+    }
+    return m_dataSet->fieldText(m_index);
+}
+
+void Field::setAsString(const QString &text)
+{
+    m_dataSet->setFieldText(m_index, text);
+}
+
+bool Field::isNull() const
+{
+    if (dataType() == FieldType::Float)
+        return !m_dataSet->fieldNumber(m_index).has_value();
+    return m_dataSet->fieldText(m_index).isEmpty();
+}
+
+std::optional<double> Field::asFloat() const
+{
+    if (dataType() == FieldType::Float)
+        return m_dataSet->fieldNumber(m_index);
+    return textToFloat(asString());
+}
+
+void Field::setAsFloat(std::optional<double> value)
+{
+    if (dataType() == FieldType::Float)
+        m_dataSet->setFieldNumber(m_index, value);
+    else
+        m_dataSet->setFieldText(m_index, value ? floatToText(*value, 15) : QString());
+}
+
+// ------------------------------------------------------- float conversion
+
+namespace {
+
+QLocale userLocale()
+{
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    return locale;
+}
+
+} // namespace
+
+QString floatToText(double value, int significantDigits)
+{
+    // Built per call: the user may change regional settings while running,
+    // and the cost is small next to the string itself.
+    return userLocale().toString(value, 'g', significantDigits);
+}
+
+std::optional<double> textToFloat(const QString &text)
+{
+    bool ok = false;
+    const double value = userLocale().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// --------------------------------------------------------- ClientDataSet
+
+ClientDataSet::ClientDataSet(QObject *parent) : QObject(parent)
+{
+    m_fields.reserve(FieldCount);
+    for (int i = 0; i < FieldCount; ++i)
+        m_fields.push_back(std::make_unique<Field>(this, i));
+}
+
+ClientDataSet::~ClientDataSet()
+{
+    // The fields are children only for their names; the vector owns them.
+    for (auto &field : m_fields)
+        field->setParent(nullptr);
+}
+
+Field *ClientDataSet::fields(int index) const
+{
+    if (index < 0 || index >= FieldCount)
+        throw Exception(QStringLiteral("Polje broj %1 ne postoji.").arg(index));
+    return m_fields[size_t(index)].get();
+}
+
+Field *ClientDataSet::fieldByName(const QString &name) const
+{
+    const int index = fieldIndex(name);
+    if (index < 0)
+        throw Exception(QStringLiteral("Polje \"%1\" ne postoji.").arg(name));
+    return m_fields[size_t(index)].get();
+}
+
+void ClientDataSet::checkActive() const
+{
+    if (m_state == Inactive)
+        throw Exception(QStringLiteral("Operacija nije moguća: tablica nije otvorena."));
+}
+
+void ClientDataSet::setState(State state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void ClientDataSet::replaceRows(std::vector<Record> rows)
+{
+    emit aboutToReset();
+    m_rows = std::move(rows);
+    m_buffer = Record();
+    m_modified = false;
+    m_changeCount = 0;
+    m_currentBeforeInsert = -1;
+    m_state = Browse;
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
+    emit reset();
+    emit stateChanged(m_state);
+    emit dataChanged();
+}
+
+void ClientDataSet::createDataSet()
+{
+    replaceRows({});
+}
+
+void ClientDataSet::close()
+{
+    if (m_state == Inactive)
+        return;
+    emit aboutToReset();
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_buffer = Record();
+    m_modified = false;
+    m_changeCount = 0;
+    m_current = -1;
+    m_bof = m_eof = true;
+    m_state = Inactive;
+    emit reset();
+    emit stateChanged(m_state);
+    emit dataChanged();
+}
+
+void ClientDataSet::open()
+{
+    if (m_state != Inactive)
+        return;
+    createDataSet();
+}
+
+void ClientDataSet::loadFromFile(const QString &path)
+{
+    // Parse first: a file that cannot be read leaves the table as it was.
+    replaceRows(loadDataPacketFile(path));
+}
+
+void ClientDataSet::saveToFile(const QString &path) const
+{
+    checkActive();
+    saveDataPacketFile(path, m_rows);
+}
+
+void ClientDataSet::mergeChangeLog()
+{
+    m_changeCount = 0;
+}
+
+void ClientDataSet::completeRecord()
+{
+    if (m_state == Edit || m_state == Insert) {
+        if (m_modified)
+            post();
+        else
+            cancel();
+    }
+}
+
+void ClientDataSet::first()
+{
+    checkActive();
+    completeRecord();
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
+    emit dataChanged();
+}
+
+void ClientDataSet::last()
+{
+    checkActive();
+    completeRecord();
+    m_current = int(m_rows.size()) - 1;
+    m_bof = m_rows.empty();
+    m_eof = true;
+    emit dataChanged();
+}
+
+void ClientDataSet::next()
+{
+    checkActive();
+    completeRecord();
+    if (m_current + 1 < int(m_rows.size())) {
+        ++m_current;
+        m_bof = false;
+        m_eof = false;
+        emit dataChanged();
+    } else {
+        m_bof = false;
+        m_eof = true;
+    }
+}
+
+void ClientDataSet::prior()
+{
+    checkActive();
+    completeRecord();
+    if (m_current > 0) {
+        --m_current;
+        m_bof = false;
+        m_eof = false;
+        emit dataChanged();
+    } else {
+        m_bof = true;
+        m_eof = m_rows.empty();
+    }
+}
+
+void ClientDataSet::moveTo(int row)
+{
+    checkActive();
+    if (row == m_current)
+        return;
+    completeRecord();
+    // Completing may have dropped a pending row that came after `row`; the
+    // posted rows before it keep their positions.
+    if (row < 0 || row >= int(m_rows.size()))
+        return;
+    m_current = row;
+    m_bof = false;
+    m_eof = false;
+    emit dataChanged();
+}
+
+void ClientDataSet::insert()
+{
+    checkActive();
+    completeRecord();
+    const int row = int(m_rows.size());
+    emit rowAboutToBeInserted(row);
+    m_currentBeforeInsert = m_current;
+    m_buffer = Record();
+    m_modified = false;
+    m_current = row;
+    m_bof = m_eof = false;
+    m_state = Insert;
+    emit rowInserted(row);
+    emit stateChanged(m_state);
+    emit dataChanged();
+    if (afterInsert)
+        afterInsert();
+}
+
+void ClientDataSet::edit()
+{
+    checkActive();
+    if (m_state != Browse)
+        return;
+    if (m_current < 0) {
+        insert();
+        return;
+    }
+    m_buffer = m_rows[size_t(m_current)];
+    m_modified = false;
+    setState(Edit);
+    emit dataChanged();
+}
+
+void ClientDataSet::markModified()
+{
+    if (m_state == Edit || m_state == Insert)
+        m_modified = true;
+}
+
+void ClientDataSet::post()
+{
+    checkActive();
+    if (m_state != Edit && m_state != Insert)
+        return;
+    if (updateRecord)
+        updateRecord();
+    if (beforePost)
+        beforePost();
+    const int row = m_current;
+    if (m_state == Insert)
+        m_rows.push_back(m_buffer);
+    else
+        m_rows[size_t(row)] = m_buffer;
+    m_buffer = Record();
+    m_modified = false;
+    ++m_changeCount;
+    setState(Browse);
+    emit rowChanged(row);
+    emit dataChanged();
+    if (afterPost)
+        afterPost();
+}
+
+void ClientDataSet::cancel()
+{
+    checkActive();
+    if (m_state == Insert) {
+        const int row = m_current;
+        emit rowAboutToBeRemoved(row);
+        m_buffer = Record();
+        m_modified = false;
+        m_state = Browse;
+        m_current = m_currentBeforeInsert;
+        if (m_current >= int(m_rows.size()))
+            m_current = int(m_rows.size()) - 1;
+        m_bof = m_current <= 0;
+        m_eof = m_rows.empty();
+        emit rowRemoved(row);
+        emit stateChanged(m_state);
+        emit dataChanged();
+    } else if (m_state == Edit) {
+        const int row = m_current;
+        m_buffer = Record();
+        m_modified = false;
+        setState(Browse);
+        emit rowChanged(row);
+        emit dataChanged();
+    }
+}
+
+void ClientDataSet::deleteRecord()
+{
+    checkActive();
+    if (m_state == Insert) {
+        cancel();
+        return;
+    }
+    if (m_state == Edit)
+        cancel();
+    if (m_current < 0 || m_current >= int(m_rows.size()))
+        throw Exception(QStringLiteral("Nema zapisa za brisanje."));
+    const int row = m_current;
+    emit rowAboutToBeRemoved(row);
+    m_rows.erase(m_rows.begin() + row);
+    ++m_changeCount;
+    if (m_current >= int(m_rows.size()))
+        m_current = int(m_rows.size()) - 1;
+    m_bof = m_current <= 0;
+    m_eof = m_rows.empty();
+    emit rowRemoved(row);
+    emit dataChanged();
+}
+
+int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwanted)
+{
+    checkActive();
+    first();
+    const auto kept = std::stable_partition(m_rows.begin(), m_rows.end(),
+                                            [&](const Record &r) { return !unwanted(r); });
+    const int removed = int(m_rows.end() - kept);
+    if (removed > 0) {
+        emit aboutToReset();
+        m_rows.erase(kept, m_rows.end());
+        m_changeCount += removed;
+        emit reset();
+    }
+    m_current = int(m_rows.size()) - 1;
+    m_bof = m_rows.empty();
+    m_eof = true;
+    emit dataChanged();
+    return removed;
+}
+
+const Record *ClientDataSet::currentRecord() const
+{
+    if (m_state == Edit || m_state == Insert)
+        return &m_buffer;
+    if (m_current < 0 || m_current >= int(m_rows.size()))
+        return nullptr;
+    return &m_rows[size_t(m_current)];
+}
+
+const Record &ClientDataSet::rowRecord(int row) const
+{
+    if (row == m_current && (m_state == Edit || m_state == Insert))
+        return m_buffer;
+    return m_rows.at(size_t(row));
+}
+
+Record &ClientDataSet::writableCurrent()
+{
+    checkActive();
+    if (m_state != Edit && m_state != Insert)
+        throw Exception(QStringLiteral("Zapis nije otvoren za uređivanje."));
+    return m_buffer;
+}
+
+QString ClientDataSet::fieldText(int field) const
+{
+    const Record *record = currentRecord();
+    if (!record)
+        return QString();
+    if (textSlot(field) >= 0)
+        return record->text(field);
+    const auto value = record->number(field);
+    return value ? floatToText(*value, 15) : QString();
+}
+
+std::optional<double> ClientDataSet::fieldNumber(int field) const
+{
+    const Record *record = currentRecord();
+    if (!record || floatSlot(field) < 0)
+        return std::nullopt;
+    return record->number(field);
+}
+
+void ClientDataSet::setFieldText(int field, const QString &text)
+{
+    if (textSlot(field) >= 0) {
+        Record &record = writableCurrent();
+        record.setText(field, text);
+        m_modified = true;
+        emit rowChanged(m_current);
+        emit dataChanged();
+        return;
+    }
+    std::optional<double> value;
+    if (!text.trimmed().isEmpty()) {
+        value = textToFloat(text);
+        if (!value) {
+            throw Exception(QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"")
+                                .arg(QLatin1StringView(importRecordFields()[size_t(field)].name),
+                                     text));
+        }
+    }
+    setFieldNumber(field, value);
+}
+
+void ClientDataSet::setFieldNumber(int field, std::optional<double> value)
+{
+    Record &record = writableCurrent();
+    if (floatSlot(field) >= 0) {
+        record.setNumber(field, value);
+    } else {
+        record.setText(field, value ? floatToText(*value, 15) : QString());
+    }
+    m_modified = true;
+    emit rowChanged(m_current);
+    emit dataChanged();
+}
+
+} // namespace store
