@@ -72,9 +72,11 @@ void Field::setAsFloat(std::optional<double> value)
 
 namespace {
 
+// The default locale is the user's (QLocale::system()) unless a test sets
+// another with QLocale::setDefault().
 QLocale userLocale()
 {
-    QLocale locale = QLocale::system();
+    QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
     return locale;
 }

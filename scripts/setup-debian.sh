@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs the Debian 12 packages the program needs to build, run and be
+# tested, when any is missing. Safe to run again: it installs nothing twice.
+set -eu
+
+packages="
+build-essential cmake pkg-config
+qt6-base-dev qt6-base-dev-tools libgl-dev
+qt6-translations-l10n
+fonts-dejavu-core fonts-liberation
+libxml2-utils
+xvfb xauth xdotool x11-utils imagemagick
+clang libclang-rt-14-dev
+desktop-file-utils appstream dpkg-dev file
+valgrind
+"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
+fi

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace store {
+
+// Windows-1250, the program's 8-bit code page, whatever the machine's locale.
+namespace codepage {
+
+// True when the code page has a byte for `c`.
+bool holds(QChar c);
+// True when every character of `text` has a byte in the code page.
+bool holdsAll(QStringView text);
+// Encodes `text`; each character the code page cannot hold (a surrogate
+// pair counts as one) becomes `replacement`.
+QByteArray encode(QStringView text, char replacement = '?');
+QString decode(QByteArrayView bytes);
+
+} // namespace codepage
+} // namespace store

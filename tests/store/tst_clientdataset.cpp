@@ -1,0 +1,383 @@
+#include "clientdataset.h"
+#include "exception.h"
+
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using store::ClientDataSet;
+
+namespace {
+
+// Records what a form would see of the table's events, in order.
+struct EventLog
+{
+    explicit EventLog(ClientDataSet &ds) : ds(ds)
+    {
+        ds.afterInsert = [this] { events << QStringLiteral("afterInsert"); };
+        ds.beforePost = [this] {
+            events << QStringLiteral("beforePost:%1").arg(this->ds.fieldByName(QStringLiteral("Naziv"))->asString());
+        };
+        ds.afterPost = [this] { events << QStringLiteral("afterPost:%1").arg(this->ds.recordCount()); };
+    }
+    ClientDataSet &ds;
+    QStringList events;
+};
+
+void addRecord(ClientDataSet &ds, const QString &naziv)
+{
+    ds.insert();
+    ds.fieldByName(QStringLiteral("Naziv"))->setAsString(naziv);
+    ds.post();
+}
+
+QString naziv(const ClientDataSet &ds)
+{
+    return ds.fieldByName(QStringLiteral("Naziv"))->asString();
+}
+
+} // namespace
+
+class TestClientDataSet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void fieldsFollowTheSchemaOrder()
+    {
+        ClientDataSet ds;
+        const QStringList expected{"Tar_br", "Ljekarna", "Naziv", "Gen_ime", "ATK", "Proizvodjac",
+                                   "Kolicina", "Pacijent", "Jed_mjere", "Valuta", "Cijena",
+                                   "Protokol", "Propisivac", "Ustanova", "Hpbroj", "Mjesto", "Adresa"};
+        QCOMPARE(ds.getFieldCount(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(ds.fields(i)->fieldName(), expected[i]);
+            QCOMPARE(ds.fieldByName(expected[i]), ds.fields(i));
+        }
+        QCOMPARE(ds.fieldByName("Valuta")->size(), 3);
+        QCOMPARE(ds.fieldByName("Hpbroj")->size(), 6);
+        QCOMPARE(ds.fieldByName("Ljekarna")->objectName(), QStringLiteral("StringField1"));
+        QVERIFY_THROWS_EXCEPTION(store::Exception, ds.fieldByName("naziv"));
+    }
+
+    void events_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("count");
+
+        QTest::newRow("insert, write, post")
+            << "insert;write:A;post" << QStringList{"afterInsert", "beforePost:A", "afterPost:1"} << 1;
+        QTest::newRow("a written pending record is posted by a move")
+            << "insert;write:A;first" << QStringList{"afterInsert", "beforePost:A", "afterPost:1"} << 1;
+        QTest::newRow("an unwritten pending record is dropped by a move")
+            << "insert;first" << QStringList{"afterInsert"} << 0;
+        QTest::newRow("writing empty text counts as a change")
+            << "insert;write:;last" << QStringList{"afterInsert", "beforePost:", "afterPost:1"} << 1;
+        QTest::newRow("a second insert posts the first")
+            << "insert;write:A;insert;write:B;post"
+            << QStringList{"afterInsert", "beforePost:A", "afterPost:1", "afterInsert", "beforePost:B", "afterPost:2"} << 2;
+        QTest::newRow("delete in insert state drops the new record")
+            << "insert;write:A;post;insert;write:B;delete" << QStringList{"afterInsert", "beforePost:A", "afterPost:1", "afterInsert"} << 1;
+        QTest::newRow("edit then move posts the edit")
+            << "insert;write:A;post;edit;write:B;next" << QStringList{"afterInsert", "beforePost:A", "afterPost:1", "beforePost:B", "afterPost:1"} << 1;
+        QTest::newRow("an edit without changes is not posted")
+            << "insert;write:A;post;edit;prior" << QStringList{"afterInsert", "beforePost:A", "afterPost:1"} << 1;
+        QTest::newRow("post in browse state does nothing")
+            << "post" << QStringList{} << 0;
+    }
+
+    void events()
+    {
+        QFETCH(QString, script);
+        QFETCH(QStringList, expected);
+        QFETCH(int, count);
+        ClientDataSet ds;
+        ds.createDataSet();
+        EventLog log(ds);
+        for (const QString &step : script.split(';')) {
+            if (step == "insert") ds.insert();
+            else if (step == "post") ds.post();
+            else if (step == "first") ds.first();
+            else if (step == "last") ds.last();
+            else if (step == "next") ds.next();
+            else if (step == "prior") ds.prior();
+            else if (step == "edit") ds.edit();
+            else if (step == "delete") ds.deleteRecord();
+            else if (step.startsWith("write:")) ds.fieldByName("Naziv")->setAsString(step.mid(6));
+            else QFAIL(qPrintable(step));
+        }
+        QCOMPARE(log.events, expected);
+        QCOMPARE(ds.recordCount(), count);
+        QCOMPARE(ds.state(), ClientDataSet::Browse);
+    }
+
+    void recordCountExcludesThePendingRecord()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        addRecord(ds, "A");
+        ds.insert();
+        QCOMPARE(ds.state(), ClientDataSet::Insert);
+        QCOMPARE(ds.recordCount(), 1);
+        QCOMPARE(ds.rowCount(), 2);
+        ds.fieldByName("Naziv")->setAsString("B");
+        QCOMPARE(ds.recordCount(), 1);
+        ds.post();
+        QCOMPARE(ds.recordCount(), 2);
+        QCOMPARE(ds.rowCount(), 2);
+    }
+
+    void newRecordsGoAtTheEndAndADroppedOneRestoresTheCursor()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        for (const char *n : {"A", "B", "C"})
+            addRecord(ds, n);
+        ds.first();
+        ds.next(); // on B
+        ds.insert();
+        QCOMPARE(ds.currentRow(), 3);
+        ds.fieldByName("Naziv")->setAsString("D");
+        ds.post();
+        QStringList order;
+        ds.first();
+        while (!ds.eof()) {
+            order << naziv(ds);
+            ds.next();
+        }
+        QCOMPARE(order, (QStringList{"A", "B", "C", "D"}));
+
+        ds.first();
+        ds.next();
+        ds.insert();
+        ds.deleteRecord();
+        QCOMPARE(ds.currentRow(), 1);
+        QCOMPARE(naziv(ds), QStringLiteral("B"));
+        ds.insert();
+        ds.prior(); // unmodified: dropped, then the move happens from B
+        QCOMPARE(naziv(ds), QStringLiteral("A"));
+        QCOMPARE(ds.recordCount(), 4);
+    }
+
+    void endOfTableFlags()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        QVERIFY(ds.eof());
+        ds.first();
+        QVERIFY(ds.eof());
+        QCOMPARE(naziv(ds), QString());
+
+        addRecord(ds, "A");
+        addRecord(ds, "B");
+        ds.first();
+        QVERIFY(!ds.eof());
+        QVERIFY(ds.bof());
+        ds.next();
+        QVERIFY(!ds.eof());
+        QCOMPARE(naziv(ds), QStringLiteral("B"));
+        ds.next(); // runs past the last record: stays on it, flag set
+        QVERIFY(ds.eof());
+        QCOMPARE(naziv(ds), QStringLiteral("B"));
+        ds.prior();
+        QVERIFY(!ds.eof());
+        QCOMPARE(naziv(ds), QStringLiteral("A"));
+    }
+
+    void deleteKeepsTheCursorOnTheFollowingRecord()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        for (const char *n : {"A", "B", "C"})
+            addRecord(ds, n);
+        ds.first();
+        ds.next();
+        ds.deleteRecord();
+        QCOMPARE(naziv(ds), QStringLiteral("C"));
+        ds.deleteRecord(); // the last: the cursor goes to the new last
+        QCOMPARE(naziv(ds), QStringLiteral("A"));
+        ds.deleteRecord();
+        QCOMPARE(ds.recordCount(), 0);
+        QVERIFY(ds.eof());
+        QVERIFY_THROWS_EXCEPTION(store::Exception, ds.deleteRecord());
+    }
+
+    void inactiveTableRefusesOperations_data()
+    {
+        QTest::addColumn<int>("operation");
+        const char *names[] = {"first", "prior", "next", "last", "insert", "delete", "post", "edit", "write"};
+        for (int i = 0; i < 9; ++i)
+            QTest::newRow(names[i]) << i;
+    }
+
+    void inactiveTableRefusesOperations()
+    {
+        QFETCH(int, operation);
+        ClientDataSet ds;
+        QCOMPARE(ds.state(), ClientDataSet::Inactive);
+        const std::function<void()> ops[] = {
+            [&] { ds.first(); }, [&] { ds.prior(); }, [&] { ds.next(); },
+            [&] { ds.last(); }, [&] { ds.insert(); }, [&] { ds.deleteRecord(); },
+            [&] { ds.post(); }, [&] { ds.edit(); }, [&] { ds.fieldByName("Naziv")->setAsString("x"); },
+        };
+        try {
+            ops[operation]();
+            QFAIL("no exception");
+        } catch (const store::Exception &e) {
+            QVERIFY2(e.message().contains(QStringLiteral("nije otvorena")), qPrintable(e.message()));
+        }
+        QCOMPARE(ds.state(), ClientDataSet::Inactive);
+    }
+
+    void floatText_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("display");
+        QTest::newRow("C 2.5") << "C" << 2.5 << "2.5" << "2.5";
+        QTest::newRow("hr 2.5") << "hr_HR" << 2.5 << "2,5" << "2,5";
+        QTest::newRow("hr no grouping") << "hr_HR" << 1234567.25 << "1234567,25" << "1234567,25";
+        QTest::newRow("C fifteen digits") << "C" << 0.1 + 0.2 << "0.3" << "0.3";
+        QTest::newRow("C ten digits shown") << "C" << 123456.7891234 << "123456.7891234" << "123456.7891";
+        QTest::newRow("hr negative") << "hr_HR" << -0.5 << "-0,5" << "-0,5";
+        QTest::newRow("C integer") << "C" << 40.0 << "40" << "40";
+    }
+
+    void floatText()
+    {
+        QFETCH(QString, locale);
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QFETCH(QString, display);
+        QLocale::setDefault(QLocale(locale));
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        auto *kolicina = ds.fieldByName("Kolicina");
+        auto *cijena = ds.fieldByName("Cijena");
+        kolicina->setAsFloat(value);
+        QCOMPARE(kolicina->asString(), text);
+        QCOMPARE(kolicina->displayText(), display);
+        QCOMPARE(cijena->asString(), QString()); // never filled: empty, not "0"
+        QVERIFY(cijena->isNull());
+        cijena->setAsString(text); // reads back what it shows
+        QCOMPARE(*cijena->asFloat(), value);
+    }
+
+    void badNumberTextIsRefused_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("range") << "1-2";
+        QTest::newRow("bare exponent") << "e";
+        QTest::newRow("dot under hr") << "2.5";
+        QTest::newRow("infinity") << "1e999";
+    }
+
+    void badNumberTextIsRefused()
+    {
+        QFETCH(QString, text);
+        QLocale::setDefault(QLocale("hr_HR"));
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        ds.fieldByName("Kolicina")->setAsString("3");
+        try {
+            ds.fieldByName("Kolicina")->setAsString(text);
+            QFAIL("accepted");
+        } catch (const store::Exception &e) {
+            QVERIFY(e.message().contains("Kolicina"));
+            QVERIFY(e.message().contains(text));
+        }
+        QCOMPARE(ds.fieldByName("Kolicina")->asString(), QStringLiteral("3"));
+        ds.fieldByName("Kolicina")->setAsString("");
+        QVERIFY(ds.fieldByName("Kolicina")->isNull());
+    }
+
+    void longTextIsKept()
+    {
+        // Sizes limit typing in the boxes; the table never cuts stored data.
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        ds.fieldByName("Valuta")->setAsString("EURO");
+        ds.post();
+        QCOMPARE(ds.fieldByName("Valuta")->asString(), QStringLiteral("EURO"));
+    }
+
+    void deleteWhereRemovesEveryMatchWherever()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        for (const char *n : {"", "A", "", "", "B", ""})
+            addRecord(ds, n);
+        ds.insert(); // pending and written: posted first, then purged
+        ds.fieldByName("Tar_br")->setAsString("1");
+        const int removed = ds.deleteWhere([](const store::Record &r) {
+            return r.isEmpty(store::fieldIndex(u"Naziv"));
+        });
+        QCOMPARE(removed, 5);
+        QCOMPARE(ds.recordCount(), 2);
+        QVERIFY(ds.eof());
+        QCOMPARE(naziv(ds), QStringLiteral("B"));
+        ds.first();
+        QCOMPARE(naziv(ds), QStringLiteral("A"));
+    }
+
+    void saveThenLoadGivesTheRowsShown()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Baza.xml");
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        ds.fieldByName("Naziv")->setAsString(QStringLiteral("Čćžšđ ČĆŽŠĐ & <\"'>"));
+        ds.fieldByName("Kolicina")->setAsFloat(2.5);
+        ds.post();
+        addRecord(ds, "B");
+        ds.insert(); // pending: not saved
+        ds.fieldByName("Naziv")->setAsString("pending");
+        ds.saveToFile(path);
+
+        ClientDataSet loaded;
+        loaded.loadFromFile(path);
+        QCOMPARE(loaded.recordCount(), 2);
+        QCOMPARE(loaded.state(), ClientDataSet::Browse);
+        QCOMPARE(loaded.currentRow(), 0);
+        QVERIFY(loaded.records() == ds.records());
+    }
+
+    void failedLoadLeavesTheTableAsItWas()
+    {
+        QTemporaryDir dir;
+        ClientDataSet ds;
+        ds.createDataSet();
+        addRecord(ds, "A");
+        QVERIFY_THROWS_EXCEPTION(store::Exception, ds.loadFromFile(dir.filePath("missing.xml")));
+        QCOMPARE(ds.recordCount(), 1);
+        QCOMPARE(ds.state(), ClientDataSet::Browse);
+    }
+
+    void signalsForModels()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        QSignalSpy inserted(&ds, &ClientDataSet::rowInserted);
+        QSignalSpy removed(&ds, &ClientDataSet::rowRemoved);
+        QSignalSpy changed(&ds, &ClientDataSet::dataChanged);
+        ds.insert();
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(inserted.at(0).at(0).toInt(), 0);
+        ds.first(); // unmodified: dropped
+        QCOMPARE(removed.count(), 1);
+        QVERIFY(changed.count() >= 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClientDataSet)
+#include "tst_clientdataset.moc"
