@@ -1,0 +1,101 @@
+#pragma once
+
+#include "ui_unit1.h"
+
+#include <QString>
+#include <QWidget>
+
+namespace store {
+class ClientDataSet;
+class Field;
+}
+class DataSource;
+class SaveDialog;
+
+// The program's one window: the register's grid above, the current entry's
+// boxes and the commands below. Every control of the layout is a member
+// under its own name (through Ui::TForm1); the dataset, its fields, the data
+// source and the save dialog are created here.
+class TForm1 : public QWidget, public Ui::TForm1
+{
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The record limit and the data file, fixed at construction.
+    int maxRecords() const { return MaxRecords; }
+    const QString &dataFileName() const { return DataFileName; }
+    const QString &dataFilePath() const { return DataFilePath; }
+
+    // Non-visual components.
+    store::ClientDataSet *CDSetLijekovi = nullptr;
+    store::Field *CDSetLijekoviTar_br = nullptr;
+    store::Field *StringField1 = nullptr; // Ljekarna
+    store::Field *StringField2 = nullptr; // Naziv
+    store::Field *CDSetLijekoviGen_ime = nullptr;
+    store::Field *CDSetLijekoviATK = nullptr;
+    store::Field *StringField3 = nullptr; // Proizvodjac
+    store::Field *CDSetLijekoviKolicina = nullptr;
+    store::Field *StringField4 = nullptr; // Pacijent
+    store::Field *CDSetLijekoviJed_mjere = nullptr;
+    store::Field *CDSetLijekoviValuta = nullptr;
+    store::Field *CDSetLijekoviCijena = nullptr;
+    store::Field *CDSetLijekoviProtokol = nullptr;
+    store::Field *CDSetLijekoviPropisivac = nullptr;
+    store::Field *CDSetLijekoviUstanova = nullptr;
+    store::Field *CDSetLijekoviHpbroj = nullptr;
+    store::Field *CDSetLijekoviMjesto = nullptr;
+    store::Field *CDSetLijekoviAdresa = nullptr;
+    DataSource *DataSourceLijekovi = nullptr;
+    SaveDialog *SaveDialog1 = nullptr;
+
+    // Routines the handlers share.
+    bool CheckRecordLimit();
+    void CreateEmptyDatabase(const QString &fileName);
+    void PurgeUnnamedRecords();
+    bool SaveDatabase();
+
+public slots:
+    // Event handlers, bound by name in the layout or in bindComponents().
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void BitBtnExitClick();
+    void BitBtnAddClick();
+    void BitBtnDelClick();
+    void BitBtnFirstClick();
+    void BitBtnPrevClick();
+    void BitBtnNextClick();
+    void BitBtnLastClick();
+    void BitBtnEraseClick();
+    void BitBtnExportClick();
+    void DBGridLijekoviExit();
+    void DBEditAdresaExit();
+    void DataSourceLijekoviDataChange();
+    void CDSetLijekoviAfterInsert();
+    void CDSetLijekoviBeforePost();
+    void CDSetLijekoviAfterPost();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createComponents();
+    void bindComponents();
+    void requireOpenRegister() const;
+    // Whether the close now under way may go ahead; false keeps the window open.
+    bool closeAllowed();
+
+    int MaxRecords = 0;
+    QString DataFileName;
+    QString DataFilePath;
+    QString LastLjekarna;
+    QString LastProizvodjac;
+    QString LastValuta;
+    QString LastJed_mjere;
+
+    bool m_activated = false;
+};

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "unit1.h"
+
+#include "clientdataset.h"
+#include "datapacket.h"
+#include "messagebox.h"
+#include "savedialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+// A register of a few named fields per record, for fixtures.
+using Values = QList<QPair<QString, QString>>;
+
+inline std::vector<store::Record> makeRecords(const QList<Values> &records)
+{
+    std::vector<store::Record> rows;
+    for (const Values &values : records) {
+        store::Record r;
+        for (const auto &[name, text] : values) {
+            const int f = store::fieldIndex(name);
+            if (store::textSlot(f) >= 0)
+                r.setText(f, text);
+            else
+                r.setNumber(f, text.toDouble());
+        }
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("<missing>");
+    return f.readAll();
+}
+
+// Each test runs in a folder of its own, made the current directory as a
+// user's start folder would be, with every message box and the save dialog
+// answered by the test instead of a person.
+class FormFixture
+{
+public:
+    struct Shown
+    {
+        QString text;
+        QString caption;
+        int style;
+    };
+
+    FormFixture()
+    {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        toolkit::setMessageBoxHandler([this](const toolkit::MessageBoxCall &call) {
+            shown.push_back({call.text, call.caption, call.style});
+            if (onMessage)
+                onMessage(call);
+            if (call.style == 4) {
+                if (answers.empty()) {
+                    unexpectedQuestions << call.text;
+                    return 7;
+                }
+                const int a = answers.front();
+                answers.pop_front();
+                return a;
+            }
+            return 1;
+        });
+        SaveDialog::setHandler([this](const SaveDialog &dialog) -> std::optional<QString> {
+            offeredNames << dialog.fileName();
+            if (saveAnswers.empty())
+                return std::nullopt;
+            const std::optional<QString> a = saveAnswers.front();
+            saveAnswers.pop_front();
+            return a;
+        });
+    }
+
+    ~FormFixture()
+    {
+        form.reset();
+        toolkit::setMessageBoxHandler({});
+        SaveDialog::setHandler({});
+        QDir::setCurrent(m_oldDir);
+    }
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString dataFile() const { return path(QStringLiteral("Baza.xml")); }
+
+    void writeRegister(const QList<Values> &records)
+    {
+        store::saveDataPacketFile(dataFile(), makeRecords(records));
+    }
+
+    void writeRegister(int count)
+    {
+        std::vector<store::Record> rows(size_t(count));
+        const int naziv = store::fieldIndex(u"Naziv");
+        for (int i = 0; i < count; ++i)
+            rows[size_t(i)].setText(naziv, QStringLiteral("Lijek %1").arg(i + 1));
+        store::saveDataPacketFile(dataFile(), rows);
+    }
+
+    // Creates the window as the program does, shows it and lets the first
+    // activation run.
+    TForm1 *start()
+    {
+        form = std::make_unique<TForm1>();
+        form->FormCreate();
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get()))
+            qWarning("window not exposed");
+        QApplication::processEvents();
+        form->activateWindow();
+        QApplication::processEvents();
+        return form.get();
+    }
+
+    QStringList captions() const
+    {
+        QStringList c;
+        for (const Shown &s : shown)
+            c << s.caption;
+        return c;
+    }
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const Shown &s : shown)
+            t << s.text;
+        return t;
+    }
+
+    // The register as saved in the data file, one Naziv per record.
+    QStringList savedNames() const
+    {
+        QStringList names;
+        for (const store::Record &r : store::loadDataPacketFile(dataFile()))
+            names << r.text(store::fieldIndex(u"Naziv"));
+        return names;
+    }
+
+    std::unique_ptr<TForm1> form;
+    std::vector<Shown> shown;
+    std::deque<int> answers;
+    std::deque<std::optional<QString>> saveAnswers;
+    QStringList offeredNames;
+    QStringList unexpectedQuestions;
+    std::function<void(const toolkit::MessageBoxCall &)> onMessage;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+};
+
+inline const QString greetingCaption = QStringLiteral("Pozdrav");
+inline const QString limitMessage = QStringLiteral("Maksimalan broj zapisa je 10000.\nDaljnje dodavanje nije moguće.");

@@ -1,0 +1,413 @@
+// The record commands as a person uses them: typing entries in tab order,
+// the carry-over fields, Delete, Erase, browsing, leaving the grid.
+#include "formfixture.h"
+
+#include "bitbtn.h"
+#include "dbedit.h"
+#include "dbgrid.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+using store::ClientDataSet;
+
+namespace {
+
+// Types `text` into the focused box and leaves it with Tab, as a user does.
+void typeAndTab(const QString &text)
+{
+    QWidget *w = QApplication::focusWidget();
+    QVERIFY(w);
+    if (!text.isEmpty())
+        QTest::keyClicks(w, text);
+    QTest::keyClick(w, Qt::Key_Tab);
+}
+
+QStringList column(const ClientDataSet &ds, const char *field)
+{
+    QStringList values;
+    const int f = store::fieldIndex(QString::fromLatin1(field));
+    for (const store::Record &r : ds.records())
+        values << (store::textSlot(f) >= 0 ? r.text(f) : (r.number(f) ? QString::number(*r.number(f)) : QString()));
+    return values;
+}
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void entryLoopOverThreeRecords()
+    {
+        QLocale::setDefault(QLocale("hr_HR"));
+        FormFixture fx;
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        form->DBEditTar_br->setFocus();
+
+        // The first entry, every box in tab order.
+        const QStringList first{"3004", "Ljekarna Šalata", "Kardiozid", "digoksin", "c01aa05", "Pliva",
+                                "Ivo Ivić", "P-1", "kom", "2,5", "EUR", "12,75", "dr. Horvat",
+                                "KB Dubrava", "10000", "Zagreb", "Ilica 1"};
+        for (const QString &value : first)
+            typeAndTab(value);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
+        QCOMPARE(ds->state(), ClientDataSet::Insert);
+        QCOMPARE(ds->recordCount(), 1);
+        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("1"));
+
+        // The next two: the carry-over boxes already hold the first's values,
+        // so the user passes them with Tab.
+        for (const char *naziv : {"Aspirin", "Brufen"}) {
+            QCOMPARE(form->DBEditLjekarna->text(), QStringLiteral("Ljekarna Šalata"));
+            QCOMPARE(form->DBEditProizvodjac->text(), QStringLiteral("Pliva"));
+            QCOMPARE(form->DBEditValuta->text(), QStringLiteral("EUR"));
+            QCOMPARE(form->DBEditJed_mjere->text(), QStringLiteral("kom"));
+            QCOMPARE(form->DBEditNaziv->text(), QString());
+            typeAndTab("1");
+            typeAndTab("");
+            typeAndTab(naziv);
+            for (int i = 3; i < 17; ++i)
+                typeAndTab("");
+            QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
+        }
+        QCOMPARE(ds->recordCount(), 3);
+        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("3")); // the pending fourth is not counted
+        QCOMPARE(column(*ds, "Naziv"), (QStringList{"Kardiozid", "Aspirin", "Brufen"}));
+        QCOMPARE(column(*ds, "Ljekarna"), QStringList(3, "Ljekarna Šalata"));
+        QCOMPARE(column(*ds, "Proizvodjac"), QStringList(3, "Pliva"));
+        QCOMPARE(column(*ds, "Valuta"), QStringList(3, "EUR"));
+        QCOMPARE(column(*ds, "Jed_mjere"), QStringList(3, "kom"));
+        QCOMPARE(column(*ds, "ATK"), (QStringList{"C01AA05", "", ""}));
+        QCOMPARE(column(*ds, "Kolicina"), (QStringList{"2.5", "", ""}));
+        QCOMPARE(column(*ds, "Cijena"), (QStringList{"12.75", "", ""}));
+        QCOMPARE(column(*ds, "Adresa"), (QStringList{"Ilica 1", "", ""}));
+        QVERIFY(form->BitBtnDel->isEnabled());
+
+        // Closing leaves the three named entries in the file, in order.
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"Kardiozid", "Aspirin", "Brufen"}));
+    }
+
+    void leavingTheAddressBoxAtTheLimit()
+    {
+        FormFixture fx;
+        fx.writeRegister(10000);
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        fx.shown.clear();
+        form->DBEditAdresa->setFocus();
+        QTest::keyClick(form->DBEditAdresa, Qt::Key_Tab);
+        QCOMPARE(fx.texts(), QStringList{limitMessage});
+        QCOMPARE(ds->state(), ClientDataSet::Browse);
+        QCOMPARE(ds->rowCount(), 10000);
+        QVERIFY(!form->BitBtnAdd->isEnabled());
+    }
+
+    void leavingTheAddressBoxByClick()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->DBEditAdresa->setFocus();
+        QTest::keyClicks(form->DBEditAdresa, "Ilica 2");
+        QTest::mouseClick(form->DBEditMjesto, Qt::LeftButton);
+        form->DBEditMjesto->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Insert);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
+        QCOMPARE(column(*form->CDSetLijekovi, "Adresa"), QStringList{"Ilica 2"});
+    }
+
+    void losingActivationIsNotLeaving()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->DBEditAdresa->setFocus();
+        QTest::keyClicks(form->DBEditAdresa, "x");
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QApplication::processEvents();
+        form->activateWindow();
+        QApplication::processEvents();
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Edit);
+        QCOMPARE(form->CDSetLijekovi->rowCount(), 1);
+    }
+
+    void deleteRecords_data()
+    {
+        QTest::addColumn<QList<Values>>("records");
+        QTest::addColumn<bool>("pendingNew");
+        QTest::addColumn<QStringList>("left");
+        QTest::addColumn<bool>("deleteEnabled");
+        QTest::addColumn<ClientDataSet::State>("state");
+        QTest::newRow("the only record")
+            << QList<Values>{{{"Naziv", "A"}, {"Ljekarna", "L"}, {"Valuta", "EUR"}}} << false << QStringList{} << false
+            << ClientDataSet::Insert;
+        QTest::newRow("one of two")
+            << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}} << false << QStringList{"A"} << true
+            << ClientDataSet::Browse;
+        QTest::newRow("a pending new record")
+            << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}} << true << QStringList{"A", "B"} << true
+            << ClientDataSet::Browse;
+    }
+
+    void deleteRecords()
+    {
+        QFETCH(QList<Values>, records);
+        QFETCH(bool, pendingNew);
+        QFETCH(QStringList, left);
+        QFETCH(bool, deleteEnabled);
+        QFETCH(ClientDataSet::State, state);
+        FormFixture fx;
+        fx.writeRegister(records);
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        // Remember carry-over values by posting the current record unchanged in content.
+        ds->edit();
+        form->StringField2->setAsString(form->StringField2->asString());
+        ds->post();
+        if (pendingNew)
+            QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        QVERIFY(form->BitBtnDel->isEnabled());
+        QTest::mouseClick(form->BitBtnDel, Qt::LeftButton);
+        QCOMPARE(column(*ds, "Naziv"), left);
+        QCOMPARE(form->BitBtnDel->isEnabled(), deleteEnabled);
+        QCOMPARE(ds->state(), state);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
+        QCOMPARE(form->lblNumOfRecords->text(), QString::number(left.size()));
+        if (left.isEmpty()) {
+            // The new record starts with the values remembered from the last post.
+            QCOMPARE(form->StringField1->asString(), QStringLiteral("L"));
+            QCOMPARE(form->CDSetLijekoviValuta->asString(), QStringLiteral("EUR"));
+            QCOMPARE(form->StringField2->asString(), QString());
+        }
+        QVERIFY(fx.unexpectedQuestions.isEmpty());
+    }
+
+    void erase_data()
+    {
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("questions");
+        QTest::addColumn<bool>("erased");
+        QTest::newRow("No at the first question") << QList<int>{7} << 1 << false;
+        QTest::newRow("No at the second question") << QList<int>{6, 7} << 2 << false;
+        QTest::newRow("Yes twice") << QList<int>{6, 6} << 2 << true;
+    }
+
+    void erase()
+    {
+        QFETCH(QList<int>, answers);
+        QFETCH(int, questions);
+        QFETCH(bool, erased);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}, {"Ljekarna", "L"}}, {{"Naziv", "B"}, {"Ljekarna", "L"}}});
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        ds->edit(); // remember carry-over values
+        form->StringField2->setAsString("B2");
+        ds->post();
+        const QByteArray fileBefore = readFile(fx.dataFile());
+        fx.shown.clear();
+        fx.answers.assign(answers.begin(), answers.end());
+        form->DBEditNaziv->setFocus();
+        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+
+        QStringList expectedTexts{QStringLiteral("Praznim baze?"), QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!")};
+        expectedTexts = expectedTexts.mid(0, questions);
+        if (erased)
+            expectedTexts << QStringLiteral("Baze prezne!");
+        QCOMPARE(fx.texts(), expectedTexts);
+        for (int i = 0; i < questions; ++i) {
+            QCOMPARE(fx.shown[size_t(i)].caption, QStringLiteral("Pažnja!"));
+            QCOMPARE(fx.shown[size_t(i)].style, 4);
+        }
+        QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
+        if (!erased) {
+            QCOMPARE(ds->recordCount(), 2);
+            QCOMPARE(readFile(fx.dataFile()), fileBefore);
+            return;
+        }
+        QCOMPARE(fx.shown.back().caption, QString()); // the platform's own caption
+        QCOMPARE(fx.shown.back().style, 0);
+        QCOMPARE(ds->recordCount(), 0);
+        QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
+        QVERIFY(form->BitBtnDel->isEnabled()); // Erase leaves it as it was
+
+        // The first record typed afterwards starts blank: the carry-over is gone.
+        QTest::keyClicks(form->DBEditTar_br, "7");
+        QCOMPARE(ds->state(), ClientDataSet::Insert);
+        QCOMPARE(form->StringField1->asString(), QString());
+        QCOMPARE(form->DBEditLjekarna->text(), QString());
+    }
+
+    void eraseAnsweredInARealBox()
+    {
+        // The production path: a real modal box, answered by a click.
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        toolkit::setMessageBoxHandler({});
+        QStringList seen;
+        std::function<void()> answer = [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box) {
+                QTimer::singleShot(10, answer);
+                return;
+            }
+            seen << box->windowTitle() + "|" + box->text();
+            for (QAbstractButton *b : box->buttons()) {
+                if (b->text() == QStringLiteral("Ne"))
+                    QTest::mouseClick(b, Qt::LeftButton);
+            }
+        };
+        QTimer::singleShot(0, answer);
+        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        QCOMPARE(seen, QStringList{QStringLiteral("Pažnja!|Praznim baze?")});
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
+    }
+
+    void navigation_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("First") << "BitBtnFirst" << "A";
+        QTest::newRow("Prior") << "BitBtnPrev" << "B";
+        QTest::newRow("Next") << "BitBtnNext" << "C";
+        QTest::newRow("Last") << "BitBtnLast" << "C";
+    }
+
+    void navigation()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, expected);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->first();
+        form->CDSetLijekovi->next(); // on B
+        QTest::mouseClick(form->Panel1->findChild<BitBtn *>(button), Qt::LeftButton);
+        QCOMPARE(form->StringField2->asString(), expected);
+        QCOMPARE(form->DBEditNaziv->text(), expected);
+        QCOMPARE(form->DBGridLijekovi->currentIndex().row(), form->CDSetLijekovi->currentRow());
+    }
+
+    void navigationOnAnInactiveTableDoesNothing()
+    {
+        FormFixture fx;
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->close();
+        fx.shown.clear();
+        for (const char *name : {"BitBtnFirst", "BitBtnPrev", "BitBtnNext", "BitBtnLast"})
+            QTest::mouseClick(form->Panel1->findChild<BitBtn *>(name), Qt::LeftButton);
+        QVERIFY(fx.shown.empty());
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
+    }
+
+    void leavingTheGridPostsAnEdit()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        auto *grid = form->DBGridLijekovi;
+        grid->setFocus();
+        const QModelIndex cell = grid->model()->index(0, 2);
+        grid->setCurrentIndex(cell);
+        QCOMPARE(ds->currentRow(), 0);
+        QVERIFY(grid->model()->setData(cell, "A2"));
+        QCOMPARE(ds->state(), ClientDataSet::Edit);
+        QTest::mouseClick(form->DBEditMjesto, Qt::LeftButton);
+        form->DBEditMjesto->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(ds->state(), ClientDataSet::Browse);
+        QCOMPARE(column(*ds, "Naziv"), (QStringList{"A2", "B"}));
+
+        // A new record stays pending when the focus leaves the grid.
+        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        grid->setFocus();
+        form->DBEditNaziv->setFocus(Qt::TabFocusReason);
+        QCOMPARE(ds->state(), ClientDataSet::Insert);
+    }
+
+    void aNumberThatIsNotOneIsRefusedAtPost_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("range in Kolicina") << "DBEditKolicina" << "1-2";
+        QTest::newRow("bare exponent in Cijena") << "DBEditCijena" << "e";
+    }
+
+    void aNumberThatIsNotOneIsRefusedAtPost()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        auto *edit = form->Panel1->findChild<DBEdit *>(box);
+        edit->setFocus();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(edit->text(), typed);
+        fx.shown.clear();
+        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        QCOMPARE(fx.captions(), QStringList{"Greška"});
+        QVERIFY2(fx.shown[0].text.contains(edit->dataField()) && fx.shown[0].text.contains(typed),
+                 qPrintable(fx.shown[0].text));
+        QCOMPARE(ds->state(), ClientDataSet::Edit);
+        QCOMPARE(ds->rowCount(), 1);
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
+        QCOMPARE(edit->text(), typed);
+        // Corrected, the record posts.
+        edit->clear();
+        QTest::keyClicks(edit, "3");
+        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        QCOMPARE(ds->recordCount(), 1);
+        QCOMPARE(ds->state(), ClientDataSet::Insert);
+    }
+
+    void charactersTheCodePageLacksAreRefused_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("paste");
+        QTest::newRow("typed CJK") << QStringLiteral("日") << false;
+        QTest::newRow("typed emoji") << QStringLiteral("\U0001F600") << false;
+        QTest::newRow("pasted CJK") << QStringLiteral("ab日") << true;
+        QTest::newRow("pasted tab") << QStringLiteral("a\tb") << true;
+        QTest::newRow("pasted control") << QStringLiteral("a\x01" "b") << true;
+    }
+
+    void charactersTheCodePageLacksAreRefused()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, paste);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->DBEditNaziv->setFocus();
+        form->DBEditNaziv->end(false);
+        if (paste) {
+            QApplication::clipboard()->setText(input);
+            form->DBEditNaziv->paste();
+        } else {
+            QTest::keyClicks(form->DBEditNaziv, input);
+        }
+        QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("A"));
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
+        // Croatian letters are the code page's own.
+        QTest::keyClicks(form->DBEditNaziv, QStringLiteral("čćžšđ"));
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("Ačćžšđ"));
+    }
+};
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"

@@ -1,0 +1,336 @@
+// The window as laid out: places, captions, bindings, tab order, resizing.
+#include "formfixture.h"
+
+#include "bitbtn.h"
+#include "datasource.h"
+#include "dbedit.h"
+#include "dbgrid.h"
+
+#include <QHeaderView>
+#include <QLabel>
+
+class TestLayout : public QObject
+{
+    Q_OBJECT
+
+private:
+    FormFixture *fx = nullptr;
+    TForm1 *form = nullptr;
+
+private slots:
+    void init()
+    {
+        fx = new FormFixture;
+        fx->writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        form = fx->start();
+    }
+    void cleanup()
+    {
+        delete fx;
+        fx = nullptr;
+    }
+
+    void window()
+    {
+        QCOMPARE(form->windowTitle(), QStringLiteral("Tervalis - suglasnost za uvoz lijekova na recept"));
+        QCOMPARE(form->size(), QSize(782, 560));
+        QVERIFY(!form->windowIcon().isNull());
+        QCOMPARE(form->windowIcon().availableSizes().value(0), QSize(32, 32));
+        QCOMPARE(form->font().pointSize(), 8);
+        QCOMPARE(form->DBGridLijekovi->geometry(), QRect(0, 0, 782, 192));
+        QCOMPARE(form->Panel1->geometry(), QRect(0, 192, 782, 368));
+    }
+
+    void editBoxes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<int>("maxLength");
+        const struct { const char *name, *field; int x, y, w, max; } boxes[] = {
+            {"DBEditTar_br", "Tar_br", 112, 28, 129, 10},
+            {"DBEditLjekarna", "Ljekarna", 112, 52, 633, 100},
+            {"DBEditNaziv", "Naziv", 112, 76, 633, 100},
+            {"DBEditGen_ime", "Gen_ime", 112, 100, 633, 150},
+            {"DBEdit1", "ATK", 112, 124, 129, 10},
+            {"DBEditProizvodjac", "Proizvodjac", 320, 124, 425, 150},
+            {"DBEditPacijent", "Pacijent", 112, 148, 633, 255},
+            {"DBEditProtokol", "Protokol", 112, 172, 281, 100},
+            {"DBEditJed_mjere", "Jed_mjere", 112, 196, 121, 10},
+            {"DBEditKolicina", "Kolicina", 288, 196, 129, -1},
+            {"DBEditValuta", "Valuta", 472, 196, 89, 3},
+            {"DBEditCijena", "Cijena", 624, 196, 121, -1},
+            {"DBEditPropisivac", "Propisivac", 112, 223, 202, 255},
+            {"DBEditUstanova", "Ustanova", 385, 223, 360, 255},
+            {"DBEditHpbroj", "Hpbroj", 112, 250, 121, 6},
+            {"DBEditMjesto", "Mjesto", 288, 250, 180, 255},
+            {"DBEditAdresa", "Adresa", 524, 250, 221, 255},
+        };
+        for (const auto &b : boxes)
+            QTest::newRow(b.name) << b.name << b.field << QRect(b.x, b.y, b.w, 21) << b.max;
+    }
+
+    void editBoxes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, field);
+        QFETCH(QRect, geometry);
+        QFETCH(int, maxLength);
+        auto *edit = form->Panel1->findChild<DBEdit *>(name);
+        QVERIFY(edit);
+        QCOMPARE(edit->geometry(), geometry);
+        QCOMPARE(edit->dataField(), field);
+        QCOMPARE(edit->dataSource(), form->DataSourceLijekovi);
+        if (maxLength > 0)
+            QCOMPARE(edit->maxLength(), maxLength);
+    }
+
+    void labels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("designedLeft");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<int>("designedWidth");
+        QTest::addColumn<QString>("buddy");
+        const struct { const char *name, *caption; int x, y, w; const char *buddy; } labels[] = {
+            {"Label6", "Tarifni broj : ", 48, 30, 58, "DBEditTar_br"},
+            {"Label19", "Broj zapisa: ", 247, 33, 57, "lblNumOfRecords"},
+            {"Label1", "Ljekarna ili dobavljač :", 1, 55, 105, "DBEditLjekarna"},
+            {"Label2", "Naziv lijeka :", 46, 79, 60, "DBEditNaziv"},
+            {"Label11", "Generičko ime :", 32, 103, 74, "DBEditGen_ime"},
+            {"Label12", " ATK :", 76, 129, 30, "DBEdit1"},
+            {"Label5", "Proizvođač :", 254, 132, 60, "DBEditProizvodjac"},
+            {"Label4", "Pacijent ili korisnik :", 14, 151, 92, "DBEditPacijent"},
+            {"Label13", "Protokol :", 61, 175, 45, "DBEditProtokol"},
+            {"Label10", "(samo za klinička ispitivanja )", 400, 176, 136, ""},
+            {"Label7", " Jedinica mjere :", 30, 199, 76, "DBEditJed_mjere"},
+            {"Label8", "Valuta : ", 427, 203, 39, "DBEditValuta"},
+            {"Label3", "Količina :", 239, 204, 43, "DBEditKolicina"},
+            {"Label9", "Cijena : ", 582, 204, 38, "DBEditCijena"},
+            {"Label14", "Propisivač :", 51, 223, 55, "DBEditPropisivac"},
+            {"Label15", "Ustanova :", 327, 223, 52, "DBEditUstanova"},
+            {"Label16", "Poštanski broj :", 34, 250, 72, "DBEditHpbroj"},
+            {"Label17", "Mjesto :", 245, 250, 37, "DBEditMjesto"},
+            {"Label18", "Adresa :", 479, 250, 39, "DBEditAdresa"},
+        };
+        for (const auto &l : labels)
+            QTest::newRow(l.name) << l.name << QString::fromUtf8(l.caption) << l.x << l.y << l.w << l.buddy;
+    }
+
+    void labels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(int, designedLeft);
+        QFETCH(int, top);
+        QFETCH(int, designedWidth);
+        QFETCH(QString, buddy);
+        auto *label = form->Panel1->findChild<QLabel *>(name);
+        QVERIFY(label);
+        QCOMPARE(label->text(), caption);
+        QCOMPARE(label->y(), top);
+        QCOMPARE(label->height(), 13);
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(caption));
+        if (buddy.isEmpty()) {
+            QCOMPARE(label->x(), designedLeft);
+            QVERIFY(!label->buddy());
+        } else {
+            // The right edge stays where it was designed, whatever the font.
+            QCOMPARE(label->x() + label->width(), designedLeft + designedWidth);
+            QVERIFY(label->buddy());
+            QCOMPARE(label->buddy()->objectName(), buddy);
+            // and so never runs under its box
+            QVERIFY(label->geometry().right() < label->buddy()->x() || label->buddy() == form->lblNumOfRecords);
+        }
+    }
+
+    void recordCountLabel()
+    {
+        QCOMPARE(form->lblNumOfRecords->pos(), QPoint(310, 33));
+        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("2"));
+    }
+
+    void buttons_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<int>("numGlyphs");
+        const struct { const char *name, *caption; int x, y, w, n; } buttons[] = {
+            {"BitBtnAdd", "Dodaj", 51, 288, 153, 1},
+            {"BitBtnFirst", "Prvi", 211, 288, 90, 1},
+            {"BitBtnPrev", "Prethodni", 302, 288, 90, 1},
+            {"BitBtnNext", "Sljedeći", 393, 288, 90, 1},
+            {"BitBtnLast", "Zadnji", 483, 289, 90, 1},
+            {"BitBtnDel", "Izbriši", 579, 288, 161, 1},
+            {"BitBtnExport", "Export u tekst", 155, 320, 153, 2},
+            {"BitBtnErase", "Izbriši baze", 315, 320, 153, 2},
+            {"BitBtnExit", "Izlaz", 475, 320, 153, 2},
+        };
+        for (const auto &b : buttons)
+            QTest::newRow(b.name) << b.name << QString::fromUtf8(b.caption) << QRect(b.x, b.y, b.w, 25) << b.n;
+    }
+
+    void buttons()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, geometry);
+        QFETCH(int, numGlyphs);
+        auto *button = form->Panel1->findChild<BitBtn *>(name);
+        QVERIFY(button);
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->geometry(), geometry);
+        QCOMPARE(button->numGlyphs(), numGlyphs);
+        QVERIFY(!button->glyph().isNull());
+        QCOMPARE(button->glyph().size(), QSize(16 * numGlyphs, 16));
+        QVERIFY(!button->isDefault());
+        QVERIFY(!button->autoDefault());
+    }
+
+    void gridColumns()
+    {
+        const QStringList titles{"Tar_br", "Ljekarna", "Naziv", QStringLiteral("Generičko ime"), "ATK",
+                                 "Protokol", "Proizvodjac", "Kolicina", "Pacijent", "Jed_mjere",
+                                 "Valuta", "Cijena"};
+        const QList<int> widths{37, 65, 98, 128, -1, 113, 117, 45, 96, 54, -1, 39};
+        QAbstractItemModel *model = form->DBGridLijekovi->model();
+        QCOMPARE(model->columnCount(), 12);
+        for (int c = 0; c < 12; ++c) {
+            QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), titles[c]);
+            const int width = form->DBGridLijekovi->columnWidth(c);
+            if (widths[c] > 0)
+                QCOMPARE(width, widths[c]);
+            else // derived from the field's display width and the title
+                QVERIFY2(width >= form->DBGridLijekovi->fontMetrics().horizontalAdvance(titles[c]), qPrintable(titles[c]));
+        }
+        // Valuta asks for 3 characters, ATK for 10.
+        QVERIFY(form->DBGridLijekovi->columnWidth(4) > form->DBGridLijekovi->columnWidth(10));
+        QCOMPARE(model->rowCount(), 2);
+        QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("B"));
+    }
+
+    void tabOrderFollowsTheReadingOrder()
+    {
+        const QStringList order{
+            "DBGridLijekovi", "DBEditTar_br", "DBEditLjekarna", "DBEditNaziv", "DBEditGen_ime", "DBEdit1",
+            "DBEditProizvodjac", "DBEditPacijent", "DBEditProtokol", "DBEditJed_mjere", "DBEditKolicina",
+            "DBEditValuta", "DBEditCijena", "DBEditPropisivac", "DBEditUstanova", "DBEditHpbroj",
+            "DBEditMjesto", "DBEditAdresa"};
+        // The focus starts in the grid, the first control in tab order.
+        QCOMPARE(QApplication::focusWidget(), form->DBGridLijekovi);
+        QStringList visited{QApplication::focusWidget()->objectName()};
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, order);
+
+        // Past the address box the entry loop returns to the first box; the
+        // buttons follow the boxes in reading order.
+        const QStringList buttons{"BitBtnAdd", "BitBtnFirst", "BitBtnPrev", "BitBtnNext", "BitBtnLast",
+                                  "BitBtnDel", "BitBtnExport", "BitBtnErase", "BitBtnExit"};
+        form->BitBtnAdd->setFocus();
+        QStringList buttonOrder{QApplication::focusWidget()->objectName()};
+        for (int i = 1; i < buttons.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            buttonOrder << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(buttonOrder, buttons);
+        // A disabled button is passed over.
+        form->BitBtnDel->setEnabled(false);
+        form->BitBtnLast->setFocus();
+        QTest::keyClick(form->BitBtnLast, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->BitBtnExport);
+    }
+
+    void resizingGrowsTheGridOnly()
+    {
+        QHash<QString, QRect> before;
+        for (QWidget *w : form->Panel1->findChildren<QWidget *>())
+            before.insert(w->objectName(), w->geometry());
+        form->resize(882, 660);
+        QApplication::processEvents();
+        QCOMPARE(form->DBGridLijekovi->geometry(), QRect(0, 0, 882, 292));
+        QCOMPARE(form->Panel1->geometry(), QRect(0, 292, 882, 368));
+        for (QWidget *w : form->Panel1->findChildren<QWidget *>()) {
+            if (w != form->lblNumOfRecords && before.contains(w->objectName()))
+                QCOMPARE(w->geometry(), before.value(w->objectName()));
+        }
+    }
+
+    void components()
+    {
+        // The non-visual components are members under their names too.
+        QCOMPARE(form->CDSetLijekovi->objectName(), QStringLiteral("CDSetLijekovi"));
+        QCOMPARE(form->DataSourceLijekovi->dataSet(), form->CDSetLijekovi);
+        QCOMPARE(form->SaveDialog1->defaultExt(), QStringLiteral("txt"));
+        QCOMPARE(form->SaveDialog1->fileName(), QStringLiteral("lijekovi.txt"));
+        QCOMPARE(form->SaveDialog1->filter(), QStringLiteral("Tekst (*.txt)|*.txt"));
+        const store::Field *fields[] = {
+            form->CDSetLijekoviTar_br, form->StringField1, form->StringField2, form->CDSetLijekoviGen_ime,
+            form->CDSetLijekoviATK, form->StringField3, form->CDSetLijekoviKolicina, form->StringField4,
+            form->CDSetLijekoviJed_mjere, form->CDSetLijekoviValuta, form->CDSetLijekoviCijena,
+            form->CDSetLijekoviProtokol, form->CDSetLijekoviPropisivac, form->CDSetLijekoviUstanova,
+            form->CDSetLijekoviHpbroj, form->CDSetLijekoviMjesto, form->CDSetLijekoviAdresa};
+        for (int i = 0; i < 17; ++i)
+            QCOMPARE(fields[i], form->CDSetLijekovi->fields(i));
+        QCOMPARE(form->findChildren<QLabel *>().size(), 20);
+        QCOMPARE(form->findChildren<DBEdit *>().size(), 17);
+        QCOMPARE(form->findChildren<BitBtn *>().size(), 9);
+    }
+
+    void eachHandlerIsBoundOnce()
+    {
+        // The one handler per button, run once per click; no other handler.
+        const QMetaObject *mo = form->metaObject();
+        QStringList handlers;
+        for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
+            if (mo->method(i).methodType() == QMetaMethod::Slot)
+                handlers << QString::fromLatin1(mo->method(i).name());
+        }
+        QCOMPARE(handlers.size(), 18);
+
+        auto *ds = form->CDSetLijekovi;
+        QTest::mouseClick(form->BitBtnFirst, Qt::LeftButton);
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
+        QTest::mouseClick(form->BitBtnNext, Qt::LeftButton);
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("B"));
+        QTest::mouseClick(form->BitBtnPrev, Qt::LeftButton);
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
+        QTest::mouseClick(form->BitBtnLast, Qt::LeftButton);
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("B"));
+        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        QCOMPARE(ds->rowCount(), 3);
+        QCOMPARE(ds->recordCount(), 2);
+        QTest::mouseClick(form->BitBtnDel, Qt::LeftButton); // drops the new record only
+        QCOMPARE(ds->recordCount(), 2);
+        QTest::mouseClick(form->BitBtnDel, Qt::LeftButton);
+        QCOMPARE(ds->recordCount(), 1);
+        fx->shown.clear();
+        fx->answers = {7};
+        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        QCOMPARE(fx->shown.size(), size_t(1));
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(fx->offeredNames.size(), 1);
+        QTest::mouseClick(form->BitBtnExit, Qt::LeftButton);
+        QVERIFY(!form->isVisible());
+    }
+
+    void enterAndEscapePressNoButton()
+    {
+        auto *ds = form->CDSetLijekovi;
+        form->DBEditNaziv->setFocus();
+        const int rows = ds->rowCount();
+        QTest::keyClick(form->DBEditNaziv, Qt::Key_Return);
+        QTest::keyClick(form->DBEditNaziv, Qt::Key_Enter);
+        QTest::keyClick(form->DBEditNaziv, Qt::Key_Escape);
+        QCOMPARE(ds->rowCount(), rows);
+        QVERIFY(form->isVisible());
+        QCOMPARE(fx->shown.size(), size_t(1)); // the greeting only
+    }
+};
+
+QTEST_MAIN(TestLayout)
+#include "tst_layout.moc"

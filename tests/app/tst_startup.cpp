@@ -1,0 +1,273 @@
+// The window's life: start-up with and without a register, the greeting, the
+// record-limit check on first showing, and saving on close.
+#include "formfixture.h"
+
+#include "bitbtn.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+
+using store::ClientDataSet;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startWithoutDataFileCreatesIt()
+    {
+        FormFixture fx;
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QVERIFY(QFile::exists(fx.dataFile()));
+        const QByteArray bytes = readFile(fx.dataFile());
+        QCOMPARE(bytes.count("<FIELD "), 17);
+        QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
+        QCOMPARE(QFile::permissions(fx.dataFile()) & 0x0fff,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Insert);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 0);
+        QVERIFY(!form->BitBtnDel->isEnabled());
+        QVERIFY(form->BitBtnAdd->isEnabled());
+        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("0"));
+        QCOMPARE(form->dataFilePath(), QDir::currentPath() + QDir::separator() + "Baza.xml");
+    }
+
+    void startWithARegister_data()
+    {
+        QTest::addColumn<QList<Values>>("records");
+        QTest::addColumn<bool>("deleteEnabled");
+        QTest::addColumn<QString>("current");
+        QTest::newRow("empty file") << QList<Values>{} << false << QString();
+        QTest::newRow("one record") << QList<Values>{{{"Naziv", "A"}}} << true << "A";
+        QTest::newRow("three records: cursor on the last")
+            << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}} << true << "C";
+    }
+
+    void startWithARegister()
+    {
+        QFETCH(QList<Values>, records);
+        QFETCH(bool, deleteEnabled);
+        QFETCH(QString, current);
+        FormFixture fx;
+        fx.writeRegister(records);
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Browse);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), records.size());
+        QCOMPARE(form->BitBtnDel->isEnabled(), deleteEnabled);
+        QCOMPARE(form->StringField2->asString(), current);
+        QCOMPARE(form->DBEditNaziv->text(), current);
+        QCOMPARE(form->lblNumOfRecords->text(), QString::number(records.size()));
+    }
+
+    void greetingHasItsFivePieces()
+    {
+        FormFixture fx;
+        fx.start();
+        QCOMPARE(fx.shown.size(), size_t(1));
+        const FormFixture::Shown &g = fx.shown.front();
+        QCOMPARE(g.caption, greetingCaption);
+        QCOMPARE(g.style, 0);
+        const QStringList pieces = g.text.split("\n\n");
+        QCOMPARE(pieces.size(), 5);
+        QCOMPARE(pieces[0], QStringLiteral("Tervalis"));
+        QCOMPARE(pieces[1].count('\n'), 1); // street, then postcode, city and country
+        const QStringList contact = pieces[2].split('\n');
+        QCOMPARE(contact.size(), 3);
+        QVERIFY(contact[0].startsWith("Tel: "));
+        QVERIFY(contact[1].startsWith("Fax: "));
+        QVERIFY(contact[2].startsWith("E-mail: "));
+        QVERIFY(pieces[3].startsWith("Web: "));
+        QCOMPARE(pieces[4], QStringLiteral("v2.1"));
+    }
+
+    void greetingComesBeforeTheRegisterIsRead()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        bool fileUntouchedAtGreeting = false;
+        const QByteArray before = readFile(fx.dataFile());
+        fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
+            if (call.caption == greetingCaption)
+                fileUntouchedAtGreeting = fx.form && !fx.form->CDSetLijekovi->active()
+                    && readFile(fx.dataFile()) == before;
+        };
+        fx.start();
+        QVERIFY(fileUntouchedAtGreeting);
+        QVERIFY(!fx.form->isVisible() || fx.shown.size() == 1);
+    }
+
+    void limitCheckedOnFirstShowingOnly()
+    {
+        FormFixture fx;
+        fx.writeRegister(10000);
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList{greetingCaption, QStringLiteral("Greška")}));
+        QCOMPARE(fx.shown.back().text, limitMessage);
+        QVERIFY(!form->BitBtnAdd->isEnabled());
+
+        // Activation again (after a box, or a switch back) is not a first showing.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QApplication::processEvents();
+        form->activateWindow();
+        QApplication::processEvents();
+        form->hide();
+        form->show();
+        QApplication::processEvents();
+        QCOMPARE(fx.shown.size(), size_t(2));
+    }
+
+    void belowTheLimitAddIsEnabled()
+    {
+        FormFixture fx;
+        fx.writeRegister(9999);
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QVERIFY(form->BitBtnAdd->isEnabled());
+    }
+
+    void closePurgesNamelessRecordsAndSaves_data()
+    {
+        QTest::addColumn<bool>("byExitButton");
+        QTest::newRow("close box") << false;
+        QTest::newRow("Exit button") << true;
+    }
+
+    void closePurgesNamelessRecordsAndSaves()
+    {
+        QFETCH(bool, byExitButton);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", ""}, {"Tar_br", "1"}}, {{"Naziv", "A"}}, {{"Tar_br", "2"}},
+                          {{"Naziv", "B"}}, {{"Pacijent", "x"}}});
+        TForm1 *form = fx.start();
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 5);
+        if (byExitButton)
+            QTest::mouseClick(form->BitBtnExit, Qt::LeftButton);
+        else
+            QVERIFY(form->close());
+        QVERIFY(!form->isVisible());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+    }
+
+    void pendingNewRecordAtCloseIsPostedThenPurged()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}, {"Ljekarna", "Centralna"}}});
+        TForm1 *form = fx.start();
+        // A post remembers the carry-over values; the next new record gets them.
+        form->CDSetLijekovi->first();
+        form->CDSetLijekovi->edit();
+        form->StringField2->setAsString("A2");
+        form->CDSetLijekovi->post();
+        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Insert);
+        QCOMPARE(form->StringField1->asString(), QStringLiteral("Centralna"));
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), QStringList{"A2"});
+    }
+
+    void pendingNamedRecordAtCloseIsSaved()
+    {
+        FormFixture fx;
+        TForm1 *form = fx.start();
+        form->DBEditNaziv->setFocus();
+        QTest::keyClicks(form->DBEditNaziv, "Novi");
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), QStringList{"Novi"});
+    }
+
+    // An unreadable register is never written over except by Erase.
+    void unreadableRegisterIsLeftAlone()
+    {
+        FormFixture fx;
+        QFile f(fx.dataFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\"?><DATAPACKET Version=\"2.0\"><METADATA>");
+        f.close();
+        const QByteArray before = readFile(fx.dataFile());
+
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList{greetingCaption, QStringLiteral("Greška")}));
+        QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())), qPrintable(fx.shown[1].text));
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
+
+        fx.shown.clear();
+        for (BitBtn *button : {form->BitBtnAdd, form->BitBtnDel, form->BitBtnExport}) {
+            if (!button->isEnabled())
+                continue;
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+        QVERIFY(!fx.shown.empty());
+        for (const auto &s : fx.shown) {
+            QCOMPARE(s.caption, QStringLiteral("Greška"));
+            QVERIFY2(s.text.contains("nije otvoren"), qPrintable(s.text));
+        }
+        QVERIFY(fx.offeredNames.isEmpty()); // no export dialog
+        QCOMPARE(readFile(fx.dataFile()), before);
+
+        QVERIFY(form->close());
+        QVERIFY(!form->isVisible());
+        QCOMPARE(readFile(fx.dataFile()), before);
+    }
+
+    void eraseReplacesAnUnreadableRegister()
+    {
+        FormFixture fx;
+        QFile f(fx.dataFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not xml at all");
+        f.close();
+        TForm1 *form = fx.start();
+        QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
+        fx.answers = {6, 6};
+        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        QVERIFY(form->CDSetLijekovi->active());
+        QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
+        QVERIFY(fx.texts().contains(QStringLiteral("Baze prezne!")));
+    }
+
+    void failedSaveOnCloseAsksBeforeLosingEntries()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString("B");
+        form->CDSetLijekovi->post();
+
+        // The data file's place is taken by a folder: it cannot be replaced.
+        QVERIFY(QFile::remove(fx.dataFile()));
+        QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
+
+        fx.shown.clear();
+        fx.answers = {7}; // No: keep the window open
+        QVERIFY(!form->close());
+        QVERIFY(form->isVisible());
+        QCOMPARE(fx.captions(), (QStringList{"Greška", "Pažnja!"}));
+        QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
+        QCOMPARE(fx.shown[1].text, QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
+        QCOMPARE(fx.shown[1].style, 4);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+
+        // The user frees the place and closes again: everything is saved.
+        QVERIFY(QDir(fx.dataFile()).removeRecursively());
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+
+        // Answering Yes closes without saving.
+        FormFixture fx2;
+        TForm1 *form2 = fx2.start();
+        QVERIFY(QFile::remove(fx2.dataFile()));
+        QVERIFY(QDir(fx2.path(".")).mkpath("Baza.xml/inside"));
+        fx2.answers = {6};
+        QVERIFY(form2->close());
+        QVERIFY(!form2->isVisible());
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
