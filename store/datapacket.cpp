@@ -1,1 +1,967 @@
 #include "datapacket.h"
+
+#include "exception.h"
+#include "schema.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace store {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Messages
+
+QString invalidFile(const QString &source, const QString &reason)
+{
+    return QStringLiteral("Datoteka \"%1\" nije ispravna: %2").arg(source, reason);
+}
+
+QString invalidFileAt(const QString &source, qint64 line, qint64 column, const QString &reason)
+{
+    return QStringLiteral("Datoteka \"%1\" nije ispravna (redak %2, stupac %3): %4")
+        .arg(source, QString::number(line), QString::number(column), reason);
+}
+
+QString quoted(QStringView text)
+{
+    // Enough to recognise a value without flooding the message box.
+    constexpr qsizetype shown = 40;
+    if (text.size() <= shown)
+        return u'"' + text.toString() + u'"';
+    return u'"' + text.left(shown).toString() + QStringLiteral("…\"");
+}
+
+// Thrown while serialising; the callers put the reason into a message of their own.
+struct UnsavableValue
+{
+    QString reason;
+};
+
+// ---------------------------------------------------------------------------
+// Writing
+
+const FieldDef &fieldDef(int field)
+{
+    return importRecordFields()[size_t(field)];
+}
+
+const QByteArray &packetHead()
+{
+    static const QByteArray head = [] {
+        QByteArray h = "<?xml version=\"1.0\" standalone=\"yes\"?>\n"
+                       "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>\n";
+        for (const FieldDef &f : importRecordFields()) {
+            h += "<FIELD attrname=\"";
+            h += f.name;
+            if (f.type == FieldType::Text) {
+                h += "\" fieldtype=\"string\" WIDTH=\"";
+                h += QByteArray::number(f.size);
+                h += "\"/>\n";
+            } else {
+                h += "\" fieldtype=\"r8\"/>\n";
+            }
+        }
+        h += "</FIELDS><PARAMS/></METADATA><ROWDATA>\n";
+        return h;
+    }();
+    return head;
+}
+
+constexpr char packetTail[] = "</ROWDATA></DATAPACKET>\n";
+
+// Bytes that go into an attribute value as they are.
+constexpr std::array<bool, 256> makePlainBytes()
+{
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; ++c)
+        plain[size_t(c)] = c != '&' && c != '<' && c != '>' && c != '"';
+    return plain;
+}
+constexpr std::array<bool, 256> plainBytes = makePlainBytes();
+
+// Decodes one UTF-8 sequence at `s` (strictly: no overlong forms, no
+// surrogates, nothing above U+10FFFF). Returns its length, or 0 when invalid.
+int decodeUtf8(const unsigned char *s, const unsigned char *end, char32_t &cp)
+{
+    const unsigned char c = s[0];
+    int len;
+    char32_t min;
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+        cp = c & 0x1F;
+        min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        cp = c & 0x0F;
+        min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        cp = c & 0x07;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (end - s < len)
+        return 0;
+    for (int i = 1; i < len; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+QString rowField(size_t row, int field)
+{
+    return QStringLiteral("%1. zapis, polje \"%2\"")
+        .arg(QString::number(row + 1), QLatin1StringView(fieldDef(field).name));
+}
+
+// Appends a text value as pure ASCII. Tab, line feed and carriage return go
+// in as references because a reader normalises literal ones to spaces.
+void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(utf8.data());
+    const auto *const end = s + utf8.size();
+    const auto *run = s;
+    while (s < end) {
+        if (plainBytes[*s]) {
+            ++s;
+            continue;
+        }
+        out.append(reinterpret_cast<const char *>(run), s - run);
+        char32_t cp;
+        const int len = decodeUtf8(s, end, cp);
+        if (len == 0) {
+            throw UnsavableValue{ QStringLiteral("%1 sadrži neispravan zapis teksta (UTF-8).")
+                                      .arg(rowField(row, field)) };
+        }
+        switch (cp) {
+        case '&':
+            out.append("&amp;");
+            break;
+        case '<':
+            out.append("&lt;");
+            break;
+        case '>':
+            out.append("&gt;");
+            break;
+        case '"':
+            out.append("&quot;");
+            break;
+        default:
+            // XML 1.0 cannot hold the other control characters, not even as
+            // references; writing them would make a file no reader accepts.
+            if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE
+                || cp == 0xFFFF) {
+                throw UnsavableValue{
+                    QStringLiteral("%1 sadrži znak U+%2 koji se ne može spremiti u datoteku.")
+                        .arg(rowField(row, field),
+                             QStringLiteral("%1").arg(uint(cp), 4, 16, QLatin1Char('0')).toUpper())
+                };
+            }
+            char buf[16];
+            buf[0] = '&';
+            buf[1] = '#';
+            const auto res = std::to_chars(buf + 2, buf + sizeof buf - 1, quint32(cp));
+            *res.ptr = ';';
+            out.append(buf, res.ptr + 1 - buf);
+            break;
+        }
+        s += len;
+        run = s;
+    }
+    out.append(reinterpret_cast<const char *>(run), s - run);
+}
+
+void appendNumber(QByteArray &out, double value, size_t row, int field)
+{
+    if (!std::isfinite(value)) {
+        throw UnsavableValue{ QStringLiteral("%1 nema konačnu brojčanu vrijednost.")
+                                  .arg(rowField(row, field)) };
+    }
+    // Shortest text that reads back as the same double, always with '.'.
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, res.ptr - buf);
+}
+
+QByteArray serialize(const std::vector<Record> &rows)
+{
+    const auto &fields = importRecordFields();
+    qsizetype estimate = packetHead().size() + qsizetype(sizeof packetTail);
+    for (const Record &r : rows) {
+        // Names, quotes and numbers, plus room for some escapes.
+        qsizetype text = 0;
+        for (int f = 0; f < FieldCount; ++f) {
+            if (textSlot(f) >= 0)
+                text += r.textUtf8(f).size();
+        }
+        estimate += 200 + text + text / 8;
+    }
+
+    QByteArray out;
+    out.reserve(estimate);
+    out.append(packetHead());
+    for (size_t row = 0; row < rows.size(); ++row) {
+        const Record &r = rows[row];
+        out.append("<ROW");
+        for (int f = 0; f < FieldCount; ++f) {
+            if (fields[size_t(f)].type == FieldType::Text) {
+                const QByteArrayView text = r.textUtf8(f);
+                if (text.isEmpty())
+                    continue;
+                out.append(' ').append(fields[size_t(f)].name).append("=\"");
+                appendText(out, text, row, f);
+                out.append('"');
+            } else {
+                const std::optional<double> value = r.number(f);
+                if (!value)
+                    continue;
+                out.append(' ').append(fields[size_t(f)].name).append("=\"");
+                appendNumber(out, *value, row, f);
+                out.append('"');
+            }
+        }
+        out.append("/>\n");
+    }
+    out.append(packetTail, qsizetype(sizeof packetTail - 1));
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+enum class Encoding { Utf8, Ascii, Windows1250 };
+
+// Windows-1250 bytes 0x80..0xFF. The five bytes the code page leaves
+// undefined map to the C1 controls of the same value, as Windows does.
+constexpr char16_t windows1250High[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179, // 88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, // 98
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7, // A0
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B, // A8
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C, // B8
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7, // C0
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E, // C8
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7, // D0
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF, // D8
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, // E0
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F, // E8
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7, // F0
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9, // F8
+};
+
+// Offset of the first byte above 127 at or after `from`, or `end`.
+qsizetype firstNonAscii(const char *data, qsizetype from, qsizetype end)
+{
+    qsizetype i = from;
+    for (; i + 8 <= end; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        if (word & 0x8080808080808080ull)
+            break;
+    }
+    for (; i < end; ++i) {
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return i;
+    }
+    return end;
+}
+
+// Offset of the first byte that does not belong to valid UTF-8, or `end`.
+qsizetype firstInvalidUtf8(const char *data, qsizetype from, qsizetype end)
+{
+    const auto *const base = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = firstNonAscii(data, from, end);
+    while (i < end) {
+        char32_t cp;
+        const int len = decodeUtf8(base + i, base + end, cp);
+        if (len == 0)
+            return i;
+        i = firstNonAscii(data, i + len, end);
+    }
+    return end;
+}
+
+class PacketReader
+{
+public:
+    PacketReader(const QByteArray &bytes, const QString &sourceName)
+        : m_bytes(bytes), m_source(sourceName)
+    {
+    }
+
+    std::vector<Record> read();
+
+private:
+    // Prolog sniffing, before the XML reader sees anything.
+    void chooseEncoding();
+    [[noreturn]] void failAtByte(qsizetype offset, const QString &reason) const;
+
+    // Feeds the reader the next slice of the file as UTF-8; false at the end.
+    bool feed();
+
+    QXmlStreamReader::TokenType next();
+    void skipElement();
+    [[noreturn]] void fail(const QString &reason) const;
+    [[noreturn]] void failXml() const;
+    [[noreturn]] void unexpectedElement(QLatin1StringView parent) const;
+    [[noreturn]] void fieldMismatch(qint64 line, qint64 column, const QString &reason) const;
+
+    void readFields();
+    void readRow();
+    int fieldForAttribute(QStringView name);
+    bool isElement(QLatin1StringView name) const { return m_xml.name() == name; }
+
+    const QByteArray &m_bytes;
+    const QString &m_source;
+    Encoding m_encoding = Encoding::Utf8;
+    qsizetype m_pos = 0;
+    QXmlStreamReader m_xml;
+
+    std::vector<Record> m_rows;
+    std::string m_scratch;
+    int m_nextField = 0;
+};
+
+void PacketReader::failAtByte(qsizetype offset, const QString &reason) const
+{
+    qint64 line = 1;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < offset; ++i) {
+        if (m_bytes[i] == '\n') {
+            ++line;
+            lineStart = i + 1;
+        }
+    }
+    qint64 column = 1;
+    for (qsizetype i = lineStart; i < offset; ++i) {
+        // Count characters, not bytes, when the text is UTF-8.
+        if (m_encoding != Encoding::Utf8 || (static_cast<unsigned char>(m_bytes[i]) & 0xC0) != 0x80)
+            ++column;
+    }
+    throw Exception(invalidFileAt(m_source, line, column, reason));
+}
+
+void PacketReader::chooseEncoding()
+{
+    const char *data = m_bytes.constData();
+    const qsizetype size = m_bytes.size();
+
+    bool bom = false;
+    if (m_bytes.startsWith("\xEF\xBB\xBF")) {
+        bom = true;
+        m_pos = 3;
+    } else if (m_bytes.startsWith("\xFE\xFF") || m_bytes.startsWith("\xFF\xFE")) {
+        throw Exception(invalidFile(
+            m_source,
+            QStringLiteral("zapisana je u kodiranju UTF-16, a program čita samo UTF-8, "
+                           "windows-1250 i US-ASCII.")));
+    }
+    if (m_pos == size)
+        throw Exception(invalidFile(m_source, QStringLiteral("datoteka je prazna.")));
+
+    // The encoding pseudo-attribute of the XML declaration, if there is one;
+    // the XML reader checks the declaration's syntax itself.
+    QByteArray declared;
+    const QByteArrayView rest(data + m_pos, size - m_pos);
+    if (rest.startsWith("<?xml") && rest.size() > 5
+        && (rest[5] == ' ' || rest[5] == '\t' || rest[5] == '\r' || rest[5] == '\n')) {
+        const qsizetype close = rest.indexOf("?>");
+        const QByteArrayView decl = rest.first(close < 0 ? rest.size() : close);
+        const qsizetype at = decl.indexOf("encoding");
+        if (at >= 0) {
+            qsizetype i = at + 8;
+            auto skipSpace = [&] {
+                while (i < decl.size()
+                       && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' || decl[i] == '\n'))
+                    ++i;
+            };
+            skipSpace();
+            if (i < decl.size() && decl[i] == '=') {
+                ++i;
+                skipSpace();
+                if (i < decl.size() && (decl[i] == '"' || decl[i] == '\'')) {
+                    const char quote = decl[i];
+                    const qsizetype end = decl.indexOf(quote, i + 1);
+                    if (end > i)
+                        declared = decl.sliced(i + 1, end - i - 1).toByteArray();
+                }
+            }
+        }
+    }
+
+    if (declared.isEmpty()) {
+        // No declaration: the program's own files are pure ASCII; older ones
+        // were written in the Windows code page without saying so.
+        m_encoding = bom || firstInvalidUtf8(data, m_pos, size) == size ? Encoding::Utf8
+                                                                          : Encoding::Windows1250;
+    } else {
+        const QByteArray name = declared.toLower();
+        if (name == "utf-8") {
+            m_encoding = Encoding::Utf8;
+        } else if (name == "us-ascii") {
+            m_encoding = Encoding::Ascii;
+        } else if (name == "windows-1250" || name == "cp1250") {
+            m_encoding = Encoding::Windows1250;
+            if (bom) {
+                throw Exception(invalidFile(
+                    m_source,
+                    QStringLiteral("počinje oznakom za UTF-8, a navodi kodnu stranicu \"%1\".")
+                        .arg(QString::fromLatin1(declared))));
+            }
+        } else {
+            throw Exception(invalidFile(
+                m_source,
+                QStringLiteral("zapisana je u kodnoj stranici \"%1\", a program čita samo UTF-8, "
+                               "windows-1250 i US-ASCII.")
+                    .arg(QString::fromLatin1(declared).left(40))));
+        }
+    }
+
+    switch (m_encoding) {
+    case Encoding::Utf8:
+        if (const qsizetype bad = firstInvalidUtf8(data, m_pos, size); bad < size)
+            failAtByte(bad, QStringLiteral("bajtovi nisu ispravan UTF-8."));
+        break;
+    case Encoding::Ascii:
+        if (const qsizetype bad = firstNonAscii(data, m_pos, size); bad < size) {
+            failAtByte(bad, QStringLiteral("znak izvan US-ASCII, a datoteka navodi kodiranje "
+                                           "US-ASCII."));
+        }
+        break;
+    case Encoding::Windows1250:
+        // Pure ASCII reads the same either way and needs no conversion.
+        if (firstNonAscii(data, m_pos, size) == size)
+            m_encoding = Encoding::Ascii;
+        break;
+    }
+}
+
+bool PacketReader::feed()
+{
+    // Slices keep the reader's decoded buffer small instead of turning the
+    // whole file into one string.
+    constexpr qsizetype slice = 64 * 1024;
+    const qsizetype size = m_bytes.size();
+    if (m_pos >= size)
+        return false;
+    qsizetype end = std::min(size, m_pos + slice);
+    const char *data = m_bytes.constData();
+
+    if (m_encoding == Encoding::Windows1250) {
+        QByteArray utf8;
+        utf8.reserve((end - m_pos) * 3);
+        for (qsizetype i = m_pos; i < end; ++i) {
+            const auto c = static_cast<unsigned char>(data[i]);
+            if (c < 0x80) {
+                utf8.append(char(c));
+            } else {
+                const char16_t u = windows1250High[c - 0x80];
+                if (u < 0x800) {
+                    utf8.append(char(0xC0 | (u >> 6)));
+                } else {
+                    utf8.append(char(0xE0 | (u >> 12)));
+                    utf8.append(char(0x80 | ((u >> 6) & 0x3F)));
+                }
+                utf8.append(char(0x80 | (u & 0x3F)));
+            }
+        }
+        m_xml.addData(utf8);
+    } else {
+        // Never split a UTF-8 sequence between slices.
+        while (end < size && end > m_pos
+               && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
+            --end;
+        if (end == m_pos)
+            end = std::min(size, m_pos + slice);
+        m_xml.addData(QByteArray(data + m_pos, end - m_pos));
+    }
+    m_pos = end;
+    return true;
+}
+
+void PacketReader::fail(const QString &reason) const
+{
+    throw Exception(
+        invalidFileAt(m_source, m_xml.lineNumber(), m_xml.columnNumber() + 1, reason));
+}
+
+// The XML reader's own messages are English; the common ones get a
+// Croatian reason, the rest keep the original text as a detail.
+void PacketReader::failXml() const
+{
+    const QString qt = m_xml.errorString();
+    QString reason;
+    auto between = [&qt](QLatin1StringView prefix, QLatin1StringView suffix) -> QString {
+        if (qt.startsWith(prefix) && qt.endsWith(suffix) && qt.size() > prefix.size() + suffix.size())
+            return qt.mid(prefix.size(), qt.size() - prefix.size() - suffix.size());
+        return {};
+    };
+    if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError) {
+        reason = QStringLiteral("datoteka je nepotpuna (prekinuta prije kraja podataka).");
+    } else if (qt == QLatin1StringView("Encountered incorrectly encoded content.")) {
+        reason = QStringLiteral("bajtovi ne odgovaraju kodiranju datoteke.");
+    } else if (qt == QLatin1StringView("Invalid character reference.")) {
+        reason = QStringLiteral("referenca na znak koji XML ne može sadržavati.");
+    } else if (qt == QLatin1StringView("Extra content at end of document.")) {
+        reason = QStringLiteral("iza kraja podataka ima još sadržaja.");
+    } else if (qt == QLatin1StringView("Opening and ending tag mismatch.")) {
+        reason = QStringLiteral("početna i završna oznaka elementa se ne podudaraju.");
+    } else if (const QString name = between(QLatin1StringView("Attribute '"),
+                                            QLatin1StringView("' redefined."));
+               !name.isEmpty()) {
+        reason = QStringLiteral("atribut \"%1\" ponavlja se u istom elementu.").arg(name);
+    } else if (const QString name = between(QLatin1StringView("Entity '"),
+                                            QLatin1StringView("' not declared."));
+               !name.isEmpty()) {
+        reason = QStringLiteral("entitet \"%1\" nije poznat.").arg(name);
+    } else {
+        reason = QStringLiteral("nije ispravan XML (%1)").arg(qt);
+    }
+    fail(reason);
+}
+
+void PacketReader::unexpectedElement(QLatin1StringView parent) const
+{
+    if (isElement(QLatin1StringView("ROW")))
+        fail(QStringLiteral("element ROW nalazi se izvan ROWDATA."));
+    fail(QStringLiteral("neočekivan element \"%1\" unutar \"%2\".")
+             .arg(m_xml.name().toString(), parent));
+}
+
+// The next token that matters for the layout. Comments and processing
+// instructions are skipped, whitespace between elements too; anything that
+// could pull in outside definitions is refused.
+QXmlStreamReader::TokenType PacketReader::next()
+{
+    for (;;) {
+        const QXmlStreamReader::TokenType token = m_xml.readNext();
+        switch (token) {
+        case QXmlStreamReader::Invalid:
+            if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
+                continue;
+            failXml();
+        case QXmlStreamReader::DTD:
+            // Entity declarations live here; refusing the whole DTD means no
+            // entity is ever expanded.
+            fail(QStringLiteral("sadrži definiciju tipa dokumenta (DOCTYPE), koju program ne "
+                                "prihvaća."));
+        case QXmlStreamReader::EntityReference:
+            fail(QStringLiteral("entitet \"%1\" nije poznat.").arg(m_xml.name().toString()));
+        case QXmlStreamReader::Characters:
+            if (m_xml.isWhitespace())
+                continue;
+            fail(QStringLiteral("neočekivan tekst %1.").arg(quoted(m_xml.text())));
+        case QXmlStreamReader::Comment:
+        case QXmlStreamReader::ProcessingInstruction:
+        case QXmlStreamReader::StartDocument:
+        case QXmlStreamReader::NoToken:
+            continue;
+        case QXmlStreamReader::StartElement:
+        case QXmlStreamReader::EndElement:
+        case QXmlStreamReader::EndDocument:
+            return token;
+        }
+    }
+}
+
+// Skips the content of the current element, whatever it holds.
+void PacketReader::skipElement()
+{
+    int depth = 1;
+    while (depth > 0) {
+        const QXmlStreamReader::TokenType token = m_xml.readNext();
+        switch (token) {
+        case QXmlStreamReader::Invalid:
+            if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
+                continue;
+            failXml();
+        case QXmlStreamReader::EntityReference:
+            fail(QStringLiteral("entitet \"%1\" nije poznat.").arg(m_xml.name().toString()));
+        case QXmlStreamReader::StartElement:
+            ++depth;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void PacketReader::fieldMismatch(qint64 line, qint64 column, const QString &reason) const
+{
+    throw Exception(QStringLiteral("Datoteka \"%1\" ima drukčiji popis polja od ovog programa "
+                                   "(redak %2, stupac %3): %4")
+                        .arg(m_source, QString::number(line), QString::number(column), reason));
+}
+
+void PacketReader::readFields()
+{
+    struct FileField
+    {
+        QString name;
+        QString type;
+        qint64 line;
+        qint64 column;
+    };
+    std::vector<FileField> found;
+
+    for (;;) {
+        const auto token = next();
+        if (token == QXmlStreamReader::EndElement)
+            break;
+        if (!isElement(QLatin1StringView("FIELD")))
+            unexpectedElement(QLatin1StringView("FIELDS"));
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        found.push_back({ attributes.value(QLatin1StringView("attrname")).toString(),
+                          attributes.value(QLatin1StringView("fieldtype")).toString(),
+                          m_xml.lineNumber(), m_xml.columnNumber() + 1 });
+        if (found.size() > size_t(FieldCount) * 4)
+            fail(QStringLiteral("opis polja ima previše polja."));
+        skipElement();
+    }
+
+    // The program's fields are the only layout it reads: a file that lists
+    // them differently belongs to another program or another version.
+    const auto &fields = importRecordFields();
+    auto inFile = [&found](QLatin1StringView name) {
+        for (const FileField &f : found) {
+            if (f.name == name)
+                return true;
+        }
+        return false;
+    };
+    for (size_t i = 0; i < found.size(); ++i) {
+        const FileField &f = found[i];
+        for (size_t j = 0; j < i; ++j) {
+            if (found[j].name == f.name)
+                fieldMismatch(f.line, f.column, QStringLiteral("polje \"%1\" navedeno je dvaput.").arg(f.name));
+        }
+        if (f.name.isEmpty())
+            fieldMismatch(f.line, f.column, QStringLiteral("polje bez imena (nema atributa attrname)."));
+        if (i >= fields.size() || fieldIndex(f.name) < 0) {
+            fieldMismatch(f.line, f.column,
+                     QStringLiteral("polje \"%1\" program ne poznaje.").arg(f.name));
+        }
+        const QLatin1StringView expected(fields[i].name);
+        if (f.name != expected) {
+            if (!inFile(expected)) {
+                fieldMismatch(f.line, f.column,
+                         QStringLiteral("nedostaje polje \"%1\".").arg(expected));
+            }
+            fieldMismatch(f.line, f.column,
+                     QStringLiteral("polje \"%1\" nije na svom mjestu (ovdje treba biti \"%2\").")
+                         .arg(f.name, expected));
+        }
+        const QLatin1StringView type(fields[i].type == FieldType::Text ? "string" : "r8");
+        if (f.type != type) {
+            fieldMismatch(f.line, f.column,
+                     QStringLiteral("polje \"%1\" je vrste \"%2\", a treba biti \"%3\".")
+                         .arg(f.name, f.type, type));
+        }
+    }
+    if (found.size() < fields.size()) {
+        fieldMismatch(m_xml.lineNumber(), m_xml.columnNumber() + 1,
+                 QStringLiteral("nedostaje polje \"%1\".")
+                     .arg(QLatin1StringView(fields[found.size()].name)));
+    }
+}
+
+int PacketReader::fieldForAttribute(QStringView name)
+{
+    // Attributes normally come in field order, so try the next field first.
+    const auto &fields = importRecordFields();
+    auto matches = [name, &fields](int f) {
+        const char *n = fields[size_t(f)].name;
+        const auto len = qsizetype(std::strlen(n));
+        return name.size() == len && name == QLatin1StringView(n, len);
+    };
+    if (m_nextField < FieldCount && matches(m_nextField))
+        return m_nextField++;
+    for (int f = 0; f < FieldCount; ++f) {
+        if (matches(f)) {
+            m_nextField = f + 1;
+            return f;
+        }
+    }
+    return -1;
+}
+
+void PacketReader::readRow()
+{
+    std::array<QStringView, FieldCount> values{};
+    std::array<bool, FieldCount> present{};
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    m_nextField = 0;
+    for (const QXmlStreamAttribute &a : attributes) {
+        const int f = fieldForAttribute(a.name());
+        if (f < 0)
+            continue; // RowState and the like
+        values[size_t(f)] = a.value();
+        present[size_t(f)] = true;
+    }
+
+    const auto &fields = importRecordFields();
+    Record record;
+    for (int f = 0; f < FieldCount; ++f) {
+        if (!present[size_t(f)])
+            continue;
+        const QStringView value = values[size_t(f)];
+        if (fields[size_t(f)].type == FieldType::Text) {
+            // UTF-16 to UTF-8 into a reused buffer; the reader never hands
+            // out unpaired surrogates.
+            m_scratch.clear();
+            for (qsizetype i = 0; i < value.size(); ++i) {
+                char32_t c = value[i].unicode();
+                if (c < 0x80) {
+                    m_scratch.push_back(char(c));
+                    continue;
+                }
+                if (QChar::isHighSurrogate(c) && i + 1 < value.size()
+                    && value[i + 1].isLowSurrogate()) {
+                    c = QChar::surrogateToUcs4(char16_t(c), value[i + 1].unicode());
+                    ++i;
+                }
+                if (c < 0x800) {
+                    m_scratch.push_back(char(0xC0 | (c >> 6)));
+                } else if (c < 0x10000) {
+                    m_scratch.push_back(char(0xE0 | (c >> 12)));
+                    m_scratch.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+                } else {
+                    m_scratch.push_back(char(0xF0 | (c >> 18)));
+                    m_scratch.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+                    m_scratch.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+                }
+                m_scratch.push_back(char(0x80 | (c & 0x3F)));
+            }
+            record.setTextUtf8(f, QByteArrayView(m_scratch.data(), qsizetype(m_scratch.size())));
+        } else if (!value.isEmpty()) {
+            // C locale only: '.' is the one decimal separator, no grouping,
+            // no surrounding spaces.
+            m_scratch.clear();
+            bool ascii = true;
+            for (const QChar c : value) {
+                ascii = ascii && c.unicode() < 0x80;
+                m_scratch.push_back(char(c.unicode()));
+            }
+            double number = 0;
+            const char *begin = m_scratch.data();
+            const char *end = begin + m_scratch.size();
+            const auto res = std::from_chars(begin, end, number, std::chars_format::general);
+            if (!ascii || res.ec != std::errc() || res.ptr != end || !std::isfinite(number)) {
+                fail(QStringLiteral("%1 ima vrijednost %2, a to nije broj.")
+                         .arg(rowField(m_rows.size(), f), quoted(value)));
+            }
+            record.setNumber(f, number);
+        }
+    }
+    m_rows.push_back(std::move(record));
+}
+
+std::vector<Record> PacketReader::read()
+{
+    if (m_bytes.size() > MaxDataFileSize) {
+        throw Exception(invalidFile(m_source, QStringLiteral("datoteka je prevelika (%1 MB).")
+                                                  .arg(m_bytes.size() / (1024 * 1024))));
+    }
+    if (m_bytes.isEmpty())
+        throw Exception(invalidFile(m_source, QStringLiteral("datoteka je prazna.")));
+    chooseEncoding();
+
+    m_xml.setNamespaceProcessing(false);
+    // Every slice is handed over as UTF-8 (converted here if need be), so
+    // the declared encoding must not make the reader decode it again.
+    m_xml.addData(QString());
+    feed();
+
+    using T = QXmlStreamReader::TokenType;
+    if (next() != T::StartElement)
+        fail(QStringLiteral("nema korijenskog elementa."));
+    if (!isElement(QLatin1StringView("DATAPACKET"))) {
+        fail(QStringLiteral("korijenski element je \"%1\", a treba biti \"DATAPACKET\".")
+                 .arg(m_xml.name().toString()));
+    }
+
+    T token = next();
+    if (token != T::StartElement)
+        fail(QStringLiteral("nedostaje opis polja (METADATA)."));
+    if (!isElement(QLatin1StringView("METADATA"))) {
+        if (isElement(QLatin1StringView("ROWDATA")))
+            fail(QStringLiteral("nedostaje opis polja (METADATA) prije podataka."));
+        unexpectedElement(QLatin1StringView("DATAPACKET"));
+    }
+    if (next() != T::StartElement || !isElement(QLatin1StringView("FIELDS")))
+        fail(QStringLiteral("nedostaje popis polja (FIELDS)."));
+    readFields();
+    token = next();
+    if (token == T::StartElement && isElement(QLatin1StringView("PARAMS"))) {
+        skipElement(); // the old program's settings (LCID, change log); not ours to use
+        token = next();
+    }
+    if (token != T::EndElement)
+        unexpectedElement(QLatin1StringView("METADATA"));
+
+    token = next();
+    if (token != T::StartElement)
+        fail(QStringLiteral("nedostaju podaci (ROWDATA)."));
+    if (!isElement(QLatin1StringView("ROWDATA")))
+        unexpectedElement(QLatin1StringView("DATAPACKET"));
+    while ((token = next()) == T::StartElement) {
+        if (!isElement(QLatin1StringView("ROW")))
+            unexpectedElement(QLatin1StringView("ROWDATA"));
+        readRow();
+        if (next() != T::EndElement)
+            unexpectedElement(QLatin1StringView("ROW"));
+    }
+
+    if (next() != T::EndElement)
+        unexpectedElement(QLatin1StringView("DATAPACKET"));
+    if (next() != T::EndDocument)
+        fail(QStringLiteral("iza kraja podataka ima još sadržaja."));
+    return std::move(m_rows);
+}
+
+QString cannotSave(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Datoteka \"%1\" ne može se spremiti: %2").arg(path, reason);
+}
+
+} // namespace
+
+std::vector<Record> parseDataPacket(const QByteArray &bytes, const QString &sourceName)
+{
+    PacketReader reader(bytes, sourceName);
+    return reader.read();
+}
+
+QByteArray serializeDataPacket(const std::vector<Record> &rows)
+{
+    try {
+        return serialize(rows);
+    } catch (const UnsavableValue &e) {
+        throw Exception(QStringLiteral("Podaci se ne mogu spremiti: %1").arg(e.reason));
+    }
+}
+
+void writeDataPacket(QIODevice &device, const std::vector<Record> &rows)
+{
+    const QByteArray bytes = serializeDataPacket(rows);
+    // A short count is a failure even without an error set: a write that
+    // runs out of space reports only what got through.
+    const qint64 written = device.write(bytes);
+    if (written != bytes.size()) {
+        QString reason = device.errorString();
+        if (reason.isEmpty() || reason == QLatin1StringView("Unknown error"))
+            reason = QStringLiteral("Disk je pun ili je dosegnuto ograničenje veličine datoteke.");
+        throw Exception(QStringLiteral("Podaci nisu zapisani do kraja: %1").arg(reason));
+    }
+}
+
+std::vector<Record> loadDataPacketFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2")
+                            .arg(path, info.isDir() ? QStringLiteral("to je mapa.")
+                                                    : QStringLiteral("to nije obična datoteka.")));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw Exception(
+            QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2").arg(path, file.errorString()));
+    }
+    const qint64 size = file.size();
+    auto tooLarge = [&path](qint64 bytes) {
+        return Exception(
+            QStringLiteral("Datoteka \"%1\" je prevelika (%2 MB, najviše %3 MB) i neće se učitati.")
+                .arg(path, QString::number(bytes / (1024 * 1024)),
+                     QString::number(MaxDataFileSize / (1024 * 1024))));
+    };
+    if (size > MaxDataFileSize)
+        throw tooLarge(size);
+
+    // One byte more than reported, so a file that grew meanwhile is noticed.
+    QByteArray bytes(qsizetype(size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > MaxDataFileSize)
+                throw tooLarge(got);
+            bytes.resize(std::min<qsizetype>(got + 1024 * 1024, MaxDataFileSize + 1));
+        }
+        const qint64 n = file.read(bytes.data() + got, bytes.size() - got);
+        if (n < 0) {
+            throw Exception(QStringLiteral("Datoteka \"%1\" ne može se pročitati: %2")
+                                .arg(path, file.errorString()));
+        }
+        if (n == 0)
+            break;
+        got += qsizetype(n);
+    }
+    bytes.truncate(got);
+    return parseDataPacket(bytes, path);
+}
+
+void saveDataPacketFile(const QString &path, const std::vector<Record> &rows)
+{
+    QByteArray bytes;
+    try {
+        bytes = serialize(rows);
+    } catch (const UnsavableValue &e) {
+        throw Exception(cannotSave(path, e.reason));
+    }
+
+    const bool isNew = !QFileInfo::exists(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Exception(cannotSave(path, file.errorString()));
+
+    auto abandon = [&file, &path](const QString &fallback) {
+        QString reason = file.errorString();
+        if (reason.isEmpty() || reason == QLatin1StringView("Unknown error"))
+            reason = fallback;
+        file.cancelWriting();
+        return Exception(cannotSave(path, reason));
+    };
+
+    // The register holds patient data: a new file is readable by its owner
+    // only. A replaced file keeps the permissions it had.
+    if (isNew && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw abandon(QStringLiteral("ne mogu se postaviti prava pristupa."));
+
+    // Qt 6.4's commit() does not notice a short write: a large write that
+    // runs out of space returns a short count without an error, and data
+    // still buffered is flushed unchecked. So both are checked here.
+    const QString diskFull = QStringLiteral("Disk je pun ili je dosegnuto ograničenje veličine "
+                                            "datoteke.");
+    if (file.write(bytes) != bytes.size())
+        throw abandon(diskFull);
+    if (!file.flush())
+        throw abandon(diskFull);
+    if (!file.commit())
+        throw Exception(cannotSave(path, file.errorString()));
+}
+
+} // namespace store
