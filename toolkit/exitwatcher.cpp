@@ -1,0 +1,39 @@
+#include "exitwatcher.h"
+
+#include <QApplication>
+#include <QWidget>
+
+namespace toolkit {
+
+ExitWatcher::ExitWatcher(QWidget *watched)
+    : QObject(watched)
+    , m_watched(watched)
+{
+    connect(qApp, &QApplication::focusChanged, this,
+        [this](QWidget *old, QWidget *) { onFocusChanged(old); });
+}
+
+bool ExitWatcher::contains(const QWidget *w) const
+{
+    return w && m_watched && (w == m_watched || m_watched->isAncestorOf(w));
+}
+
+void ExitWatcher::onFocusChanged(QWidget *old)
+{
+    if (!m_watched)
+        return;
+    // The focus as it is now, not as the signal says: a handler of an earlier
+    // exit may already have moved it on, and this call then arrives late.
+    QWidget *now = QApplication::focusWidget();
+    if (!now || now->window() != m_watched->window())
+        return;
+    const bool inside = contains(now);
+    // Remembering where the focus was in this window also catches a move made
+    // while the window was inactive, which is reported with no old widget.
+    const bool left = !inside && (m_hadFocus || contains(old));
+    m_hadFocus = inside;
+    if (left)
+        emit exited();
+}
+
+} // namespace toolkit

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+
+namespace toolkit {
+
+// Runs code called from the event loop and shows whatever escapes it in a
+// message box ("Greška"); the loop then carries on. Qt cannot carry an
+// exception through its event loop, so every place where this layer calls
+// the program's code on behalf of Qt goes through here.
+void runHandler(const std::function<void()> &handler);
+
+// Shows an exception the way runHandler() does.
+void showException(const std::exception &e);
+
+} // namespace toolkit
