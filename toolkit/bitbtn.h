@@ -13,7 +13,6 @@ class BitBtn : public QPushButton
 {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText)
-    Q_PROPERTY(QImage glyph READ glyph WRITE setGlyph)
     Q_PROPERTY(int numGlyphs READ numGlyphs WRITE setNumGlyphs)
 public:
     explicit BitBtn(QWidget *parent = nullptr);
