@@ -50,10 +50,7 @@ struct UnsavableValue
 // ---------------------------------------------------------------------------
 // Writing
 
-const FieldDef &fieldDef(int field)
-{
-    return importRecordFields()[size_t(field)];
-}
+const FieldDef &fieldDef(int field) { return importRecordFields()[size_t(field)]; }
 
 const QByteArray &packetHead()
 {
@@ -82,7 +79,7 @@ constexpr char packetTail[] = "</ROWDATA></DATAPACKET>\n";
 // Bytes that go into an attribute value as they are.
 constexpr std::array<bool, 256> makePlainBytes()
 {
-    std::array<bool, 256> plain{};
+    std::array<bool, 256> plain {};
     for (int c = 0x20; c < 0x80; ++c)
         plain[size_t(c)] = c != '&' && c != '<' && c != '>' && c != '"';
     return plain;
@@ -148,8 +145,8 @@ void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
         char32_t cp;
         const int len = decodeUtf8(s, end, cp);
         if (len == 0) {
-            throw UnsavableValue{ QStringLiteral("%1 sadrži neispravan zapis teksta (UTF-8).")
-                                      .arg(rowField(row, field)) };
+            throw UnsavableValue { QStringLiteral("%1 sadrži neispravan zapis teksta (UTF-8).")
+                                       .arg(rowField(row, field)) };
         }
         switch (cp) {
         case '&':
@@ -169,10 +166,10 @@ void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
             // references; writing them would make a file no reader accepts.
             if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE
                 || cp == 0xFFFF) {
-                throw UnsavableValue{
+                throw UnsavableValue {
                     QStringLiteral("%1 sadrži znak U+%2 koji se ne može spremiti u datoteku.")
                         .arg(rowField(row, field),
-                             QStringLiteral("%1").arg(uint(cp), 4, 16, QLatin1Char('0')).toUpper())
+                            QStringLiteral("%1").arg(uint(cp), 4, 16, QLatin1Char('0')).toUpper())
                 };
             }
             char buf[16];
@@ -192,8 +189,9 @@ void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
 void appendNumber(QByteArray &out, double value, size_t row, int field)
 {
     if (!std::isfinite(value)) {
-        throw UnsavableValue{ QStringLiteral("%1 nema konačnu brojčanu vrijednost.")
-                                  .arg(rowField(row, field)) };
+        throw UnsavableValue {
+            QStringLiteral("%1 nema konačnu brojčanu vrijednost.").arg(rowField(row, field))
+        };
     }
     // Shortest text that reads back as the same double, always with '.'.
     char buf[32];
@@ -306,7 +304,8 @@ class PacketReader
 {
 public:
     PacketReader(const QByteArray &bytes, const QString &sourceName)
-        : m_bytes(bytes), m_source(sourceName)
+        : m_bytes(bytes)
+        , m_source(sourceName)
     {
     }
 
@@ -320,9 +319,14 @@ private:
     // Feeds the reader the next slice of the file as UTF-8; false at the end.
     bool feed();
 
+    QXmlStreamReader::TokenType readToken();
     QXmlStreamReader::TokenType next();
     void skipElement();
+    // A refusal placed at the start of the current token, as far as the
+    // reader tells: whitespace before the root element belongs to the next
+    // token, so refusals there use failAtEnd().
     [[noreturn]] void fail(const QString &reason) const;
+    [[noreturn]] void failAtEnd(const QString &reason) const;
     [[noreturn]] void failXml() const;
     [[noreturn]] void unexpectedElement(QLatin1StringView parent) const;
     [[noreturn]] void fieldMismatch(qint64 line, qint64 column, const QString &reason) const;
@@ -337,6 +341,9 @@ private:
     Encoding m_encoding = Encoding::Utf8;
     qsizetype m_pos = 0;
     QXmlStreamReader m_xml;
+    qint64 m_tokenLine = 1;
+    qint64 m_tokenColumn = 1;
+    bool m_resuming = false;
 
     std::vector<Record> m_rows;
     std::string m_scratch;
@@ -372,8 +379,7 @@ void PacketReader::chooseEncoding()
         bom = true;
         m_pos = 3;
     } else if (m_bytes.startsWith("\xFE\xFF") || m_bytes.startsWith("\xFF\xFE")) {
-        throw Exception(invalidFile(
-            m_source,
+        throw Exception(invalidFile(m_source,
             QStringLiteral("zapisana je u kodiranju UTF-16, a program čita samo UTF-8, "
                            "windows-1250 i US-ASCII.")));
     }
@@ -393,7 +399,7 @@ void PacketReader::chooseEncoding()
             qsizetype i = at + 8;
             auto skipSpace = [&] {
                 while (i < decl.size()
-                       && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' || decl[i] == '\n'))
+                    && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' || decl[i] == '\n'))
                     ++i;
             };
             skipSpace();
@@ -414,7 +420,7 @@ void PacketReader::chooseEncoding()
         // No declaration: the program's own files are pure ASCII; older ones
         // were written in the Windows code page without saying so.
         m_encoding = bom || firstInvalidUtf8(data, m_pos, size) == size ? Encoding::Utf8
-                                                                          : Encoding::Windows1250;
+                                                                        : Encoding::Windows1250;
     } else {
         const QByteArray name = declared.toLower();
         if (name == "utf-8") {
@@ -424,14 +430,12 @@ void PacketReader::chooseEncoding()
         } else if (name == "windows-1250" || name == "cp1250") {
             m_encoding = Encoding::Windows1250;
             if (bom) {
-                throw Exception(invalidFile(
-                    m_source,
+                throw Exception(invalidFile(m_source,
                     QStringLiteral("počinje oznakom za UTF-8, a navodi kodnu stranicu \"%1\".")
                         .arg(QString::fromLatin1(declared))));
             }
         } else {
-            throw Exception(invalidFile(
-                m_source,
+            throw Exception(invalidFile(m_source,
                 QStringLiteral("zapisana je u kodnoj stranici \"%1\", a program čita samo UTF-8, "
                                "windows-1250 i US-ASCII.")
                     .arg(QString::fromLatin1(declared).left(40))));
@@ -445,8 +449,9 @@ void PacketReader::chooseEncoding()
         break;
     case Encoding::Ascii:
         if (const qsizetype bad = firstNonAscii(data, m_pos, size); bad < size) {
-            failAtByte(bad, QStringLiteral("znak izvan US-ASCII, a datoteka navodi kodiranje "
-                                           "US-ASCII."));
+            failAtByte(bad,
+                QStringLiteral("znak izvan US-ASCII, a datoteka navodi kodiranje "
+                               "US-ASCII."));
         }
         break;
     case Encoding::Windows1250:
@@ -489,8 +494,7 @@ bool PacketReader::feed()
         m_xml.addData(utf8);
     } else {
         // Never split a UTF-8 sequence between slices.
-        while (end < size && end > m_pos
-               && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
+        while (end < size && end > m_pos && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
             --end;
         if (end == m_pos)
             end = std::min(size, m_pos + slice);
@@ -502,8 +506,7 @@ bool PacketReader::feed()
 
 void PacketReader::fail(const QString &reason) const
 {
-    throw Exception(
-        invalidFileAt(m_source, m_xml.lineNumber(), m_xml.columnNumber() + 1, reason));
+    throw Exception(invalidFileAt(m_source, m_tokenLine, m_tokenColumn, reason));
 }
 
 // The XML reader's own messages are English; the common ones get a
@@ -513,7 +516,8 @@ void PacketReader::failXml() const
     const QString qt = m_xml.errorString();
     QString reason;
     auto between = [&qt](QLatin1StringView prefix, QLatin1StringView suffix) -> QString {
-        if (qt.startsWith(prefix) && qt.endsWith(suffix) && qt.size() > prefix.size() + suffix.size())
+        if (qt.startsWith(prefix) && qt.endsWith(suffix)
+            && qt.size() > prefix.size() + suffix.size())
             return qt.mid(prefix.size(), qt.size() - prefix.size() - suffix.size());
         return {};
     };
@@ -527,23 +531,29 @@ void PacketReader::failXml() const
         reason = QStringLiteral("iza kraja podataka ima još sadržaja.");
     } else if (qt == QLatin1StringView("Opening and ending tag mismatch.")) {
         reason = QStringLiteral("početna i završna oznaka elementa se ne podudaraju.");
-    } else if (const QString name = between(QLatin1StringView("Attribute '"),
-                                            QLatin1StringView("' redefined."));
+    } else if (const QString name
+               = between(QLatin1StringView("Attribute '"), QLatin1StringView("' redefined."));
                !name.isEmpty()) {
         reason = QStringLiteral("atribut \"%1\" ponavlja se u istom elementu.").arg(name);
-    } else if (const QString name = between(QLatin1StringView("Entity '"),
-                                            QLatin1StringView("' not declared."));
+    } else if (const QString name
+               = between(QLatin1StringView("Entity '"), QLatin1StringView("' not declared."));
                !name.isEmpty()) {
         reason = QStringLiteral("entitet \"%1\" nije poznat.").arg(name);
     } else {
         reason = QStringLiteral("nije ispravan XML (%1)").arg(qt);
     }
-    fail(reason);
+    // Where the reader stopped, which is where the fault is.
+    failAtEnd(reason);
+}
+
+void PacketReader::failAtEnd(const QString &reason) const
+{
+    throw Exception(invalidFileAt(m_source, m_xml.lineNumber(), m_xml.columnNumber() + 1, reason));
 }
 
 void PacketReader::unexpectedElement(QLatin1StringView parent) const
 {
-    if (isElement(QLatin1StringView("ROW")))
+    if (isElement(QLatin1StringView("ROW")) && parent != QLatin1StringView("ROW"))
         fail(QStringLiteral("element ROW nalazi se izvan ROWDATA."));
     fail(QStringLiteral("neočekivan element \"%1\" unutar \"%2\".")
              .arg(m_xml.name().toString(), parent));
@@ -552,20 +562,35 @@ void PacketReader::unexpectedElement(QLatin1StringView parent) const
 // The next token that matters for the layout. Comments and processing
 // instructions are skipped, whitespace between elements too; anything that
 // could pull in outside definitions is refused.
+QXmlStreamReader::TokenType PacketReader::readToken()
+{
+    for (;;) {
+        // A token cut off by the end of a slice is read again from its start
+        // once more data is there; its start stays the one noted first.
+        if (!m_resuming) {
+            m_tokenLine = m_xml.lineNumber();
+            m_tokenColumn = m_xml.columnNumber() + 1;
+        }
+        const QXmlStreamReader::TokenType token = m_xml.readNext();
+        m_resuming = token == QXmlStreamReader::Invalid
+            && m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed();
+        if (!m_resuming)
+            return token;
+    }
+}
+
 QXmlStreamReader::TokenType PacketReader::next()
 {
     for (;;) {
-        const QXmlStreamReader::TokenType token = m_xml.readNext();
+        const QXmlStreamReader::TokenType token = readToken();
         switch (token) {
         case QXmlStreamReader::Invalid:
-            if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                continue;
             failXml();
         case QXmlStreamReader::DTD:
             // Entity declarations live here; refusing the whole DTD means no
             // entity is ever expanded.
-            fail(QStringLiteral("sadrži definiciju tipa dokumenta (DOCTYPE), koju program ne "
-                                "prihvaća."));
+            failAtEnd(QStringLiteral("sadrži definiciju tipa dokumenta (DOCTYPE), koju program ne "
+                                     "prihvaća."));
         case QXmlStreamReader::EntityReference:
             fail(QStringLiteral("entitet \"%1\" nije poznat.").arg(m_xml.name().toString()));
         case QXmlStreamReader::Characters:
@@ -590,11 +615,9 @@ void PacketReader::skipElement()
 {
     int depth = 1;
     while (depth > 0) {
-        const QXmlStreamReader::TokenType token = m_xml.readNext();
+        const QXmlStreamReader::TokenType token = readToken();
         switch (token) {
         case QXmlStreamReader::Invalid:
-            if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-                continue;
             failXml();
         case QXmlStreamReader::EntityReference:
             fail(QStringLiteral("entitet \"%1\" nije poznat.").arg(m_xml.name().toString()));
@@ -636,8 +659,8 @@ void PacketReader::readFields()
             unexpectedElement(QLatin1StringView("FIELDS"));
         const QXmlStreamAttributes attributes = m_xml.attributes();
         found.push_back({ attributes.value(QLatin1StringView("attrname")).toString(),
-                          attributes.value(QLatin1StringView("fieldtype")).toString(),
-                          m_xml.lineNumber(), m_xml.columnNumber() + 1 });
+            attributes.value(QLatin1StringView("fieldtype")).toString(), m_tokenLine,
+            m_tokenColumn });
         if (found.size() > size_t(FieldCount) * 4)
             fail(QStringLiteral("opis polja ima previše polja."));
         skipElement();
@@ -657,35 +680,37 @@ void PacketReader::readFields()
         const FileField &f = found[i];
         for (size_t j = 0; j < i; ++j) {
             if (found[j].name == f.name)
-                fieldMismatch(f.line, f.column, QStringLiteral("polje \"%1\" navedeno je dvaput.").arg(f.name));
+                fieldMismatch(f.line, f.column,
+                    QStringLiteral("polje \"%1\" navedeno je dvaput.").arg(f.name));
         }
         if (f.name.isEmpty())
-            fieldMismatch(f.line, f.column, QStringLiteral("polje bez imena (nema atributa attrname)."));
+            fieldMismatch(
+                f.line, f.column, QStringLiteral("polje bez imena (nema atributa attrname)."));
         if (i >= fields.size() || fieldIndex(f.name) < 0) {
-            fieldMismatch(f.line, f.column,
-                     QStringLiteral("polje \"%1\" program ne poznaje.").arg(f.name));
+            fieldMismatch(
+                f.line, f.column, QStringLiteral("polje \"%1\" program ne poznaje.").arg(f.name));
         }
         const QLatin1StringView expected(fields[i].name);
         if (f.name != expected) {
             if (!inFile(expected)) {
-                fieldMismatch(f.line, f.column,
-                         QStringLiteral("nedostaje polje \"%1\".").arg(expected));
+                fieldMismatch(
+                    f.line, f.column, QStringLiteral("nedostaje polje \"%1\".").arg(expected));
             }
             fieldMismatch(f.line, f.column,
-                     QStringLiteral("polje \"%1\" nije na svom mjestu (ovdje treba biti \"%2\").")
-                         .arg(f.name, expected));
+                QStringLiteral("polje \"%1\" nije na svom mjestu (ovdje treba biti \"%2\").")
+                    .arg(f.name, expected));
         }
         const QLatin1StringView type(fields[i].type == FieldType::Text ? "string" : "r8");
         if (f.type != type) {
             fieldMismatch(f.line, f.column,
-                     QStringLiteral("polje \"%1\" je vrste \"%2\", a treba biti \"%3\".")
-                         .arg(f.name, f.type, type));
+                QStringLiteral("polje \"%1\" je vrste \"%2\", a treba biti \"%3\".")
+                    .arg(f.name, f.type, type));
         }
     }
     if (found.size() < fields.size()) {
-        fieldMismatch(m_xml.lineNumber(), m_xml.columnNumber() + 1,
-                 QStringLiteral("nedostaje polje \"%1\".")
-                     .arg(QLatin1StringView(fields[found.size()].name)));
+        fieldMismatch(m_tokenLine, m_tokenColumn,
+            QStringLiteral("nedostaje polje \"%1\".")
+                .arg(QLatin1StringView(fields[found.size()].name)));
     }
 }
 
@@ -711,8 +736,8 @@ int PacketReader::fieldForAttribute(QStringView name)
 
 void PacketReader::readRow()
 {
-    std::array<QStringView, FieldCount> values{};
-    std::array<bool, FieldCount> present{};
+    std::array<QStringView, FieldCount> values {};
+    std::array<bool, FieldCount> present {};
     const QXmlStreamAttributes attributes = m_xml.attributes();
     m_nextField = 0;
     for (const QXmlStreamAttribute &a : attributes) {
@@ -783,8 +808,8 @@ void PacketReader::readRow()
 std::vector<Record> PacketReader::read()
 {
     if (m_bytes.size() > MaxDataFileSize) {
-        throw Exception(invalidFile(m_source, QStringLiteral("datoteka je prevelika (%1 MB).")
-                                                  .arg(m_bytes.size() / (1024 * 1024))));
+        throw Exception(invalidFile(m_source,
+            QStringLiteral("datoteka je prevelika (%1 MB).").arg(m_bytes.size() / (1024 * 1024))));
     }
     if (m_bytes.isEmpty())
         throw Exception(invalidFile(m_source, QStringLiteral("datoteka je prazna.")));
@@ -798,10 +823,10 @@ std::vector<Record> PacketReader::read()
 
     using T = QXmlStreamReader::TokenType;
     if (next() != T::StartElement)
-        fail(QStringLiteral("nema korijenskog elementa."));
+        failAtEnd(QStringLiteral("nema korijenskog elementa."));
     if (!isElement(QLatin1StringView("DATAPACKET"))) {
-        fail(QStringLiteral("korijenski element je \"%1\", a treba biti \"DATAPACKET\".")
-                 .arg(m_xml.name().toString()));
+        failAtEnd(QStringLiteral("korijenski element je \"%1\", a treba biti \"DATAPACKET\".")
+                      .arg(m_xml.name().toString()));
     }
 
     T token = next();
@@ -884,20 +909,21 @@ std::vector<Record> loadDataPacketFile(const QString &path)
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
         throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2")
-                            .arg(path, info.isDir() ? QStringLiteral("to je mapa.")
-                                                    : QStringLiteral("to nije obična datoteka.")));
+                            .arg(path,
+                                info.isDir() ? QStringLiteral("to je mapa.")
+                                             : QStringLiteral("to nije obična datoteka.")));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw Exception(
-            QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2").arg(path, file.errorString()));
+        throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2")
+                            .arg(path, file.errorString()));
     }
     const qint64 size = file.size();
     auto tooLarge = [&path](qint64 bytes) {
         return Exception(
             QStringLiteral("Datoteka \"%1\" je prevelika (%2 MB, najviše %3 MB) i neće se učitati.")
                 .arg(path, QString::number(bytes / (1024 * 1024)),
-                     QString::number(MaxDataFileSize / (1024 * 1024))));
+                    QString::number(MaxDataFileSize / (1024 * 1024))));
     };
     if (size > MaxDataFileSize)
         throw tooLarge(size);
