@@ -289,49 +289,86 @@ def scale_rgba(rgba, size, factor):
     return bytes(out)
 
 
+def circle_intersections(c1, r1, c2, r2):
+    """The two points where two circles cross, ordered by x."""
+    (x1, y1), (x2, y2) = c1, c2
+    d = math.hypot(x2 - x1, y2 - y1)
+    a = (r1 ** 2 - r2 ** 2 + d ** 2) / (2 * d)
+    h = math.sqrt(r1 ** 2 - a ** 2)
+    ux, uy = (x2 - x1) / d, (y2 - y1) / d
+    fx, fy = x1 + a * ux, y1 + a * uy
+    return sorted([(fx - h * uy, fy + h * ux), (fx + h * uy, fy - h * ux)])
+
+
 def flask_svg():
-    """The same drawing as vectors, for the scalable icon."""
-    hex_ = {c: "#%02x%02x%02x" % PALETTE[INDEX[c]] for c in "knsABW"}
-    outline = (
-        "M {lx0} {ly0} H {lx1} V {ly1} H {nx1} V {jy} "
-        "A {r} {r} 0 1 1 {nx0} {jy} V {ly1} H {lx0} Z"
-    ).format(
-        lx0=LIP_X0, ly0=LIP_Y0, lx1=LIP_X1, ly1=LIP_Y1, nx0=NECK_X0, nx1=NECK_X1,
-        r=SPHERE_R,
-        jy="%.3f" % (SPHERE_CY - math.sqrt(SPHERE_R ** 2 - (NECK_X1 - SPHERE_CX) ** 2)),
-    )
+    """The same drawing as vectors, for the scalable icon. Shapes are worked
+    out here rather than clipped, because some icon renderers (SVG Tiny)
+    ignore clip paths."""
     cx, cy, r = SPHERE_CX, SPHERE_CY, SPHERE_R
-    return """<?xml version="1.0" encoding="UTF-8"?>
-<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">
-  <defs>
-    <clipPath id="body"><circle cx="{cx}" cy="{cy}" r="{r}"/></clipPath>
-  </defs>
-  <path d="{outline}" fill="{W}"/>
-  <circle cx="{scx}" cy="{scy}" r="{sr}" fill="none" stroke="{s}" stroke-width="{sw}"
-          clip-path="url(#body)"/>
-  <g clip-path="url(#body)">
-    <rect x="0" y="{ly}" width="32" height="32" fill="{B}"/>
-    <circle cx="{cx}" cy="{cy}" r="{r}" fill="none" stroke="{n}" stroke-width="{nw}"
-            transform="translate({ox} {oy})"/>
-    <rect x="0" y="{ly}" width="32" height="1" fill="{A}"/>
-  </g>
-  <path d="M {hx0:.3f} {hy0:.3f} A {hr} {hr} 0 0 1 {hx1:.3f} {hy1:.3f}" fill="none"
-        stroke="{W}" stroke-width="1.5" stroke-linecap="round"/>
-  <rect x="{lx0}" y="{ly0}" width="{lw}" height="{lh}" fill="{s}"/>
-  <path d="{outline}" fill="none" stroke="{k}" stroke-width="1" stroke-linejoin="round"/>
-</svg>
-""".format(
-        outline=outline, cx=cx, cy=cy, r=r, ly=LIQUID_Y,
-        scx=cx - 0.22 * r, scy=cy - 0.22 * r, sr=r * 1.02 + 2.5, sw=5,
-        nw=5, ox=0, oy=0,
-        hr=0.68 * r,
-        hx0=cx + 0.68 * r * math.cos(math.radians(-160)),
-        hy0=cy + 0.68 * r * math.sin(math.radians(-160)),
-        hx1=cx + 0.68 * r * math.cos(math.radians(-110)),
-        hy1=cy + 0.68 * r * math.sin(math.radians(-110)),
-        lx0=LIP_X0 + 0.5, ly0=LIP_Y0 + 0.5, lw=LIP_X1 - LIP_X0 - 1, lh=LIP_Y1 - LIP_Y0 - 1,
-        **hex_,
-    )
+    lit_c = (cx - SHADE_SHIFT * r, cy - SHADE_SHIFT * r)
+    lit_r = (1 + SHADE_SHIFT * 0.35) * r
+
+    def chord_x(y):
+        half = math.sqrt(r ** 2 - (y - cy) ** 2)
+        return cx - half, cx + half
+
+    def f(v):
+        return ("%.3f" % v).rstrip("0").rstrip(".")
+
+    def colour(c):
+        return "#%02x%02x%02x" % PALETTE[INDEX[c]]
+
+    junction_y = cy - math.sqrt(r ** 2 - (NECK_X1 - cx) ** 2)
+    outline = ("M {} {} H {} V {} H {} V {} A {} {} 0 1 1 {} {} V {} H {} Z".format(
+        f(LIP_X0), f(LIP_Y0), f(LIP_X1), f(LIP_Y1), f(NECK_X1), f(junction_y),
+        f(r), f(r), f(NECK_X0), f(junction_y), f(LIP_Y1), f(LIP_X0)))
+
+    left, right = chord_x(LIQUID_Y)
+    liquid = "M {} {} H {} A {} {} 0 1 1 {} {} Z".format(
+        f(left), f(LIQUID_Y), f(right), f(r), f(r), f(left), f(LIQUID_Y))
+
+    # Where the lit circle leaves the body (lower right) and enters it (upper
+    # right), and where it crosses the liquid's surface.
+    low, high = circle_intersections((cx, cy), r, lit_c, lit_r)
+    low, high = (low, high) if low[1] > high[1] else (high, low)
+    surface_x = lit_c[0] + math.sqrt(lit_r ** 2 - (LIQUID_Y - lit_c[1]) ** 2)
+    lit_liquid = "M {} {} A {} {} 0 0 0 {} {} A {} {} 0 0 0 {} {} Z".format(
+        f(left), f(LIQUID_Y), f(r), f(r), f(low[0]), f(low[1]),
+        f(lit_r), f(lit_r), f(surface_x), f(LIQUID_Y))
+    shaded_glass = "M {} {} A {} {} 0 0 0 {} {} A {} {} 0 0 1 {} {} Z".format(
+        f(right), f(LIQUID_Y), f(r), f(r), f(high[0]), f(high[1]),
+        f(lit_r), f(lit_r), f(surface_x), f(LIQUID_Y))
+
+    left1, right1 = chord_x(LIQUID_Y + 1)
+    surface = "M {} {} H {} L {} {} H {} Z".format(
+        f(left), f(LIQUID_Y), f(right), f(right1), f(LIQUID_Y + 1), f(left1))
+
+    glint_r = (GLINT_R0 + GLINT_R1) / 2 * r
+    g0, g1 = math.radians(GLINT_FROM), math.radians(GLINT_TO)
+    glint = "M {} {} A {} {} 0 0 1 {} {}".format(
+        f(cx + glint_r * math.cos(g0)), f(cy + glint_r * math.sin(g0)), f(glint_r), f(glint_r),
+        f(cx + glint_r * math.cos(g1)), f(cy + glint_r * math.sin(g1)))
+
+    return "\n".join([
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg" version="1.1" width="32" height="32"'
+        ' viewBox="0 0 32 32">',
+        '  <path d="%s" fill="%s"/>' % (outline, colour("W")),
+        '  <path d="%s" fill="%s"/>' % (shaded_glass, colour("s")),
+        '  <rect x="%s" y="%s" width="2" height="%s" fill="%s"/>' % (
+            f(NECK_X1 - 2), f(LIP_Y1), f(junction_y - LIP_Y1), colour("s")),
+        '  <rect x="%s" y="%s" width="%s" height="%s" fill="%s"/>' % (
+            f(LIP_X0), f(LIP_Y0), f(LIP_X1 - LIP_X0), f(LIP_Y1 - LIP_Y0), colour("s")),
+        '  <path d="%s" fill="%s"/>' % (liquid, colour("n")),
+        '  <path d="%s" fill="%s"/>' % (lit_liquid, colour("B")),
+        '  <path d="%s" fill="%s"/>' % (surface, colour("A")),
+        '  <path d="%s" fill="none" stroke="%s" stroke-width="%s" stroke-linecap="round"/>' % (
+            glint, colour("A"), f((GLINT_R1 - GLINT_R0) * r * 0.8)),
+        '  <path d="%s" fill="none" stroke="%s" stroke-width="1" stroke-linejoin="round"/>' % (
+            outline, colour("k")),
+        '</svg>',
+        '',
+    ])
 
 
 # --------------------------------------------------------------------------
