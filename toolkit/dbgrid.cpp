@@ -164,8 +164,15 @@ void DBGrid::followTable()
         }
         return;
     }
-    if (current.isValid() && current.row() == row)
+    if (current.isValid() && current.row() == row) {
+        // A click the table refused may have selected the row it aimed at.
+        if (!selectionModel()->isRowSelected(row, QModelIndex())) {
+            const QScopedValueRollback<bool> following(m_following, true);
+            selectionModel()->select(
+                current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        }
         return;
+    }
     int column = current.isValid() ? current.column() : 0;
     if (column >= m_model->columnCount())
         column = 0;
