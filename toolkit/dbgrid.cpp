@@ -77,6 +77,9 @@ DBGrid::DBGrid(QWidget *parent)
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
     setWordWrap(false);
+    // Tab leaves the grid for the next box, as in the rest of the window;
+    // the arrow keys move between cells.
+    setTabKeyNavigation(false);
     verticalHeader()->hide();
     // Fixed row heights keep scrolling to a row cheap in a long register.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
