@@ -1,5 +1,6 @@
 #include "unit1.h"
 
+#include "handlers.h"
 #include "messagebox.h"
 
 #include <QApplication>

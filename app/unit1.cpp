@@ -17,6 +17,12 @@
 #include <QImage>
 #include <QLabel>
 
+using toolkit::BitBtn;
+using toolkit::DataSource;
+using toolkit::DBEdit;
+using toolkit::DBGridColumn;
+using toolkit::SaveDialog;
+
 namespace {
 
 constexpr int RecordLimit = 10000;
@@ -138,9 +144,6 @@ void TForm1::bindComponents()
     DBGridLijekovi->setColumns(gridColumns(DBGridLijekovi->property("columns").toStringList()));
     for (DBEdit *edit : Panel1->findChildren<DBEdit *>()) {
         edit->setDataSource(source(edit));
-        edit->setDataField(edit->property("dataField").toString());
-        if (edit->property("charCase").toString() == QLatin1String("upper"))
-            edit->setCharCase(DBEdit::Upper);
     }
     for (BitBtn *button : Panel1->findChildren<BitBtn *>()) {
         button->setNumGlyphs(button->property("numGlyphs").toInt());

@@ -9,8 +9,10 @@ namespace store {
 class ClientDataSet;
 class Field;
 }
+namespace toolkit {
 class DataSource;
 class SaveDialog;
+}
 
 // The program's one window: the register's grid above, the current entry's
 // boxes and the commands below. Every control of the layout is a member
@@ -48,8 +50,8 @@ public:
     store::Field *CDSetLijekoviHpbroj = nullptr;
     store::Field *CDSetLijekoviMjesto = nullptr;
     store::Field *CDSetLijekoviAdresa = nullptr;
-    DataSource *DataSourceLijekovi = nullptr;
-    SaveDialog *SaveDialog1 = nullptr;
+    toolkit::DataSource *DataSourceLijekovi = nullptr;
+    toolkit::SaveDialog *SaveDialog1 = nullptr;
 
     // Routines the handlers share.
     bool CheckRecordLimit();

@@ -85,9 +85,15 @@ QLocale userLocale()
 
 QString floatToText(double value, int significantDigits)
 {
-    // Built per call: the user may change regional settings while running,
-    // and the cost is small next to the string itself.
-    return userLocale().toString(value, 'g', significantDigits);
+    const QLocale locale = userLocale();
+    QString text = locale.toString(value, 'g', significantDigits);
+    // Some locales, Croatian among them, write the minus as U+2212, which
+    // Windows-1250 lacks: the export would turn it into '?'. The ASCII sign
+    // reads back under every locale.
+    const QString minus = locale.negativeSign();
+    if (minus != QLatin1String("-"))
+        text.replace(minus, QLatin1String("-"));
+    return text;
 }
 
 std::optional<double> textToFloat(const QString &text)

@@ -45,6 +45,20 @@ inline QByteArray readFile(const QString &path)
     return f.readAll();
 }
 
+// Types text as key presses. QTest::keyClicks only takes Latin-1, and a
+// Croatian user types č, ć, đ, š and ž.
+inline void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(widget, char(c.unicode()));
+        } else {
+            QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
+}
+
 // Each test runs in a folder of its own, made the current directory as a
 // user's start folder would be, with every message box and the save dialog
 // answered by the test instead of a person.
@@ -77,7 +91,7 @@ public:
             }
             return 1;
         });
-        SaveDialog::setHandler([this](const SaveDialog &dialog) -> std::optional<QString> {
+        toolkit::SaveDialog::setHandler([this](const toolkit::SaveDialog &dialog) -> std::optional<QString> {
             offeredNames << dialog.fileName();
             if (saveAnswers.empty())
                 return std::nullopt;
@@ -91,7 +105,7 @@ public:
     {
         form.reset();
         toolkit::setMessageBoxHandler({});
-        SaveDialog::setHandler({});
+        toolkit::SaveDialog::setHandler({});
         QDir::setCurrent(m_oldDir);
     }
 
@@ -105,7 +119,7 @@ public:
 
     void writeRegister(int count)
     {
-        std::vector<store::Record> rows(size_t(count));
+        std::vector<store::Record> rows(static_cast<size_t>(count));
         const int naziv = store::fieldIndex(u"Naziv");
         for (int i = 0; i < count; ++i)
             rows[size_t(i)].setText(naziv, QStringLiteral("Lijek %1").arg(i + 1));

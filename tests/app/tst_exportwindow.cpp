@@ -28,7 +28,7 @@ private slots:
         TForm1 *form = fx.start();
         // A change still being typed is posted by the save and exported.
         form->DBEditNaziv->setFocus();
-        QTest::keyClicks(form->DBEditNaziv, "2");
+        typeText(form->DBEditNaziv, "2");
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Edit);
         fx.shown.clear();
         fx.saveAnswers = {fx.path("out.txt")};
@@ -149,7 +149,7 @@ private slots:
         QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/unutra"));
         fx.shown.clear();
         int shownWhenDialogOpened = -1;
-        SaveDialog::setHandler([&](const SaveDialog &) -> std::optional<QString> {
+        toolkit::SaveDialog::setHandler([&](const toolkit::SaveDialog &) -> std::optional<QString> {
             shownWhenDialogOpened = int(fx.shown.size());
             return fx.path("out.txt");
         });

@@ -76,7 +76,7 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QRect, geometry);
         QFETCH(int, maxLength);
-        auto *edit = form->Panel1->findChild<DBEdit *>(name);
+        auto *edit = form->Panel1->findChild<toolkit::DBEdit *>(name);
         QVERIFY(edit);
         QCOMPARE(edit->geometry(), geometry);
         QCOMPARE(edit->dataField(), field);
@@ -178,7 +178,7 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(QRect, geometry);
         QFETCH(int, numGlyphs);
-        auto *button = form->Panel1->findChild<BitBtn *>(name);
+        auto *button = form->Panel1->findChild<toolkit::BitBtn *>(name);
         QVERIFY(button);
         QCOMPARE(button->text(), caption);
         QCOMPARE(button->geometry(), geometry);
@@ -218,7 +218,8 @@ private slots:
             "DBEditProizvodjac", "DBEditPacijent", "DBEditProtokol", "DBEditJed_mjere", "DBEditKolicina",
             "DBEditValuta", "DBEditCijena", "DBEditPropisivac", "DBEditUstanova", "DBEditHpbroj",
             "DBEditMjesto", "DBEditAdresa"};
-        // The focus starts in the grid, the first control in tab order.
+        // The focus starts in the grid, the first control in tab order; Tab
+        // leaves the grid (its cells are walked with the arrow keys).
         QCOMPARE(QApplication::focusWidget(), form->DBGridLijekovi);
         QStringList visited{QApplication::focusWidget()->objectName()};
         for (int i = 1; i < order.size(); ++i) {
@@ -226,6 +227,14 @@ private slots:
             visited << QApplication::focusWidget()->objectName();
         }
         QCOMPARE(visited, order);
+        // Shift+Tab walks back; out of the address box it too runs the entry loop.
+        form->DBEditMjesto->setFocus();
+        QTest::keyClick(form->DBEditMjesto, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditHpbroj);
+        form->DBEditAdresa->setFocus();
+        QTest::keyClick(form->DBEditAdresa, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
+        QCOMPARE(form->CDSetLijekovi->state(), store::ClientDataSet::Insert);
 
         // Past the address box the entry loop returns to the first box; the
         // buttons follow the boxes in reading order.
@@ -277,8 +286,8 @@ private slots:
         for (int i = 0; i < 17; ++i)
             QCOMPARE(fields[i], form->CDSetLijekovi->fields(i));
         QCOMPARE(form->findChildren<QLabel *>().size(), 20);
-        QCOMPARE(form->findChildren<DBEdit *>().size(), 17);
-        QCOMPARE(form->findChildren<BitBtn *>().size(), 9);
+        QCOMPARE(form->findChildren<toolkit::DBEdit *>().size(), 17);
+        QCOMPARE(form->findChildren<toolkit::BitBtn *>().size(), 9);
     }
 
     void eachHandlerIsBoundOnce()

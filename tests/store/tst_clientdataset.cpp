@@ -244,7 +244,8 @@ private slots:
         QTest::newRow("hr no grouping") << "hr_HR" << 1234567.25 << "1234567,25" << "1234567,25";
         QTest::newRow("C fifteen digits") << "C" << 0.1 + 0.2 << "0.3" << "0.3";
         QTest::newRow("C ten digits shown") << "C" << 123456.7891234 << "123456.7891234" << "123456.7891";
-        QTest::newRow("hr negative") << "hr_HR" << -0.5 << "-0,5" << "-0,5";
+        QTest::newRow("hr negative: ASCII minus") << "hr_HR" << -0.5 << "-0,5" << "-0,5";
+        QTest::newRow("hr exponent") << "hr_HR" << -1.5e-20 << "-1,5E-20" << "-1,5E-20";
         QTest::newRow("C integer") << "C" << 40.0 << "40" << "40";
     }
 
