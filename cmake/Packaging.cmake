@@ -68,8 +68,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libqt6gui6 only recommends the package that has it, and a system that skips
 # recommends would get a program that cannot open its window.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# Qt's own dialogs and buttons in Croatian.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     find_program(LIJEKOVI_DPKG_SHLIBDEPS dpkg-shlibdeps)
