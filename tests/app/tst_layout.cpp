@@ -227,14 +227,17 @@ private slots:
             visited << QApplication::focusWidget()->objectName();
         }
         QCOMPARE(visited, order);
-        // Shift+Tab walks back; out of the address box it too runs the entry loop.
-        form->DBEditMjesto->setFocus();
-        QTest::keyClick(form->DBEditMjesto, Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(QApplication::focusWidget(), form->DBEditHpbroj);
-        form->DBEditAdresa->setFocus();
+        QCOMPARE(form->CDSetLijekovi->state(), store::ClientDataSet::Browse);
+
+        // Shift+Tab walks back, and out of the address box it too runs the
+        // entry loop.
+        QCOMPARE(QApplication::focusWidget(), form->DBEditAdresa);
         QTest::keyClick(form->DBEditAdresa, Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
         QCOMPARE(form->CDSetLijekovi->state(), store::ClientDataSet::Insert);
+        form->DBEditMjesto->setFocus();
+        QTest::keyClick(form->DBEditMjesto, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditHpbroj);
 
         // Past the address box the entry loop returns to the first box; the
         // buttons follow the boxes in reading order.
