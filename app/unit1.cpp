@@ -42,14 +42,19 @@ QString greeting()
 // The layout gives each label the width its caption has in the designed
 // font. Another font has other widths, so a label is re-fitted to its
 // caption and keeps the edge that matters: the right one when it labels a
-// box (so it never runs under the box), the left one otherwise.
-void fitLabels(QWidget *panel)
+// box (so it never runs under the box), the left one otherwise. A caption
+// too wide to end there without leaving the panel starts at the panel's
+// edge and uses part of the gap before its box instead.
+void fitLabels(QFrame *panel)
 {
+    const int inner = panel->frameWidth();
     const auto labels = panel->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
     for (QLabel *label : labels) {
         const QRect designed = label->geometry();
         const int width = label->sizeHint().width();
-        const int left = label->buddy() ? designed.x() + designed.width() - width : designed.x();
+        int left = designed.x();
+        if (label->buddy())
+            left = std::max(inner, designed.x() + designed.width() - width);
         label->setGeometry(left, designed.y(), width, designed.height());
     }
 }

@@ -136,8 +136,12 @@ private slots:
             QCOMPARE(label->x(), designedLeft);
             QVERIFY(!label->buddy());
         } else {
-            // The right edge stays where it was designed, whatever the font.
-            QCOMPARE(label->x() + label->width(), designedLeft + designedWidth);
+            // The right edge stays where it was designed, whatever the font,
+            // unless the caption would then leave the panel.
+            if (label->x() > form->Panel1->frameWidth())
+                QCOMPARE(label->x() + label->width(), designedLeft + designedWidth);
+            else
+                QVERIFY(label->x() + label->width() >= designedLeft + designedWidth);
             QVERIFY(label->buddy());
             QCOMPARE(label->buddy()->objectName(), buddy);
             // and so never runs under its box
