@@ -1,0 +1,255 @@
+#include "handlers.h"
+#include "messagebox.h"
+#include "scriptedmessageboxes.h"
+
+#include "exception.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+using toolkit::MessageBoxCall;
+using toolkit::ScriptedMessageBoxes;
+
+namespace {
+
+// Answers the next real message box by pressing the button captioned
+// `button` (or with Escape when empty), and notes what the box showed.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QString button)
+        : m_button(std::move(button))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::tryAnswer);
+        m_timer.start(10);
+    }
+
+    QString title;
+    QString text;
+    QStringList buttons;
+    QString defaultButton;
+    bool modal = false;
+    bool answered = false;
+
+private:
+    void tryAnswer()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        m_timer.stop();
+        title = box->windowTitle();
+        text = box->text();
+        modal = box->isModal();
+        for (QAbstractButton *b : box->buttons())
+            buttons << b->text();
+        buttons.sort();
+        if (box->defaultButton())
+            defaultButton = box->defaultButton()->text();
+        answered = true;
+        if (m_button.isEmpty()) {
+            QTest::keyClick(box, Qt::Key_Escape);
+            return;
+        }
+        for (QAbstractButton *b : box->buttons()) {
+            if (b->text() == m_button) {
+                b->click();
+                return;
+            }
+        }
+    }
+
+    QString m_button;
+    QTimer m_timer;
+};
+
+} // namespace
+
+class TestMessageBox : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void realBoxes_data();
+    void realBoxes();
+    void emptyCaptionIsApplicationName();
+    void textIsNeverMarkup();
+    void handlerReplacesBoxes();
+    void scriptedBoxesRecordAndAnswer();
+    void unansweredQuestionIsUnexpected();
+    void scriptedBoxesNestAndRestore();
+    void runHandlerShowsWhatEscapes_data();
+    void runHandlerShowsWhatEscapes();
+};
+
+void TestMessageBox::initTestCase()
+{
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Lijekovi"));
+}
+
+void TestMessageBox::realBoxes_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QString>("defaultButton");
+    const QStringList yesNo { QStringLiteral("Da"), QStringLiteral("Ne") };
+    QTest::newRow("OK") << 0 << "U redu" << 1 << QStringList { QStringLiteral("U redu") }
+                        << "U redu";
+    QTest::newRow("OK by Escape") << 0 << "" << 1 << QStringList { QStringLiteral("U redu") }
+                                  << "U redu";
+    QTest::newRow("Yes") << 4 << "Da" << 6 << yesNo << "Da";
+    QTest::newRow("No") << 4 << "Ne" << 7 << yesNo << "Da";
+    QTest::newRow("No by Escape") << 4 << "" << 7 << yesNo << "Da";
+}
+
+void TestMessageBox::realBoxes()
+{
+    QFETCH(int, style);
+    QFETCH(QString, press);
+    QFETCH(int, answer);
+    QFETCH(QStringList, buttons);
+    QFETCH(QString, defaultButton);
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    BoxAnswerer answerer(press);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), style),
+        answer);
+    QVERIFY(answerer.answered);
+    QCOMPARE(answerer.title, QStringLiteral("Pažnja"));
+    QCOMPARE(answerer.text, QStringLiteral("Praznim baze?"));
+    QCOMPARE(answerer.buttons, buttons);
+    QCOMPARE(answerer.defaultButton, defaultButton);
+    QVERIFY(answerer.modal);
+}
+
+void TestMessageBox::emptyCaptionIsApplicationName()
+{
+    BoxAnswerer answerer(QStringLiteral("U redu"));
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Baze prazne!"), QString(), toolkit::MbOk),
+        toolkit::IdOk);
+    QCOMPARE(answerer.title, QStringLiteral("Lijekovi"));
+}
+
+void TestMessageBox::textIsNeverMarkup()
+{
+    BoxAnswerer answerer(QStringLiteral("U redu"));
+    toolkit::messageBox(QStringLiteral("<b>Pacijent</b> & <i>co</i>"), QString(), toolkit::MbOk);
+    QCOMPARE(answerer.text, QStringLiteral("<b>Pacijent</b> & <i>co</i>"));
+    QVERIFY(answerer.answered);
+}
+
+void TestMessageBox::handlerReplacesBoxes()
+{
+    QList<MessageBoxCall> calls;
+    toolkit::setMessageBoxHandler([&](const MessageBoxCall &call) {
+        calls << call;
+        return toolkit::IdYes;
+    });
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), 4), 6);
+    QVERIFY(!QApplication::activeModalWidget());
+    toolkit::setMessageBoxHandler({});
+    QCOMPARE(calls,
+        QList<MessageBoxCall>({ { QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), 4 } }));
+
+    // Real boxes are back.
+    BoxAnswerer answerer(QStringLiteral("Ne"));
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QString(), 4), 7);
+    QVERIFY(answerer.answered);
+    QCOMPARE(calls.size(), 1);
+}
+
+void TestMessageBox::scriptedBoxesRecordAndAnswer()
+{
+    ScriptedMessageBoxes boxes;
+    boxes.answer(toolkit::IdYes);
+    boxes.answer(toolkit::IdNo);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Spremljeno."), QString(), 0), 1);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), 4), 6);
+    QCOMPARE(
+        toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), 4), 7);
+    QCOMPARE(boxes.calls(),
+        QList<MessageBoxCall>({ { QStringLiteral("Spremljeno."), QString(), 0 },
+            { QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), 4 },
+            { QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), 4 } }));
+    QCOMPARE(boxes.texts(),
+        QStringList({ QStringLiteral("Spremljeno."), QStringLiteral("Praznim baze?"),
+            QStringLiteral("Jeste li SIGURNI?") }));
+    QVERIFY(boxes.unexpected().isEmpty());
+    QCOMPARE(boxes.unusedAnswers(), 0);
+}
+
+void TestMessageBox::unansweredQuestionIsUnexpected()
+{
+    ScriptedMessageBoxes boxes;
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), 4), toolkit::IdNo);
+    QCOMPARE(boxes.unexpected(),
+        QList<MessageBoxCall>({ { QStringLiteral("Izbrisati?"), QString(), 4 } }));
+    boxes.answer(toolkit::IdYes);
+    QCOMPARE(boxes.unusedAnswers(), 1);
+}
+
+void TestMessageBox::scriptedBoxesNestAndRestore()
+{
+    ScriptedMessageBoxes outer;
+    {
+        ScriptedMessageBoxes inner;
+        toolkit::messageBox(QStringLiteral("unutra"), QString(), 0);
+        QCOMPARE(inner.calls().size(), 1);
+    }
+    toolkit::messageBox(QStringLiteral("vani"), QString(), 0);
+    QCOMPARE(outer.texts(), QStringList { QStringLiteral("vani") });
+}
+
+void TestMessageBox::runHandlerShowsWhatEscapes_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("store::Exception") << 0 << "Datoteka Baza.xml nije ispravna.";
+    QTest::newRow("std::exception") << 1 << "bad thing";
+    QTest::newRow("anything else") << 2 << "Dogodila se neočekivana pogreška.";
+    QTest::newRow("nothing") << 3 << "";
+}
+
+void TestMessageBox::runHandlerShowsWhatEscapes()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    ScriptedMessageBoxes boxes;
+    bool after = false;
+    toolkit::runHandler([&] {
+        switch (kind) {
+        case 0:
+            throw store::Exception(text);
+        case 1:
+            throw std::runtime_error("bad thing");
+        case 2:
+            throw 42;
+        default:
+            break;
+        }
+        after = true;
+    });
+    if (text.isEmpty()) {
+        QVERIFY(after);
+        QVERIFY(boxes.calls().isEmpty());
+    } else {
+        QCOMPARE(boxes.calls(),
+            QList<MessageBoxCall>({ { text, QStringLiteral("Greška"), toolkit::MbOk } }));
+    }
+
+    boxes.clear();
+    toolkit::showException(store::Exception(QStringLiteral("Poruka")));
+    QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Poruka") });
+}
+
+QTEST_MAIN(TestMessageBox)
+#include "tst_messagebox.moc"
