@@ -94,6 +94,25 @@ private slots:
         QCOMPARE(readAll(path), expected);
     }
 
+    // Run under LANG=hr_HR.UTF-8 by CTest as well: numbers follow the user's
+    // regional settings, not a locale the program picks.
+    void numbersFollowTheUsersLocale()
+    {
+        QLocale::setDefault(QLocale::system());
+        const QString point = QLocale::system().decimalPoint();
+        if (qEnvironmentVariable("LANG").startsWith("hr_HR"))
+            QCOMPARE(point, QStringLiteral(","));
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        ds.fieldByName("Kolicina")->setAsFloat(2.5);
+        ds.fieldByName("Cijena")->setAsFloat(-1234567.125);
+        ds.post();
+        const QByteArray expected = "\"\";\"\";\"\";\"\";\"\";\"\";\"2" + point.toLatin1() + "5\";\"\";\"\";\"\";\"-1234567"
+            + point.toLatin1() + "125\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n";
+        QCOMPARE(textexport::encodeLines(textexport::buildLines(ds)), expected);
+    }
+
     void walkLeavesTheCursorOnTheLastRecord()
     {
         ClientDataSet ds;
