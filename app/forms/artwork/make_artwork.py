@@ -102,15 +102,6 @@ def side_by_side(left, right):
     return [a + b for a, b in zip(left, right)]
 
 
-def scale_nearest(grid, factor):
-    out = []
-    for row in grid:
-        wide = [v for v in row for _ in range(factor)]
-        for _ in range(factor):
-            out.append(list(wide))
-    return out
-
-
 # --------------------------------------------------------------------------
 # File formats.
 
@@ -374,8 +365,8 @@ def flask_svg():
 # --------------------------------------------------------------------------
 # The glyphs.
 
-# A dark-red triangle pointing left, 5 wide and 9 tall, with its tip at the
-# column given; the navigation glyphs share it.
+# A triangle pointing left, 5 wide and 9 tall, its tip at (tip_x, mid_y). The
+# navigation glyphs share it, dark red, and so do the hand-drawn ones.
 def left_triangle(grid, tip_x, mid_y, half=4, colour="r"):
     for d in range(-half, half + 1):
         for x in range(tip_x + abs(d), tip_x + half + 1):
@@ -401,8 +392,7 @@ def glyph_prior():
 
 
 def glyph_next():
-    g = mirror(glyph_prior())
-    return g
+    return mirror(glyph_prior())
 
 
 def glyph_last():
