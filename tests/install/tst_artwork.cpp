@@ -20,7 +20,7 @@ QByteArray resource(const QString &path)
     return file.readAll();
 }
 
-template<typename T> T le(const QByteArray &bytes, int offset)
+template <typename T> T le(const QByteArray &bytes, int offset)
 {
     return qFromLittleEndian<T>(bytes.constData() + offset);
 }
@@ -74,7 +74,8 @@ void tst_Artwork::glyph()
     QFETCH(QRgb, transparent);
 
     const QByteArray bytes = resource(path);
-    QVERIFY2(bytes.size() > 54, qPrintable(path + QStringLiteral(" is missing from the resources")));
+    QVERIFY2(
+        bytes.size() > 54, qPrintable(path + QStringLiteral(" is missing from the resources")));
     QCOMPARE(bytes.left(2), QByteArray("BM"));
     QCOMPARE(le<quint32>(bytes, 14), 40u); // BITMAPINFOHEADER
     QCOMPARE(le<qint32>(bytes, 18), 16 * images);
@@ -126,13 +127,13 @@ void tst_Artwork::disabledHalfIsGreyCopy()
             const QRgb on = image.pixel(x, y);
             const QRgb off = image.pixel(16 + x, y);
             QVERIFY2((on == transparent) == (off == transparent),
-                     qPrintable(QStringLiteral("outlines differ at %1,%2").arg(x).arg(y)));
+                qPrintable(QStringLiteral("outlines differ at %1,%2").arg(x).arg(y)));
             if (off != transparent) {
                 QVERIFY2(isGreyOrWhite(off),
-                         qPrintable(QStringLiteral("colour #%1 at %2,%3 in the disabled image")
-                                        .arg(off & 0xffffff, 6, 16, QLatin1Char('0'))
-                                        .arg(16 + x)
-                                        .arg(y)));
+                    qPrintable(QStringLiteral("colour #%1 at %2,%3 in the disabled image")
+                                   .arg(off & 0xffffff, 6, 16, QLatin1Char('0'))
+                                   .arg(16 + x)
+                                   .arg(y)));
                 enabledColours.insert(on);
             }
         }
@@ -166,7 +167,7 @@ void tst_Artwork::windowIcon()
     QVERIFY(icon.loadFromData(bytes, "ICO"));
     QCOMPARE(icon.size(), QSize(32, 32));
     QVERIFY(icon.hasAlphaChannel());
-    for (const QPoint corner : {QPoint(0, 0), QPoint(31, 0), QPoint(0, 31), QPoint(31, 31)})
+    for (const QPoint corner : { QPoint(0, 0), QPoint(31, 0), QPoint(0, 31), QPoint(31, 31) })
         QCOMPARE(qAlpha(icon.pixel(corner)), 0);
     // Blue liquid in the lower part of the round body.
     const QRgb liquid = icon.pixel(16, 26);
@@ -177,7 +178,7 @@ void tst_Artwork::windowIcon()
         for (int x = 0; x < 32; ++x)
             opaque += qAlpha(icon.pixel(x, y)) == 255;
     QVERIFY2(opaque > 200 && opaque < 32 * 32 - 200,
-             qPrintable(QStringLiteral("%1 opaque pixels").arg(opaque)));
+        qPrintable(QStringLiteral("%1 opaque pixels").arg(opaque)));
 }
 
 QTEST_GUILESS_MAIN(tst_Artwork)
