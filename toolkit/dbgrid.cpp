@@ -85,6 +85,9 @@ DBGrid::DBGrid(QWidget *parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setHighlightSections(false);
+    m_scrollTimer.setSingleShot(true);
+    m_scrollTimer.setInterval(0);
+    connect(&m_scrollTimer, &QTimer::timeout, this, &DBGrid::scrollToCurrent);
     connect(new ExitWatcher(this), &ExitWatcher::exited, this, &DBGrid::exited);
 }
 
@@ -182,8 +185,23 @@ void DBGrid::followTable()
     if (m_model->columnCount() == 0)
         return;
     const QScopedValueRollback<bool> following(m_following, true);
+    // Scrolling to each row of a walk over the whole register (an export)
+    // would move the grid's picture as many times; it scrolls once the walk
+    // is done.
+    const bool autoScroll = hasAutoScroll();
+    setAutoScroll(false);
     selectionModel()->setCurrentIndex(m_model->index(row, column),
         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    setAutoScroll(autoScroll);
+    if (autoScroll)
+        m_scrollTimer.start();
+}
+
+void DBGrid::scrollToCurrent()
+{
+    const QModelIndex current = currentIndex();
+    if (current.isValid())
+        scrollTo(current);
 }
 
 void DBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)

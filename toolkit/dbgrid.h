@@ -6,6 +6,7 @@
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QTableView>
+#include <QTimer>
 
 class QLineEdit;
 
@@ -46,6 +47,7 @@ protected:
 private:
     friend class DBGridDelegate;
     void followTable();
+    void scrollToCurrent();
     void applyColumnWidths();
     void editorOpened(QLineEdit *editor, const QModelIndex &index);
     void editorEdited();
@@ -55,6 +57,7 @@ private:
     QMetaObject::Connection m_dataChange;
     // Set while the view is being moved to the table's cursor.
     bool m_following = false;
+    QTimer m_scrollTimer;
     QPointer<QLineEdit> m_editor;
     QPersistentModelIndex m_editorIndex;
     // The open cell editor holds text the user typed and the record lacks.

@@ -328,6 +328,13 @@ void TestDBGrid::walkingTheTableMovesTheCurrentRowOnly()
     QCOMPARE(layouts.count(), 0);
     QVERIFY(f.rowSelected(2999));
     QCOMPARE(f.grid.selectionModel()->selectedRows().size(), 1);
+    // Once the walk is over the grid shows where it ended.
+    const auto visible = [&](int row) {
+        return f.grid.viewport()->rect().contains(f.grid.visualRect(f.index(row, 0)).center());
+    };
+    QTRY_VERIFY(visible(2999));
+    f.table->moveTo(1500);
+    QTRY_VERIFY(visible(1500));
 }
 
 QTEST_MAIN(TestDBGrid)
