@@ -1,5 +1,7 @@
 #include "exitwatcher.h"
 
+#include "handlers.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -32,8 +34,10 @@ void ExitWatcher::onFocusChanged(QWidget *old)
     // while the window was inactive, which is reported with no old widget.
     const bool left = !inside && (m_hadFocus || contains(old));
     m_hadFocus = inside;
+    // The form's exit handlers run from Qt's focus machinery, which no
+    // exception may cross.
     if (left)
-        emit exited();
+        runHandler([this] { emit exited(); });
 }
 
 } // namespace toolkit

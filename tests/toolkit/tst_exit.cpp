@@ -2,7 +2,10 @@
 #include "dbedit.h"
 #include "dbgrid.h"
 #include "messagebox.h"
+#include "scriptedmessageboxes.h"
 #include "tablefixture.h"
+
+#include "exception.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -76,6 +79,7 @@ private slots:
     void windowDeactivationIsNotLeaving();
     void modalBoxIsNotLeaving();
     void handlerMovingFocusWinsOverTab();
+    void failingHandlerIsReported();
 };
 
 void TestExit::leavingABox_data()
@@ -227,6 +231,19 @@ void TestExit::handlerMovingFocusWinsOverTab()
     connect(w.grid, &DBGrid::exited, w.plain, [&] { w.second->setFocus(); });
     w.grid->setFocus();
     QTest::keyClick(w.grid, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), w.second);
+}
+
+void TestExit::failingHandlerIsReported()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowActive(&w.window));
+    connect(w.first, &DBEdit::exited, w.first,
+        [] { throw store::Exception(QStringLiteral("Neispravan unos.")); });
+    toolkit::ScriptedMessageBoxes boxes;
+    w.first->setFocus();
+    QTest::keyClick(w.first, Qt::Key_Tab);
+    QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Neispravan unos.") });
     QCOMPARE(QApplication::focusWidget(), w.second);
 }
 
