@@ -112,6 +112,9 @@ void DBEdit::refresh()
         return;
     m_pending = false;
     const store::Field *f = field();
+    // A closed table takes no typing: what was typed would go nowhere.
+    const store::ClientDataSet *ds = dataSet();
+    setReadOnly(!ds || !ds->active());
     const QString value = f ? f->displayText() : QString();
     m_validator->setStoredText(value);
     // Only a real difference is shown: setText() puts the cursor at the end,

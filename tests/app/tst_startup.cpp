@@ -209,6 +209,11 @@ private slots:
             QVERIFY2(s.text.contains("nije otvoren"), qPrintable(s.text));
         }
         QVERIFY(fx.offeredNames.isEmpty()); // no export dialog
+        // The boxes take no typing while there is no register to type into.
+        form->DBEditNaziv->setFocus();
+        typeText(form->DBEditNaziv, "x");
+        QCOMPARE(form->DBEditNaziv->text(), QString());
+        QVERIFY(form->DBEditNaziv->isReadOnly());
         QCOMPARE(readFile(fx.dataFile()), before);
 
         QVERIFY(form->close());
