@@ -1,0 +1,506 @@
+// The register at its limit and beyond: how long loading, saving, exporting
+// and starting take for 1000, 10000 and 100000 records, and how much memory
+// a start-up with a full register needs. Prints figures; judges nothing.
+#include "sampleregister.h"
+
+#include "unit1.h"
+
+#include "clientdataset.h"
+#include "datapacket.h"
+#include "exception.h"
+#include "messagebox.h"
+#include "savedialog.h"
+#include "textexport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QWindow>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#ifndef LIJEKOVI_BUILD_TYPE
+#define LIJEKOVI_BUILD_TYPE "unknown"
+#endif
+
+namespace {
+
+const QString RegisterName = QStringLiteral("Baza.xml");
+
+// Sizes from this many records up are measured fewer times: each run of
+// the window's walk or start-up takes seconds there.
+constexpr int LargeSize = 100000;
+constexpr int LargeSizeRuns = 3;
+
+struct Options
+{
+    std::vector<int> sizes { 1000, 10000, 100000 };
+    int runs = 5;
+};
+
+void usage(std::FILE *to)
+{
+    std::fprintf(to,
+        "usage: lijekovi-bench [--sizes N,N,...] [--runs N]\n"
+        "       lijekovi-bench --write-register N PATH\n"
+        "\n"
+        "Times load, save, export (store alone and with the window attached) and\n"
+        "start-up for registers of the given sizes (default 1000,10000,100000),\n"
+        "median of N runs (default 5, at most %d from %d records), and the peak\n"
+        "memory of a start-up with 10000 records and with an empty register.\n"
+        "--write-register writes the benchmark's register of N records to PATH.\n",
+        LargeSizeRuns, LargeSize);
+}
+
+std::optional<int> parseCount(const QString &text, int minimum)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < minimum)
+        return std::nullopt;
+    return n;
+}
+
+// ------------------------------------------------------------- timing
+
+double elapsedMs(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Median time of `measure`, each run after an untimed `prepare`.
+template <typename Prepare, typename Measure>
+double medianMs(int runs, Prepare prepare, Measure measure)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        QElapsedTimer timer;
+        timer.start();
+        measure();
+        times.push_back(elapsedMs(timer));
+    }
+    return median(times);
+}
+
+// --------------------------------------------------------- the window
+
+// Every message box (the greeting, the record-limit notice) is answered
+// as a user in a hurry would, and the save dialog is cancelled.
+void answerDialogs()
+{
+    toolkit::setMessageBoxHandler([](const toolkit::MessageBoxCall &call) {
+        return call.style == toolkit::MbYesNo ? toolkit::IdNo : toolkit::IdOk;
+    });
+    toolkit::SaveDialog::setHandler(
+        [](const toolkit::SaveDialog &) -> std::optional<QString> { return std::nullopt; });
+}
+
+// The program's own start: the window in the register's folder, its
+// create handler (greeting answered, register loaded), shown until the
+// window system has exposed it. QTest's wait would add its 10 ms polling
+// sleep to every figure, so the events are pumped here.
+std::unique_ptr<TForm1> startWindow()
+{
+    auto form = std::make_unique<TForm1>();
+    form->FormCreate();
+    form->show();
+    const QDeadlineTimer deadline(10000);
+    while (!(form->windowHandle() && form->windowHandle()->isExposed())) {
+        if (deadline.hasExpired())
+            throw store::Exception(QStringLiteral("the window was never exposed"));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return form;
+}
+
+// Runs `body` with `dir` as the current directory, as the program is
+// started in its register's folder.
+template <typename Body> auto inDirectory(const QString &dir, Body body)
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir);
+    struct Restore
+    {
+        QString dir;
+        ~Restore() { QDir::setCurrent(dir); }
+    } restore { previous };
+    return body();
+}
+
+void settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// ------------------------------------------------------------ figures
+
+struct Figures
+{
+    qint64 fileBytes = 0;
+    int runs = 0;
+    double load = 0;
+    double save = 0;
+    double exportStore = 0;
+    double exportWindow = 0;
+    double startup = 0;
+    std::optional<double> xmllint;
+};
+
+// Loads the register into a bare table.
+void loadInto(store::ClientDataSet &table, const QString &path) { table.loadFromFile(path); }
+
+// What the window's SaveDatabase does to the table and the file.
+void saveLikeTheWindow(store::ClientDataSet &table, const QString &path)
+{
+    const int naziv = store::fieldIndex(u"Naziv");
+    table.deleteWhere([naziv](const store::Record &r) { return r.isEmpty(naziv); });
+    if (table.state() == store::ClientDataSet::Edit)
+        table.post();
+    table.mergeChangeLog();
+    table.saveToFile(path);
+}
+
+void exportTo(store::ClientDataSet &table, const QString &path)
+{
+    textexport::saveLines(path, textexport::buildLines(table));
+}
+
+std::optional<double> timeXmllint(const QString &path, int runs)
+{
+    const QString xmllint = QStandardPaths::findExecutable(QStringLiteral("xmllint"));
+    if (xmllint.isEmpty())
+        return std::nullopt;
+    bool failed = false;
+    const double ms = medianMs(
+        runs, [] {},
+        [&] {
+            QProcess process;
+            process.setProcessChannelMode(QProcess::ForwardedChannels);
+            process.start(xmllint, { QStringLiteral("--noout"), path });
+            if (!process.waitForFinished(60000) || process.exitCode() != 0)
+                failed = true;
+        });
+    if (failed)
+        return std::nullopt;
+    return ms;
+}
+
+double timeStartup(const QString &dir, int runs)
+{
+    return inDirectory(dir, [&] {
+        std::unique_ptr<TForm1> form;
+        return medianMs(
+            runs,
+            [&] {
+                form.reset();
+                settle();
+            },
+            [&] { form = startWindow(); });
+    });
+}
+
+Figures measure(int size, int runs, const QString &work)
+{
+    const QString dir = QDir(work).filePath(QString::number(size));
+    QDir().mkpath(dir);
+    const QString data = QDir(dir).filePath(RegisterName);
+    const QString saved = QDir(work).filePath(QStringLiteral("saved.xml"));
+    const QString exported = QDir(work).filePath(QStringLiteral("export.txt"));
+    bench::writeSampleRegister(size, data);
+
+    Figures f;
+    f.fileBytes = QFileInfo(data).size();
+    f.runs = runs;
+    {
+        std::unique_ptr<store::ClientDataSet> table;
+        f.load = medianMs(
+            runs, [&] { table = std::make_unique<store::ClientDataSet>(); },
+            [&] { loadInto(*table, data); });
+        f.save = medianMs(
+            runs, [&] { loadInto(*table, data); }, [&] { saveLikeTheWindow(*table, saved); });
+        loadInto(*table, data);
+        f.exportStore = medianMs(
+            runs, [] {}, [&] { exportTo(*table, exported); });
+    }
+    inDirectory(dir, [&] {
+        const std::unique_ptr<TForm1> form = startWindow();
+        settle();
+        f.exportWindow = medianMs(runs, settle, [&] { exportTo(*form->CDSetLijekovi, exported); });
+        return 0;
+    });
+    settle();
+    f.startup = timeStartup(dir, runs);
+    settle();
+    f.xmllint = timeXmllint(data, runs);
+    return f;
+}
+
+// ---------------------------------------------------------- memory
+
+// Peak resident memory of this process image, in bytes. The kernel's
+// ru_maxrss outlives exec: a child forked from the bench starts with the
+// bench's own peak and reports it whatever it does. The high-water mark
+// in /proc/self/status (VmHWM) is the same measure for this image alone;
+// ru_maxrss stands in where there is no /proc.
+qint64 peakRss()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        }
+    }
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024; // Linux reports kilobytes
+}
+
+// Runs in a fresh process: one start-up in `dir`, then prints the peak.
+int startupPeakRss(const QString &dir)
+{
+    answerDialogs();
+    QDir::setCurrent(dir);
+    const std::unique_ptr<TForm1> form = startWindow();
+    settle();
+    std::printf("%lld\n", static_cast<long long>(peakRss()));
+    return 0;
+}
+
+std::optional<qint64> childPeakRss(const QString &dir)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(
+        QCoreApplication::applicationFilePath(), { QStringLiteral("--startup-peak-rss"), dir });
+    if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit
+        || child.exitCode() != 0) {
+        std::fprintf(
+            stderr, "peak memory child failed: %s\n", child.readAllStandardError().constData());
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qint64 bytes = child.readAllStandardOutput().trimmed().toLongLong(&ok);
+    return ok ? std::optional<qint64>(bytes) : std::nullopt;
+}
+
+// ---------------------------------------------------------- report
+
+QString cpuModel()
+{
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    if (cpuinfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : cpuinfo.readAll().split('\n')) {
+            if (line.startsWith("model name")) {
+                return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
+            }
+        }
+    }
+    return QStringLiteral("unknown");
+}
+
+double memoryGiB()
+{
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (meminfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : meminfo.readAll().split('\n')) {
+            if (line.startsWith("MemTotal:"))
+                return line.mid(9).trimmed().split(' ').value(0).toDouble() / (1024 * 1024);
+        }
+    }
+    return 0;
+}
+
+double mb(qint64 bytes) { return double(bytes) / (1024 * 1024); }
+
+void printRatio(const char *what, double value, double limit)
+{
+    std::printf("  %-52s %6.2f  (target <= %.1f)\n", what, value, limit);
+}
+
+int runBenchmark(const Options &options)
+{
+    answerDialogs();
+    QTemporaryDir work;
+    if (!work.isValid()) {
+        std::fprintf(stderr, "lijekovi-bench: cannot create a work folder\n");
+        return 1;
+    }
+
+    std::printf("lijekovi-bench: median of %d runs (at most %d from %d records), in ms\n",
+        options.runs, LargeSizeRuns, LargeSize);
+    std::printf("machine: %d cores, %s, %.1f GiB; Qt %s, %s build, QPA %s\n\n",
+        QThread::idealThreadCount(), qPrintable(cpuModel()), memoryGiB(), qVersion(),
+        LIJEKOVI_BUILD_TYPE, qPrintable(QGuiApplication::platformName()));
+
+    // The first window of a process pays for fonts, style and artwork; an
+    // empty register's start-up takes that and is the reference for the rest.
+    const QString emptyDir = QDir(work.path()).filePath(QStringLiteral("empty"));
+    QDir().mkpath(emptyDir);
+    bench::writeSampleRegister(0, QDir(emptyDir).filePath(RegisterName));
+    timeStartup(emptyDir, 1);
+    const double emptyStartup = timeStartup(emptyDir, options.runs);
+
+    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s\n", "records", "file MB", "runs", "load",
+        "save", "export", "export+w", "start-up", "xmllint");
+    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9.1f %9s\n", 0, 0.0, options.runs, "-", "-", "-",
+        "-", emptyStartup, "-");
+    std::fflush(stdout);
+
+    std::map<int, Figures> results;
+    for (const int size : options.sizes) {
+        const int runs = size >= LargeSize ? std::min(options.runs, LargeSizeRuns) : options.runs;
+        const Figures f = measure(size, runs, work.path());
+        results[size] = f;
+        char xmllint[32] = "-";
+        if (f.xmllint)
+            std::snprintf(xmllint, sizeof xmllint, "%.1f", *f.xmllint);
+        std::printf("%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.1f %9s\n", size, mb(f.fileBytes),
+            f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.startup, xmllint);
+        std::fflush(stdout);
+    }
+    std::printf("\n  load: ClientDataSet::loadFromFile into a bare table\n"
+                "  save: purge of nameless records, merge, write (as SaveDatabase does)\n"
+                "  export: buildLines and saveLines on a bare table\n"
+                "  export+w: the same on the window's table, window shown\n"
+                "  start-up: TForm1 made, FormCreate, shown until exposed\n"
+                "  xmllint: xmllint --noout on the same file, a process per run\n");
+
+    const QString fullDir = QDir(work.path()).filePath(QString::number(10000));
+    if (!QFileInfo::exists(QDir(fullDir).filePath(RegisterName))) {
+        QDir().mkpath(fullDir);
+        bench::writeSampleRegister(10000, QDir(fullDir).filePath(RegisterName));
+    }
+    const qint64 fullBytes = QFileInfo(QDir(fullDir).filePath(RegisterName)).size();
+    const auto emptyRss = childPeakRss(emptyDir);
+    const auto fullRss = childPeakRss(fullDir);
+    std::printf("\npeak memory of a start-up (VmHWM, fresh process):\n");
+    if (emptyRss && fullRss) {
+        std::printf(
+            "  empty register %.1f MB, 10000 records %.1f MB: +%.1f MB for a %.2f MB file\n",
+            mb(*emptyRss), mb(*fullRss), mb(*fullRss - *emptyRss), mb(fullBytes));
+    } else {
+        std::printf("  not measured\n");
+    }
+
+    std::printf("\nratios:\n");
+    if (const auto it = results.find(10000); it != results.end()) {
+        const Figures &f = it->second;
+        if (f.xmllint) {
+            printRatio("load 10000 / xmllint 10000", f.load / *f.xmllint, 1.5);
+            printRatio("start-up (10000 - empty) / xmllint 10000",
+                (f.startup - emptyStartup) / *f.xmllint, 1.5);
+        }
+    }
+    for (const auto &[size, f] : results)
+        printRatio(qPrintable(QStringLiteral("export+w / export at %1").arg(size)),
+            f.exportWindow / f.exportStore, 2);
+    if (results.count(10000) && results.count(100000)) {
+        const Figures &a = results[10000];
+        const Figures &b = results[100000];
+        printRatio("load 100000 / 10000", b.load / a.load, 12);
+        printRatio("save 100000 / 10000", b.save / a.save, 12);
+        printRatio("export 100000 / 10000", b.exportStore / a.exportStore, 12);
+    }
+    if (emptyRss && fullRss) {
+        printRatio(
+            "memory (10000 - empty) / file size", double(*fullRss - *emptyRss) / fullBytes, 3);
+    }
+    return 0;
+}
+
+// The offscreen platform says this of every window shown; figures read
+// better without a line per start-up between them.
+QtMessageHandler defaultMessageHandler = nullptr;
+
+void quietMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("does not support propagateSizeHints")))
+        return;
+    defaultMessageHandler(type, context, message);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Headless unless a display is asked for: the bench must run in CI and
+    // not flash windows on a desktop.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    defaultMessageHandler = qInstallMessageHandler(quietMessages);
+
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    try {
+        if (args.value(0) == QLatin1String("--write-register")) {
+            const auto count = parseCount(args.value(1), 0);
+            if (!count || args.size() != 3) {
+                usage(stderr);
+                return 2;
+            }
+            bench::writeSampleRegister(*count, args[2]);
+            return 0;
+        }
+
+        QApplication application(argc, argv);
+        if (args.value(0) == QLatin1String("--startup-peak-rss") && args.size() == 2)
+            return startupPeakRss(args[1]);
+
+        Options options;
+        for (int i = 0; i < args.size(); ++i) {
+            const QString &arg = args[i];
+            if (arg == QLatin1String("--sizes") && i + 1 < args.size()) {
+                options.sizes.clear();
+                for (const QString &part : args[++i].split(QLatin1Char(','))) {
+                    const auto n = parseCount(part, 1);
+                    if (!n) {
+                        usage(stderr);
+                        return 2;
+                    }
+                    options.sizes.push_back(*n);
+                }
+            } else if (arg == QLatin1String("--runs") && i + 1 < args.size()) {
+                const auto n = parseCount(args[++i], 1);
+                if (!n) {
+                    usage(stderr);
+                    return 2;
+                }
+                options.runs = *n;
+            } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+                usage(stdout);
+                return 0;
+            } else {
+                usage(stderr);
+                return 2;
+            }
+        }
+        return runBenchmark(options);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "lijekovi-bench: %s\n", e.what());
+        return 1;
+    }
+}
