@@ -129,19 +129,67 @@ QString rowField(size_t row, int field)
         .arg(QString::number(row + 1), QLatin1StringView(fieldDef(field).name));
 }
 
-// Appends a text value as pure ASCII. Tab, line feed and carriage return go
-// in as references because a reader normalises literal ones to spaces.
-void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
+// The packet being written: a cursor into a buffer that grows on demand,
+// so the bytes go in without a bounds check per byte.
+class PacketBuffer
 {
+public:
+    explicit PacketBuffer(qsizetype estimate)
+    {
+        m_bytes.resize(std::max<qsizetype>(estimate, 4096));
+        m_p = m_bytes.data();
+        m_end = m_p + m_bytes.size();
+    }
+
+    // Makes room for `n` more bytes and returns where they go.
+    char *room(qsizetype n)
+    {
+        if (m_end - m_p < n) {
+            const qsizetype used = m_p - m_bytes.constData();
+            m_bytes.resize(std::max(used + n, m_bytes.size() + m_bytes.size() / 2));
+            m_p = m_bytes.data() + used;
+            m_end = m_bytes.data() + m_bytes.size();
+        }
+        return m_p;
+    }
+    void advance(char *to) { m_p = to; }
+    void put(QByteArrayView bytes)
+    {
+        char *p = room(bytes.size());
+        std::memcpy(p, bytes.data(), size_t(bytes.size()));
+        m_p = p + bytes.size();
+    }
+    QByteArray take()
+    {
+        m_bytes.truncate(m_p - m_bytes.constData());
+        return std::move(m_bytes);
+    }
+
+private:
+    QByteArray m_bytes;
+    char *m_p = nullptr;
+    char *m_end = nullptr;
+};
+
+char *putLiteral(char *p, const char *text, size_t n)
+{
+    std::memcpy(p, text, n);
+    return p + n;
+}
+
+// Writes a text value as pure ASCII. Tab, line feed and carriage return go
+// in as references because a reader normalises literal ones to spaces.
+void putText(PacketBuffer &out, QByteArrayView utf8, size_t row, int field)
+{
+    // The longest expansion is a quote, one byte becoming six ("&quot;").
+    char *p = out.room(utf8.size() * 6);
     const auto *s = reinterpret_cast<const unsigned char *>(utf8.data());
     const auto *const end = s + utf8.size();
-    const auto *run = s;
     while (s < end) {
         if (plainBytes[*s]) {
-            ++s;
+            *p++ = char(*s++);
             continue;
         }
-        out.append(reinterpret_cast<const char *>(run), s - run);
         char32_t cp;
         const int len = decodeUtf8(s, end, cp);
         if (len == 0) {
@@ -150,16 +198,16 @@ void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
         }
         switch (cp) {
         case '&':
-            out.append("&amp;");
+            p = putLiteral(p, "&amp;", 5);
             break;
         case '<':
-            out.append("&lt;");
+            p = putLiteral(p, "&lt;", 4);
             break;
         case '>':
-            out.append("&gt;");
+            p = putLiteral(p, "&gt;", 4);
             break;
         case '"':
-            out.append("&quot;");
+            p = putLiteral(p, "&quot;", 6);
             break;
         default:
             // XML 1.0 cannot hold the other control characters, not even as
@@ -172,21 +220,21 @@ void appendText(QByteArray &out, QByteArrayView utf8, size_t row, int field)
                             QStringLiteral("%1").arg(uint(cp), 4, 16, QLatin1Char('0')).toUpper())
                 };
             }
-            char buf[16];
-            buf[0] = '&';
-            buf[1] = '#';
-            const auto res = std::to_chars(buf + 2, buf + sizeof buf - 1, quint32(cp));
-            *res.ptr = ';';
-            out.append(buf, res.ptr + 1 - buf);
+            // "&#" and ";" around at most seven digits: never more than the
+            // six bytes per input byte reserved above, as a reference
+            // replaces one to four bytes and a control character one.
+            *p++ = '&';
+            *p++ = '#';
+            p = std::to_chars(p, p + 7, quint32(cp)).ptr;
+            *p++ = ';';
             break;
         }
         s += len;
-        run = s;
     }
-    out.append(reinterpret_cast<const char *>(run), s - run);
+    out.advance(p);
 }
 
-void appendNumber(QByteArray &out, double value, size_t row, int field)
+void putNumber(PacketBuffer &out, double value, size_t row, int field)
 {
     if (!std::isfinite(value)) {
         throw UnsavableValue {
@@ -194,52 +242,57 @@ void appendNumber(QByteArray &out, double value, size_t row, int field)
         };
     }
     // Shortest text that reads back as the same double, always with '.'.
-    char buf[32];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, res.ptr - buf);
+    char *p = out.room(32);
+    out.advance(std::to_chars(p, p + 32, value).ptr);
 }
 
 QByteArray serialize(const std::vector<Record> &rows)
 {
     const auto &fields = importRecordFields();
+    // ` Name="` for each field.
+    static const std::array<QByteArray, FieldCount> openers = [&fields] {
+        std::array<QByteArray, FieldCount> o;
+        for (int f = 0; f < FieldCount; ++f)
+            o[size_t(f)] = QByteArray(" ") + fields[size_t(f)].name + "=\"";
+        return o;
+    }();
+
     qsizetype estimate = packetHead().size() + qsizetype(sizeof packetTail);
     for (const Record &r : rows) {
-        // Names, quotes and numbers, plus room for some escapes.
+        // Names, quotes and numbers, plus room for some references.
         qsizetype text = 0;
         for (int f = 0; f < FieldCount; ++f) {
             if (textSlot(f) >= 0)
                 text += r.textUtf8(f).size();
         }
-        estimate += 200 + text + text / 8;
+        estimate += 200 + text + text / 4;
     }
 
-    QByteArray out;
-    out.reserve(estimate);
-    out.append(packetHead());
+    PacketBuffer out(estimate);
+    out.put(packetHead());
     for (size_t row = 0; row < rows.size(); ++row) {
         const Record &r = rows[row];
-        out.append("<ROW");
+        out.put("<ROW");
         for (int f = 0; f < FieldCount; ++f) {
             if (fields[size_t(f)].type == FieldType::Text) {
                 const QByteArrayView text = r.textUtf8(f);
                 if (text.isEmpty())
                     continue;
-                out.append(' ').append(fields[size_t(f)].name).append("=\"");
-                appendText(out, text, row, f);
-                out.append('"');
+                out.put(openers[size_t(f)]);
+                putText(out, text, row, f);
             } else {
                 const std::optional<double> value = r.number(f);
                 if (!value)
                     continue;
-                out.append(' ').append(fields[size_t(f)].name).append("=\"");
-                appendNumber(out, *value, row, f);
-                out.append('"');
+                out.put(openers[size_t(f)]);
+                putNumber(out, *value, row, f);
             }
+            out.put("\"");
         }
-        out.append("/>\n");
+        out.put("/>\n");
     }
-    out.append(packetTail, qsizetype(sizeof packetTail - 1));
-    return out;
+    out.put(QByteArrayView(packetTail, qsizetype(sizeof packetTail - 1)));
+    return out.take();
 }
 
 // ---------------------------------------------------------------------------
@@ -353,8 +406,8 @@ private:
 void PacketReader::failAtByte(qsizetype offset, const QString &reason) const
 {
     qint64 line = 1;
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < offset; ++i) {
+    qsizetype lineStart = m_pos; // past a byte order mark
+    for (qsizetype i = m_pos; i < offset; ++i) {
         if (m_bytes[i] == '\n') {
             ++line;
             lineStart = i + 1;
