@@ -27,6 +27,10 @@ test-asan: setup
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
 
+# Replays the fuzzing corpus, then fuzzes the data file reader for a minute.
+fuzz: setup
+	tests/fuzz/run.sh
+
 bench: build
 	./$(BUILD)/bench/lijekovi-bench
 
