@@ -73,6 +73,11 @@ QByteArray encode(QStringView text, char replacement)
     return out;
 }
 
+char16_t toUnicode(uchar byte)
+{
+    return tables().toChar[byte];
+}
+
 QString decode(QByteArrayView bytes)
 {
     const auto &t = tables();

@@ -16,6 +16,9 @@ bool holdsAll(QStringView text);
 // pair counts as one) becomes `replacement`.
 QByteArray encode(QStringView text, char replacement = '?');
 QString decode(QByteArrayView bytes);
+// The character of one byte. The five bytes the code page leaves undefined
+// give the C1 controls of the same value, as Windows does.
+char16_t toUnicode(uchar byte);
 
 } // namespace codepage
 } // namespace store

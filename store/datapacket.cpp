@@ -1,11 +1,12 @@
 #include "datapacket.h"
 
+#include "codepage.h"
 #include "exception.h"
+#include "safefile.h"
 #include "schema.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 
 #include <array>
@@ -300,27 +301,6 @@ QByteArray serialize(const std::vector<Record> &rows)
 
 enum class Encoding { Utf8, Ascii, Windows1250 };
 
-// Windows-1250 bytes 0x80..0xFF. The five bytes the code page leaves
-// undefined map to the C1 controls of the same value, as Windows does.
-constexpr char16_t windows1250High[128] = {
-    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, // 80
-    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179, // 88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
-    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, // 98
-    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7, // A0
-    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B, // A8
-    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7, // B0
-    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C, // B8
-    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7, // C0
-    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E, // C8
-    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7, // D0
-    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF, // D8
-    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, // E0
-    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F, // E8
-    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7, // F0
-    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9, // F8
-};
-
 // Offset of the first byte above 127 at or after `from`, or `end`.
 qsizetype firstNonAscii(const char *data, qsizetype from, qsizetype end)
 {
@@ -534,7 +514,7 @@ bool PacketReader::feed()
             if (c < 0x80) {
                 utf8.append(char(c));
             } else {
-                const char16_t u = windows1250High[c - 0x80];
+                const char16_t u = codepage::toUnicode(c);
                 if (u < 0x800) {
                     utf8.append(char(0xC0 | (u >> 6)));
                 } else {
@@ -1012,35 +992,9 @@ void saveDataPacketFile(const QString &path, const std::vector<Record> &rows)
         throw Exception(cannotSave(path, e.reason));
     }
 
-    const bool isNew = !QFileInfo::exists(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(cannotSave(path, file.errorString()));
-
-    auto abandon = [&file, &path](const QString &fallback) {
-        QString reason = file.errorString();
-        if (reason.isEmpty() || reason == QLatin1StringView("Unknown error"))
-            reason = fallback;
-        file.cancelWriting();
-        return Exception(cannotSave(path, reason));
-    };
-
     // The register holds patient data: a new file is readable by its owner
     // only. A replaced file keeps the permissions it had.
-    if (isNew && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        throw abandon(QStringLiteral("ne mogu se postaviti prava pristupa."));
-
-    // Qt 6.4's commit() does not notice a short write: a large write that
-    // runs out of space returns a short count without an error, and data
-    // still buffered is flushed unchecked. So both are checked here.
-    const QString diskFull = QStringLiteral("Disk je pun ili je dosegnuto ograničenje veličine "
-                                            "datoteke.");
-    if (file.write(bytes) != bytes.size())
-        throw abandon(diskFull);
-    if (!file.flush())
-        throw abandon(diskFull);
-    if (!file.commit())
-        throw Exception(cannotSave(path, file.errorString()));
+    replaceFileContents(path, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace store
