@@ -4,6 +4,15 @@
 
 namespace toolkit {
 
+namespace {
+
+// Changes the controls follow one by one before the event loop runs again.
+// Every command of the window makes far fewer; a walk over the register
+// makes one per record.
+constexpr int ControlsFollowEachOf = 16;
+
+} // namespace
+
 // The table's updateRecord hook while a data source is attached. It keeps the
 // hook that was there before and calls it after the controls, so two sources
 // on one table both work; once its source is detached or gone it only passes
@@ -58,7 +67,7 @@ void DataSource::setDataSet(store::ClientDataSet *dataSet)
         // reload and field write, each operation once; following that one
         // signal keeps a single move from reaching the controls many times.
         m_connections << connect(
-            dataSet, &store::ClientDataSet::dataChanged, this, &DataSource::dataChange);
+            dataSet, &store::ClientDataSet::dataChanged, this, &DataSource::notify);
         m_connections << connect(
             dataSet, &store::ClientDataSet::stateChanged, this, &DataSource::stateChange);
         m_connections << connect(dataSet, &QObject::destroyed, this, [this] {
@@ -67,13 +76,41 @@ void DataSource::setDataSet(store::ClientDataSet *dataSet)
                 disconnect(c);
             m_connections.clear();
             emit dataSetChanged();
-            emit dataChange();
+            notify();
         });
         dataSet->updateRecord
             = UpdateRecordHook { this, dataSet, std::move(dataSet->updateRecord) };
     }
     emit dataSetChanged();
+    notify();
+}
+
+void DataSource::notify()
+{
+    if (!m_endOfBurstQueued) {
+        m_endOfBurstQueued = true;
+        QMetaObject::invokeMethod(this, &DataSource::endBurst, Qt::QueuedConnection);
+    }
+    if (++m_burst <= ControlsFollowEachOf)
+        emit controlsChange();
+    else
+        m_controlsBehind = true;
     emit dataChange();
+}
+
+void DataSource::endBurst()
+{
+    m_endOfBurstQueued = false;
+    catchUpControls();
+}
+
+void DataSource::catchUpControls()
+{
+    m_burst = 0;
+    if (m_controlsBehind) {
+        m_controlsBehind = false;
+        emit controlsChange();
+    }
 }
 
 bool DataSource::startEdit()

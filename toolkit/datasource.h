@@ -43,11 +43,26 @@ public:
     void addLink(DataLink *link);
     void removeLink(DataLink *link);
 
+    // Brings controls left behind by a burst of changes (see
+    // controlsChange()) up to date now. A bound control calls this before it
+    // handles any event, so it never acts on what it showed before the burst.
+    void catchUpControls();
+    // True while a burst of changes has left the controls behind: a control
+    // that must still follow every change (the grid's current row) can leave
+    // what nobody sees before the loop runs, its picture, until then.
+    bool inBurst() const { return m_controlsBehind; }
+
 signals:
     // What the bound controls show may have changed: the cursor moved, the
     // table was opened, closed or reloaded, its state changed, or a field of
-    // the current record changed.
+    // the current record changed. Once per change, always.
     void dataChange();
+    // The same for the bound controls to follow, with one difference: when
+    // code changes the table many times before the event loop runs again
+    // (the export walks every record), the controls are told once, when the
+    // loop next runs, rather than at every step, which would lay out every
+    // box's text once per record.
+    void controlsChange();
     void stateChange();
     // Another table (or none) was attached.
     void dataSetChanged();
@@ -56,10 +71,16 @@ private:
     struct UpdateRecordHook;
     void detach();
     void updateLinks();
+    void notify();
+    void endBurst();
 
     QPointer<store::ClientDataSet> m_dataSet;
     QList<DataLink *> m_links;
     QList<QMetaObject::Connection> m_connections;
+    // Changes since the event loop last ran, and whether the controls missed some.
+    int m_burst = 0;
+    bool m_endOfBurstQueued = false;
+    bool m_controlsBehind = false;
 };
 
 } // namespace toolkit

@@ -40,7 +40,7 @@ void DBEdit::setDataSource(DataSource *source)
     m_pending = false;
     if (source) {
         source->addLink(this);
-        m_dataChange = connect(source, &DataSource::dataChange, this, &DBEdit::refresh);
+        m_dataChange = connect(source, &DataSource::controlsChange, this, &DBEdit::refresh);
     }
     refresh();
 }
@@ -160,6 +160,15 @@ void DBEdit::updateRecord()
     // Throws when the text still is not a number: the post is refused.
     field()->setAsString(text());
     m_pending = false;
+}
+
+bool DBEdit::event(QEvent *event)
+{
+    // A key, a click or a paint must meet the current record's value, not
+    // one a walk over the table has since left behind.
+    if (m_source)
+        m_source->catchUpControls();
+    return QLineEdit::event(event);
 }
 
 void DBEdit::focusOutEvent(QFocusEvent *event)

@@ -47,6 +47,7 @@ signals:
     void exited();
 
 protected:
+    bool event(QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
