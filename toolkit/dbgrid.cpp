@@ -190,10 +190,20 @@ void DBGrid::followTable()
     // is done.
     const bool autoScroll = hasAutoScroll();
     setAutoScroll(false);
-    selectionModel()->setCurrentIndex(m_model->index(row, column),
-        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const QModelIndex target = m_model->index(row, column);
+    const auto command = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    if (m_source && m_source->inBurst()) {
+        // Deep in such a walk the view need not work out, row by row, which
+        // cells to repaint: it repaints whole when the walk is done. The
+        // current row and the selection still follow at every step.
+        const QSignalBlocker quiet(selectionModel());
+        selectionModel()->setCurrentIndex(target, command);
+        viewport()->update();
+    } else {
+        selectionModel()->setCurrentIndex(target, command);
+    }
     setAutoScroll(autoScroll);
-    if (autoScroll)
+    if (autoScroll && !m_scrollTimer.isActive())
         m_scrollTimer.start();
 }
 
