@@ -5,6 +5,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace store {
@@ -408,8 +409,10 @@ int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwant
 {
     checkActive();
     first();
-    const auto kept = std::stable_partition(m_rows.begin(), m_rows.end(),
-                                            [&](const Record &r) { return !unwanted(r); });
+    // remove_if keeps the order of what stays and moves each record at most
+    // once, in place; a partition would also keep what goes, through a
+    // buffer as large again.
+    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), unwanted);
     const int removed = int(m_rows.end() - kept);
     if (removed > 0) {
         emit aboutToReset();
