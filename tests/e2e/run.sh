@@ -1,0 +1,514 @@
+#!/bin/bash
+# The program as a person uses it: started in a folder, in a real X server,
+# answered and driven by keyboard and mouse at the places the layout gives,
+# and judged by the files it leaves behind, read byte for byte or parsed.
+#
+#   run.sh <lijekovi> <unit1.ui> <folder of expected files>
+#
+# The folder of expected files holds register.xml, a register written by
+# hand, and export.txt, the lines its export must hold, in UTF-8 with LF (a
+# letter Windows-1250 lacks already as "?").
+#
+# Runs in the X server named by DISPLAY (CTest starts it under xvfb-run).
+# Each scenario gets a fresh folder as its working directory. A scenario that
+# fails says what it expected and what it saw, lists the windows on the
+# screen, takes a screenshot, and its folder is kept.
+set -u
+
+if [ $# -ne 3 ]; then
+    echo "usage: $0 <lijekovi> <unit1.ui> <folder of expected files>" >&2
+    exit 2
+fi
+# Each scenario starts the program from a folder of its own.
+PROGRAM=$(realpath -- "$1")
+LAYOUT=$(realpath -- "$2")
+EXPECTED=$(realpath -- "$3")
+# Seconds any one window, box or exit may take to come.
+WAIT=${E2E_WAIT:-30}
+
+MAIN_TITLE="Tervalis - suglasnost za uvoz lijekova na recept"
+# A box with no caption of its own shows the program's name.
+APP_TITLE="lijekovi"
+
+for tool in xdotool xmllint import iconv cmp; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "e2e: $tool is missing (scripts/setup-debian.sh installs it)" >&2
+        exit 1
+    fi
+done
+if [ -z "${DISPLAY:-}" ]; then
+    echo "e2e: no X server (DISPLAY is not set); run under xvfb-run" >&2
+    exit 1
+fi
+if [ ! -x "$PROGRAM" ]; then
+    echo "e2e: no program at $PROGRAM" >&2
+    exit 1
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/lijekovi-e2e.XXXXXX")
+mkdir -p "$WORK/home" "$WORK/run"
+chmod 700 "$WORK/run"
+
+# ------------------------------------------------------------------ layout
+
+# A number of the layout: ui_value <xpath>.
+ui_value() {
+    xmllint --xpath "string($1)" "$LAYOUT"
+}
+
+# The panel of boxes and buttons fills the window below the grid; its
+# controls' places are given relative to it.
+FORM_WIDTH=$(ui_value "//widget[@name='Form1']/property[@name='geometry']/rect/width")
+FORM_HEIGHT=$(ui_value "//widget[@name='Form1']/property[@name='geometry']/rect/height")
+PANEL_HEIGHT=$(ui_value "//widget[@name='Panel1']/property[@name='minimumSize']/size/height")
+PANEL_TOP=$((FORM_HEIGHT - PANEL_HEIGHT))
+
+# The centre of a control of the panel, relative to the window: "x y".
+control_centre() {
+    local rect="//widget[@name='$1']/property[@name='geometry']/rect"
+    local x y w h
+    x=$(ui_value "$rect/x")
+    y=$(ui_value "$rect/y")
+    w=$(ui_value "$rect/width")
+    h=$(ui_value "$rect/height")
+    if [ -z "$x" ] || [ -z "$w" ]; then
+        echo "no control $1 in the layout" >&2
+        return 1
+    fi
+    echo "$((x + w / 2)) $((PANEL_TOP + y + h / 2))"
+}
+
+# --------------------------------------------------------------- reporting
+
+SCENARIO=""
+
+# Says what went wrong and shows the screen as it was. Returns 1, so a check
+# reads: condition || fail "what was expected, what was seen". Writes to
+# stderr: checks also run inside $(...).
+fail() {
+    local shot
+    shot=$(mktemp "$WORK/$SCENARIO-failure-XXXX.png")
+    exec 3>&1 1>&2
+    echo "FAIL [$SCENARIO]: $*"
+    echo "  windows on the screen:"
+    local id
+    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+        echo "    $id \"$(xdotool getwindowname "$id" 2>/dev/null)\" of process" \
+            "$(xdotool getwindowpid "$id" 2>/dev/null || echo '?')," \
+            "$(xdotool getwindowgeometry "$id" 2>/dev/null | tr -s '\n ' ' ')"
+    done
+    if import -window root "$shot" 2>/dev/null; then
+        echo "  screenshot: $shot"
+    fi
+    if [ -s "$WORK/$SCENARIO.log" ]; then
+        echo "  the program's output:"
+        sed 's/^/    /' "$WORK/$SCENARIO.log"
+    fi
+    exec 1>&3 3>&-
+    return 1
+}
+
+expect_equal() { # what, expected, actual
+    [ "$2" = "$3" ] || fail "$1: expected \"$2\", saw \"$3\""
+}
+
+# ----------------------------------------------------------------- program
+
+PIDS=()
+
+# Starts the program in a folder; $STARTED is its process id. Numbers are
+# read and written as a Croatian user's are (decimal comma). The file
+# dialog's settings go to the test's own home.
+start_program() {
+    (
+        cd "$1" &&
+            exec env QT_QPA_PLATFORM=xcb LC_ALL=hr_HR.UTF-8 HOME="$WORK/home" \
+                XDG_CONFIG_HOME="$WORK/home/.config" XDG_RUNTIME_DIR="$WORK/run" \
+                "$PROGRAM"
+    ) >>"$WORK/$SCENARIO.log" 2>&1 &
+    STARTED=$!
+    PIDS+=("$STARTED")
+}
+
+running() {
+    [ -r "/proc/$1/stat" ] || return 1
+    local state
+    state=$(sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f1)
+    [ "$state" != Z ] && [ "$state" != X ]
+}
+
+# Waits for the program to end by itself and checks its exit code.
+expect_exit() { # pid, code
+    local deadline=$((SECONDS + WAIT))
+    while running "$1"; do
+        [ $SECONDS -lt $deadline ] || {
+            fail "process $1 did not end within $WAIT s"
+            return 1
+        }
+        sleep 0.1
+    done
+    wait "$1"
+    expect_equal "exit code of process $1" "$2" "$?"
+}
+
+stop_programs() {
+    local pid
+    for pid in "${PIDS[@]}"; do
+        if running "$pid"; then
+            kill -KILL "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+        fi
+    done
+    PIDS=()
+}
+
+# --------------------------------------------------------------- X windows
+
+# A title as an xdotool search pattern. xdotool matches the title through
+# the C locale, in which a Croatian letter is no one character: any run of
+# them is matched loosely, and the title is then compared exactly.
+title_pattern() {
+    # shellcheck disable=SC2016 # the $ is the pattern's own
+    printf '^%s$' "$(printf '%s' "$1" | LC_ALL=C sed -e 's/[][\.*^$(){}?+|]/\\&/g' \
+        -e 's/[^ -~][^ -~]*/.*/g')"
+}
+
+# Waits for a visible window of the process with exactly this title and
+# prints its id.
+window_of() { # pid, title
+    local deadline=$((SECONDS + WAIT)) pattern id
+    pattern=$(title_pattern "$2")
+    while [ $SECONDS -lt $deadline ]; do
+        for id in $(timeout 2 xdotool search --sync --all --onlyvisible --pid "$1" \
+            --name "$pattern" 2>/dev/null); do
+            if [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$2" ]; then
+                echo "$id"
+                return 0
+            fi
+        done
+        running "$1" || break
+    done
+    fail "no window \"$2\" of process $1"
+}
+
+# Waits for a visible window of the process other than the given ones, for
+# a dialog whose title is the system's.
+new_window_of() { # pid, known ids...
+    local pid=$1 deadline=$((SECONDS + WAIT)) id
+    shift
+    while [ $SECONDS -lt $deadline ]; do
+        for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+            case " $* " in
+            *" $id "*) ;;
+            *)
+                echo "$id"
+                return 0
+                ;;
+            esac
+        done
+        running "$pid" || break
+        sleep 0.1
+    done
+    fail "no new window of process $pid"
+}
+
+# Waits for a window to be taken off the screen.
+window_gone() { # id
+    local deadline=$((SECONDS + WAIT))
+    while xdotool search --onlyvisible --name '' 2>/dev/null | grep -qx "$1"; do
+        [ $SECONDS -lt $deadline ] || {
+            fail "window $1 \"$(xdotool getwindowname "$1")\" is still open"
+            return 1
+        }
+        sleep 0.1
+    done
+}
+
+# Answers a box or dialog from the keyboard: focus, then the keys.
+press() { # window, keys...
+    local id=$1
+    shift
+    timeout "$WAIT" xdotool windowfocus --sync "$id" key --delay 50 "$@" ||
+        fail "could not press $* in window $id"
+}
+
+type_text() {
+    xdotool type --delay 25 "$1"
+}
+
+# The main window, checked to be the layout's size at the top left of the
+# screen; prints "id x y".
+main_window() { # pid
+    local id geometry x y w h
+    id=$(window_of "$1" "$MAIN_TITLE") || return 1
+    geometry=$(xdotool getwindowgeometry --shell "$id")
+    x=$(echo "$geometry" | sed -n 's/^X=//p')
+    y=$(echo "$geometry" | sed -n 's/^Y=//p')
+    w=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
+    h=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
+    expect_equal "main window size" "${FORM_WIDTH}x$FORM_HEIGHT" "${w}x$h" || return 1
+    echo "$id $x $y"
+}
+
+# Clicks a control of the main window at its centre. The pointer comes from
+# beside it, as a hand's does: a window that appeared under a resting
+# pointer has not seen it arrive.
+click() { # "id x y" of the main window, control name
+    local x y cx cy
+    read -r _ x y <<<"$1"
+    read -r cx cy <<<"$(control_centre "$2")" || return 1
+    xdotool mousemove --sync $((x + cx + 6)) $((y + cy + 4))
+    xdotool mousemove --sync $((x + cx)) $((y + cy)) click 1
+}
+
+# --------------------------------------------------------------- the files
+
+# A field of a record in a data file, as text (empty when absent).
+field() { # file, row (from 1), field
+    xmllint --xpath "string(/DATAPACKET/ROWDATA/ROW[$2]/@$3)" "$1"
+}
+
+FIELDS=(Tar_br Ljekarna Naziv Gen_ime ATK Proizvodjac Kolicina Pacijent Jed_mjere Valuta
+    Cijena Protokol Propisivac Ustanova Hpbroj Mjesto Adresa)
+
+# A data file that any XML reader takes: well-formed, pure ASCII, the
+# seventeen fields declared, readable by its owner only; and `rows` records.
+expect_register() { # file, rows
+    [ -f "$1" ] || {
+        fail "no data file $1"
+        return 1
+    }
+    xmllint --noout "$1" 2>"$WORK/xmllint.err" ||
+        fail "data file is not well-formed XML: $(cat "$WORK/xmllint.err")" || return 1
+    local others
+    others=$(LC_ALL=C tr -d '\t\n\r -~' <"$1" | wc -c)
+    expect_equal "bytes outside printable ASCII in the data file" 0 "$others" || return 1
+    expect_equal "declared fields" 17 \
+        "$(xmllint --xpath 'count(/DATAPACKET/METADATA/FIELDS/FIELD)' "$1")" || return 1
+    expect_equal "data file mode" 600 "$(stat -c %a "$1")" || return 1
+    expect_equal "records in the data file" "$2" \
+        "$(xmllint --xpath 'count(/DATAPACKET/ROWDATA/ROW)' "$1")"
+}
+
+# Every field of every record the same in both data files.
+expect_same_records() { # expected file, actual file
+    local rows row f
+    rows=$(xmllint --xpath 'count(/DATAPACKET/ROWDATA/ROW)' "$1")
+    expect_register "$2" "$rows" || return 1
+    for ((row = 1; row <= rows; row++)); do
+        for f in "${FIELDS[@]}"; do
+            expect_equal "record $row, $f" "$(field "$1" "$row" "$f")" \
+                "$(field "$2" "$row" "$f")" || return 1
+        done
+    done
+}
+
+# A record's seventeen fields against the values given in field order.
+expect_record() { # file, row, values...
+    local file=$1 row=$2 f
+    shift 2
+    for f in "${FIELDS[@]}"; do
+        expect_equal "record $row, $f" "${1-}" "$(field "$file" "$row" "$f")" || return 1
+        shift
+    done
+}
+
+# Answers the program's greeting and prints its main window ("id x y").
+greet() { # pid
+    local greeting
+    greeting=$(window_of "$1" "Pozdrav") || return 1
+    press "$greeting" Return || return 1
+    main_window "$1"
+}
+
+# ---------------------------------------------------------------- scenarios
+
+# First start without a register: the greeting, the empty register created,
+# one full entry typed box by box and a second of a name only; Izlaz saves.
+scenario_first_entries() {
+    local dir=$1 pid greeting main
+    start_program "$dir"
+    pid=$STARTED
+    greeting=$(window_of "$pid" "Pozdrav") || return 1
+    [ ! -e "$dir/Baza.xml" ] || fail "Baza.xml exists before the greeting is answered" || return 1
+    press "$greeting" Return || return 1
+    main=$(main_window "$pid") || return 1
+    expect_register "$dir/Baza.xml" 0 || return 1
+
+    # The focus starts in the grid: a click puts it into the first box.
+    click "$main" DBEditTar_br || return 1
+    # In the boxes' tab order.
+    local typed=(
+        "3004"                    # Tarifni broj
+        "Ljekarna Šibenik"        # Ljekarna ili dobavljač
+        "Sirup od žalfije"        # Naziv lijeka
+        "Salvia officinalis"      # Generičko ime
+        "r05ca10"                 # ATK, typed in lower case
+        "Tvornica Čakovec d.o.o." # Proizvođač
+        "Đurđa Žužić"             # Pacijent ili korisnik
+        "KI-2024/7"               # Protokol
+        "bočica"                  # Jedinica mjere
+        "3"                       # Količina
+        "EUR"                     # Valuta
+        "12,5"                    # Cijena, with a decimal comma
+        "dr. Ivan Šoljić"         # Propisivač
+        "KBC Split"               # Ustanova
+        "21000"                   # Poštanski broj
+        "Split"                   # Mjesto
+        "Ćirilometodska 1"        # Adresa
+    )
+    local value
+    for value in "${typed[@]}"; do
+        type_text "$value"
+        # Tab out of the address box starts the next entry, back in Tarifni broj.
+        xdotool key Tab
+    done
+    xdotool key Tab Tab
+    type_text "Kapi za oči"
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+
+    expect_register "$dir/Baza.xml" 2 || return 1
+    expect_record "$dir/Baza.xml" 1 "3004" "Ljekarna Šibenik" "Sirup od žalfije" \
+        "Salvia officinalis" "R05CA10" "Tvornica Čakovec d.o.o." "3" "Đurđa Žužić" "bočica" \
+        "EUR" "12.5" "KI-2024/7" "dr. Ivan Šoljić" "KBC Split" "21000" "Split" \
+        "Ćirilometodska 1" || return 1
+    # The pharmacy, manufacturer, unit and currency carry over to a new entry.
+    expect_record "$dir/Baza.xml" 2 "" "Ljekarna Šibenik" "Kapi za oči" "" "" \
+        "Tvornica Čakovec d.o.o." "" "" "bočica" "EUR" "" "" "" "" "" "" "" || return 1
+    [ ! -e "$dir/.Baza.xml.lock" ] || fail "the lock is left behind after Izlaz"
+}
+
+# Export to text: the save dialog takes a name without an extension, ".txt"
+# is added, and the file holds the register in Windows-1250 with CR LF.
+scenario_export() {
+    local dir=$1 pid main dialog box
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+
+    click "$main" BitBtnExport || return 1
+    dialog=$(new_window_of "$pid" "${main%% *}") || return 1
+    echo "  the save dialog is titled \"$(xdotool getwindowname "$dialog")\""
+    # The offered name is selected: typing replaces it.
+    timeout "$WAIT" xdotool windowfocus --sync "$dialog" || fail "no focus on the dialog" || return 1
+    type_text "izvoz"
+    press "$dialog" Return || return 1
+    box=$(window_of "$pid" "Poruka") || return 1
+    [ -f "$dir/izvoz.txt" ] || fail "no izvoz.txt when the box says the export is done" || return 1
+    press "$box" Return || return 1
+
+    [ ! -e "$dir/izvoz" ] || fail "an export named without the extension" || return 1
+    # CR LF and Windows-1250 written out here by other means than the program's.
+    sed 's/$/\r/' "$EXPECTED/export.txt" | iconv -f UTF-8 -t WINDOWS-1250 >"$WORK/export.expected"
+    if ! cmp "$WORK/export.expected" "$dir/izvoz.txt" >"$WORK/cmp.out" 2>&1; then
+        {
+            echo "  expected bytes:"
+            od -c "$WORK/export.expected" | sed 's/^/    /'
+            echo "  bytes written:"
+            od -c "$dir/izvoz.txt" | sed 's/^/    /'
+        } >&2
+        fail "izvoz.txt differs from the expected bytes: $(cat "$WORK/cmp.out")"
+        return 1
+    fi
+
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    expect_same_records "$EXPECTED/register.xml" "$dir/Baza.xml"
+}
+
+# A second copy in the same folder while the first runs: refused with a box,
+# it ends without touching the register; the first carries on.
+scenario_second_copy() {
+    local dir=$1 first second main refusal
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    first=$STARTED
+    main=$(greet "$first") || return 1
+    cp -p "$dir/Baza.xml" "$WORK/before.xml"
+
+    start_program "$dir"
+    second=$STARTED
+    refusal=$(window_of "$second" "Greška") || return 1
+    cmp -s "$WORK/before.xml" "$dir/Baza.xml" ||
+        fail "Baza.xml changed while the second copy's box was open" || return 1
+    press "$refusal" Return || return 1
+    expect_exit "$second" 0 || return 1
+    cmp -s "$WORK/before.xml" "$dir/Baza.xml" || fail "Baza.xml changed by the second copy" ||
+        return 1
+    expect_equal "process holding the lock" "$first" "$(head -n1 "$dir/.Baza.xml.lock")" ||
+        return 1
+
+    click "$main" BitBtnExit || return 1
+    expect_exit "$first" 0 || return 1
+    [ ! -e "$dir/.Baza.xml.lock" ] || fail "the lock is left behind after Izlaz" || return 1
+    expect_same_records "$EXPECTED/register.xml" "$dir/Baza.xml"
+}
+
+# Erasing the register asks twice. "Ne" to the second question keeps it;
+# "Da" twice leaves an empty register.
+scenario_erase() {
+    local dir=$1 pid main box
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+    cp -p "$dir/Baza.xml" "$WORK/before.xml"
+
+    click "$main" BitBtnErase || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Return || return 1
+    window_gone "$box" || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Escape || return 1
+    window_gone "$box" || return 1
+    cmp -s "$WORK/before.xml" "$dir/Baza.xml" || fail "Baza.xml changed though erasing was refused" ||
+        return 1
+
+    click "$main" BitBtnErase || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Return || return 1
+    window_gone "$box" || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Return || return 1
+    box=$(window_of "$pid" "$APP_TITLE") || return 1
+    expect_register "$dir/Baza.xml" 0 || return 1
+    press "$box" Return || return 1
+
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    expect_register "$dir/Baza.xml" 0
+}
+
+# ------------------------------------------------------------------- driver
+
+failed=0
+run() { # scenario
+    SCENARIO=$1
+    local dir="$WORK/$SCENARIO"
+    mkdir -p "$dir"
+    echo "--- $SCENARIO"
+    if "scenario_$SCENARIO" "$dir"; then
+        echo "ok  $SCENARIO"
+    else
+        echo "FAILED $SCENARIO (its folder: $dir)"
+        failed=$((failed + 1))
+    fi
+    stop_programs
+}
+
+run first_entries
+run export
+run second_copy
+run erase
+
+if [ "$failed" -gt 0 ]; then
+    echo "$failed scenario(s) failed; files and screenshots are in $WORK"
+    exit 1
+fi
+rm -rf "$WORK"
+echo "all scenarios passed"
