@@ -22,7 +22,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <memory>
+#include <vector>
 
 namespace {
 
