@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <exception>
 
@@ -15,6 +18,12 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("lijekovi"));
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
     QApplication::setDesktopFileName(QStringLiteral("hr.tervalis.lijekovi"));
+    // Qt's own dialogs (the save dialog) in the user's language, as the
+    // system's would be.
+    QTranslator qtTranslations;
+    if (qtTranslations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslations);
 
     // Held until the window is gone and its last save is written.
     RegisterLock lock(QDir::currentPath());

@@ -46,7 +46,9 @@ QByteArray encodeLines(const QStringList &lines)
 
 void saveLines(const QString &path, const QStringList &lines)
 {
-    store::replaceFileContents(path, encodeLines(lines));
+    // The lines carry patient names: a new file is its owner's only, like
+    // the register itself. A file replaced keeps the permissions it had.
+    store::replaceFileContents(path, encodeLines(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace textexport

@@ -22,7 +22,8 @@ QStringList buildLines(store::ClientDataSet &table);
 // line ended by CR LF; a character the code page cannot hold becomes '?'.
 QByteArray encodeLines(const QStringList &lines);
 
-// Replaces `path` whole with the encoded lines. Throws store::Exception with
+// Replaces `path` whole with the encoded lines; a new file is readable by
+// its owner only. Throws store::Exception with
 // the system's reason; on failure an existing file of that name is untouched.
 void saveLines(const QString &path, const QStringList &lines);
 

@@ -17,12 +17,12 @@ namespace {
                         .arg(QDir::toNativeSeparators(path), reason));
 }
 
-// Gives up the temporary file and says why. Qt leaves the device's error
-// empty (or "Unknown error") after a short write, so `fallback` speaks then.
+// Gives up the temporary file and says why. Qt sets no error on the device
+// after a short write, so `fallback` speaks then.
 [[noreturn]] void abandon(QSaveFile &file, const QString &path, const QString &fallback)
 {
     QString reason = file.errorString();
-    if (reason.isEmpty() || reason == QLatin1StringView("Unknown error"))
+    if (file.error() == QFileDevice::NoError || reason.isEmpty())
         reason = fallback;
     file.cancelWriting();
     fail(path, reason);

@@ -55,7 +55,8 @@ std::optional<QString> SaveDialog::ask(QWidget *parent) const
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setWindowTitle(QString());
+    // No title of its own: the system's usual one for saving.
+    dialog.setWindowTitle(QFileDialog::tr("Save As"));
     const QStringList filters = nameFilters();
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);

@@ -143,8 +143,16 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(10000, 'x'));
         }
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         textexport::saveLines(path, {QStringLiteral("\"a\"")});
         QCOMPARE(readAll(path), QByteArray("\"a\"\r\n"));
+        // A replaced file keeps its permissions; a new one is the owner's only.
+        const auto modeBits = QFileDevice::Permissions::fromInt(0x7077);
+        QCOMPARE(QFile::permissions(path) & modeBits,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        const QString fresh = dir.filePath("new.txt");
+        textexport::saveLines(fresh, {});
+        QCOMPARE(QFile::permissions(fresh) & modeBits, QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void unwritableTargetThrowsWithTheReason()
