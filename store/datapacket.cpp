@@ -365,6 +365,7 @@ private:
     const char *m_p;
     const char *const m_end;
     std::string m_decoded;
+    int m_nextField = 0;
 };
 
 std::optional<std::vector<Record>> OwnPacketScanner::scan()
@@ -411,6 +412,7 @@ bool OwnPacketScanner::take(QByteArrayView literal)
 bool OwnPacketScanner::readRow(Record &record)
 {
     quint32 seen = 0;
+    m_nextField = 0;
     for (;;) {
         const bool spaced = skipSpace();
         if (take("/>"))
@@ -430,14 +432,24 @@ bool OwnPacketScanner::readRow(Record &record)
 
 int OwnPacketScanner::readName()
 {
+    static const std::array<QByteArrayView, FieldCount> names = [] {
+        std::array<QByteArrayView, FieldCount> n;
+        for (int f = 0; f < FieldCount; ++f)
+            n[size_t(f)] = QByteArrayView(importRecordFields()[size_t(f)].name);
+        return n;
+    }();
     const char *const from = m_p;
     while (m_p < m_end && *m_p != '=' && *m_p != ' ' && *m_p != '/' && *m_p != '"')
         ++m_p;
     const QByteArrayView name(from, m_p - from);
-    const auto &fields = importRecordFields();
-    for (int f = 0; f < FieldCount; ++f) {
-        if (name == QByteArrayView(fields[size_t(f)].name))
+    // The program writes the fields in their order, so the one after the
+    // last is tried first.
+    for (int i = 0; i < FieldCount; ++i) {
+        const int f = (m_nextField + i) % FieldCount;
+        if (name == names[size_t(f)]) {
+            m_nextField = f + 1;
             return f;
+        }
     }
     return -1;
 }
