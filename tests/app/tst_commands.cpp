@@ -300,6 +300,31 @@ private slots:
         QCOMPARE(form->DBGridLijekovi->currentIndex().row(), form->CDSetLijekovi->currentRow());
     }
 
+    // A long walk (the export's) lets the boxes catch up once, when the event
+    // loop runs again; they must then show the record the table stands on.
+    void boxesCatchUpAfterALongWalk()
+    {
+        FormFixture fx;
+        QList<Values> records;
+        for (int i = 0; i < 40; ++i)
+            records << Values{{"Naziv", QStringLiteral("L%1").arg(i)}, {"Mjesto", QStringLiteral("M%1").arg(i)}};
+        fx.writeRegister(records);
+        TForm1 *form = fx.start();
+        form->DBEditNaziv->setFocus();
+        form->CDSetLijekovi->first();
+        for (int i = 0; i < 30; ++i)
+            form->CDSetLijekovi->next();
+        // The count label follows every move at once.
+        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("40"));
+        QApplication::processEvents();
+        QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("L30"));
+        QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("M30"));
+        QCOMPARE(form->DBGridLijekovi->currentIndex().row(), 30);
+        // and typing then edits that record, not another.
+        typeText(form->DBEditNaziv, "x");
+        QCOMPARE(form->StringField2->asString(), QStringLiteral("L30x"));
+    }
+
     void navigationOnAnInactiveTableDoesNothing()
     {
         FormFixture fx;
