@@ -325,36 +325,32 @@ void TForm1::BitBtnDelClick()
     });
 }
 
+void TForm1::browse(void (store::ClientDataSet::*move)())
+{
+    toolkit::runHandler([this, move] {
+        if (CDSetLijekovi->active())
+            (CDSetLijekovi->*move)();
+    });
+}
+
 void TForm1::BitBtnFirstClick()
 {
-    toolkit::runHandler([this] {
-        if (CDSetLijekovi->active())
-            CDSetLijekovi->first();
-    });
+    browse(&store::ClientDataSet::first);
 }
 
 void TForm1::BitBtnPrevClick()
 {
-    toolkit::runHandler([this] {
-        if (CDSetLijekovi->active())
-            CDSetLijekovi->prior();
-    });
+    browse(&store::ClientDataSet::prior);
 }
 
 void TForm1::BitBtnNextClick()
 {
-    toolkit::runHandler([this] {
-        if (CDSetLijekovi->active())
-            CDSetLijekovi->next();
-    });
+    browse(&store::ClientDataSet::next);
 }
 
 void TForm1::BitBtnLastClick()
 {
-    toolkit::runHandler([this] {
-        if (CDSetLijekovi->active())
-            CDSetLijekovi->last();
-    });
+    browse(&store::ClientDataSet::last);
 }
 
 void TForm1::BitBtnEraseClick()

@@ -88,6 +88,8 @@ private:
     void createComponents();
     void bindComponents();
     void requireOpenRegister() const;
+    // The navigation buttons: a move on an open table, nothing on a closed one.
+    void browse(void (store::ClientDataSet::*move)());
     // Whether the close now under way may go ahead; false keeps the window open.
     bool closeAllowed();
 

@@ -59,6 +59,18 @@ inline void typeText(QWidget *widget, const QString &text)
     }
 }
 
+// The user switches to another program and back: the window is deactivated
+// and activated again, and no control's focus changes inside it.
+inline void switchAwayAndBack(QWidget *window)
+{
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QApplication::processEvents();
+    window->activateWindow();
+    QApplication::processEvents();
+}
+
 // Each test runs in a folder of its own, made the current directory as a
 // user's start folder would be, with every message box and the save dialog
 // answered by the test instead of a person.

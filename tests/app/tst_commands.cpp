@@ -132,12 +132,7 @@ private slots:
         TForm1 *form = fx.start();
         form->DBEditAdresa->setFocus();
         typeText(form->DBEditAdresa, "x");
-        QWidget other;
-        other.show();
-        other.activateWindow();
-        QApplication::processEvents();
-        form->activateWindow();
-        QApplication::processEvents();
+        switchAwayAndBack(form);
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Edit);
         QCOMPARE(form->CDSetLijekovi->rowCount(), 1);
     }

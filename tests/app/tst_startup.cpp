@@ -110,12 +110,7 @@ private slots:
         QVERIFY(!form->BitBtnAdd->isEnabled());
 
         // Activation again (after a box, or a switch back) is not a first showing.
-        QWidget other;
-        other.show();
-        other.activateWindow();
-        QApplication::processEvents();
-        form->activateWindow();
-        QApplication::processEvents();
+        switchAwayAndBack(form);
         form->hide();
         form->show();
         QApplication::processEvents();
