@@ -14,6 +14,12 @@ MessageBoxHandler &handlerSlot()
     return handler;
 }
 
+bool &unattendedSlot()
+{
+    static bool unattended = false;
+    return unattended;
+}
+
 } // namespace
 
 bool operator==(const MessageBoxCall &a, const MessageBoxCall &b)
@@ -37,8 +43,15 @@ void setMessageBoxHandler(MessageBoxHandler handler) { handlerSlot() = std::move
 
 const MessageBoxHandler &messageBoxHandler() { return handlerSlot(); }
 
+void setUnattended(bool unattended) { unattendedSlot() = unattended; }
+
+bool unattended() { return unattendedSlot(); }
+
 int messageBox(const QString &text, const QString &caption, int style)
 {
+    const bool question = (style & 0xF) == MbYesNo;
+    if (unattendedSlot())
+        return question ? IdNo : IdOk;
     if (const auto &handler = handlerSlot())
         return handler(MessageBoxCall { text, caption, style });
 
@@ -49,10 +62,10 @@ int messageBox(const QString &text, const QString &caption, int style)
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);
 
-    if (style == MbYesNo) {
+    if (question) {
         QPushButton *yes = box.addButton(QStringLiteral("Da"), QMessageBox::YesRole);
         QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
+        box.setDefaultButton(style & MbDefButton2 ? no : yes);
         box.setEscapeButton(no);
         box.exec();
         return box.clickedButton() == yes ? IdYes : IdNo;

@@ -30,7 +30,7 @@ void ScriptedMessageBoxes::clear()
 int ScriptedMessageBoxes::handle(const MessageBoxCall &call)
 {
     m_calls.append(call);
-    if (call.style == MbOk)
+    if ((call.style & 0xF) != MbYesNo)
         return IdOk;
     if (m_answers.isEmpty()) {
         m_unexpected.append(call);

@@ -85,6 +85,9 @@ private slots:
     void scriptedBoxesNestAndRestore();
     void runHandlerShowsWhatEscapes_data();
     void runHandlerShowsWhatEscapes();
+    void enterTakesTheDefault_data();
+    void enterTakesTheDefault();
+    void unattendedAnswersWithoutBoxes();
 };
 
 void TestMessageBox::initTestCase()
@@ -107,6 +110,10 @@ void TestMessageBox::realBoxes_data()
     QTest::newRow("Yes") << 4 << "Da" << 6 << yesNo << "Da";
     QTest::newRow("No") << 4 << "Ne" << 7 << yesNo << "Da";
     QTest::newRow("No by Escape") << 4 << "" << 7 << yesNo << "Da";
+    const int noByDefault = toolkit::MbYesNo | toolkit::MbDefButton2;
+    QTest::newRow("default No, Yes") << noByDefault << "Da" << 6 << yesNo << "Ne";
+    QTest::newRow("default No, No") << noByDefault << "Ne" << 7 << yesNo << "Ne";
+    QTest::newRow("default No, Escape") << noByDefault << "" << 7 << yesNo << "Ne";
 }
 
 void TestMessageBox::realBoxes()
@@ -253,3 +260,50 @@ void TestMessageBox::runHandlerShowsWhatEscapes()
 
 QTEST_MAIN(TestMessageBox)
 #include "tst_messagebox.moc"
+
+void TestMessageBox::enterTakesTheDefault_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Yes/No") << toolkit::MbYesNo << toolkit::IdYes;
+    QTest::newRow("Yes/No, default No") << (toolkit::MbYesNo | toolkit::MbDefButton2)
+                                        << toolkit::IdNo;
+}
+
+// What Enter does decides what a reflex does; press it on the real box.
+void TestMessageBox::enterTakesTheDefault()
+{
+    QFETCH(int, style);
+    QFETCH(int, answer);
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    bool pressed = false;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            timer.stop();
+            pressed = true;
+            QTest::keyClick(box, Qt::Key_Return);
+        }
+    });
+    timer.start(10);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Zatvoriti?"), QStringLiteral("Pažnja!"), style),
+        answer);
+    QVERIFY(pressed);
+}
+
+void TestMessageBox::unattendedAnswersWithoutBoxes()
+{
+    // A scripted handler must not be consulted either: nobody is there.
+    ScriptedMessageBoxes boxes;
+    boxes.answer(toolkit::IdYes);
+    toolkit::setUnattended(true);
+    const int question = toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), 4);
+    const int notice = toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), 0);
+    toolkit::setUnattended(false);
+    QCOMPARE(question, toolkit::IdNo);
+    QCOMPARE(notice, toolkit::IdOk);
+    QVERIFY(boxes.calls().isEmpty());
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), 4), toolkit::IdYes);
+}
