@@ -6,6 +6,7 @@
 #include "unit1.h"
 
 #include "clientdataset.h"
+#include "codepage.h"
 #include "datapacket.h"
 #include "exception.h"
 #include "messagebox.h"
@@ -164,6 +165,7 @@ struct Figures
     qint64 fileBytes = 0;
     int runs = 0;
     double load = 0;
+    double loadOld = 0;
     double save = 0;
     double exportStore = 0;
     double exportWindow = 0;
@@ -173,6 +175,35 @@ struct Figures
 
 // Loads the register into a bare table.
 void loadInto(store::ClientDataSet &table, const QString &path) { table.loadFromFile(path); }
+
+// The same register as the older program wrote it: the Windows code page's
+// bytes as they are and no encoding declared. Such a file is not in this
+// program's own shape, so the full XML reader reads it.
+void writeOlderProgramsFile(const QString &from, const QString &to)
+{
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly))
+        throw store::Exception(QStringLiteral("cannot read %1").arg(from));
+    const QByteArray own = in.readAll();
+    QByteArray old;
+    old.reserve(own.size());
+    for (qsizetype i = 0; i < own.size(); ++i) {
+        if (own[i] == '&' && i + 2 < own.size() && own[i + 1] == '#') {
+            const qsizetype end = own.indexOf(';', i);
+            bool ok = false;
+            const uint cp = own.mid(i + 2, end - i - 2).toUInt(&ok);
+            if (ok && cp >= 0x80 && cp < 0x10000 && store::codepage::holds(QChar(cp))) {
+                old += store::codepage::encode(QString(QChar(cp)));
+                i = end;
+                continue;
+            }
+        }
+        old += own[i];
+    }
+    QFile out(to);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(old) != old.size())
+        throw store::Exception(QStringLiteral("cannot write %1").arg(to));
+}
 
 // What the window's SaveDatabase does to the table and the file.
 void saveLikeTheWindow(store::ClientDataSet &table, const QString &path)
@@ -231,7 +262,9 @@ Figures measure(int size, int runs, const QString &work)
     const QString data = QDir(dir).filePath(RegisterName);
     const QString saved = QDir(work).filePath(QStringLiteral("saved.xml"));
     const QString exported = QDir(work).filePath(QStringLiteral("export.txt"));
+    const QString older = QDir(work).filePath(QStringLiteral("older.xml"));
     bench::writeSampleRegister(size, data);
+    writeOlderProgramsFile(data, older);
 
     Figures f;
     f.fileBytes = QFileInfo(data).size();
@@ -241,6 +274,9 @@ Figures measure(int size, int runs, const QString &work)
         f.load = medianMs(
             runs, [&] { table = std::make_unique<store::ClientDataSet>(); },
             [&] { loadInto(*table, data); });
+        f.loadOld = medianMs(
+            runs, [&] { table = std::make_unique<store::ClientDataSet>(); },
+            [&] { loadInto(*table, older); });
         f.save = medianMs(
             runs, [&] { loadInto(*table, data); }, [&] { saveLikeTheWindow(*table, saved); });
         loadInto(*table, data);
@@ -370,10 +406,10 @@ int runBenchmark(const Options &options)
     bench::writeSampleRegister(0, QDir(emptyDir).filePath(RegisterName));
     const double emptyStartup = timeStartup(emptyDir, options.runs);
 
-    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s\n", "records", "file MB", "runs", "load",
-        "save", "export", "export+w", "start-up", "xmllint");
-    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9.1f %9s\n", 0, 0.0, options.runs, "-", "-", "-",
-        "-", emptyStartup, "-");
+    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s\n", "records", "file MB", "runs", "load",
+        "save", "export", "export+w", "start-up", "xmllint", "load-old");
+    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9.1f %9s %9s\n", 0, 0.0, options.runs, "-", "-",
+        "-", "-", emptyStartup, "-", "-");
     std::fflush(stdout);
 
     std::map<int, Figures> results;
@@ -384,8 +420,9 @@ int runBenchmark(const Options &options)
         char xmllint[32] = "-";
         if (f.xmllint)
             std::snprintf(xmllint, sizeof xmllint, "%.1f", *f.xmllint);
-        std::printf("%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.1f %9s\n", size, mb(f.fileBytes),
-            f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.startup, xmllint);
+        std::printf("%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.1f %9s %9.1f\n", size,
+            mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.startup,
+            xmllint, f.loadOld);
         std::fflush(stdout);
     }
     std::printf("\n  load: ClientDataSet::loadFromFile into a bare table\n"
@@ -393,7 +430,9 @@ int runBenchmark(const Options &options)
                 "  export: buildLines and saveLines on a bare table\n"
                 "  export+w: the same on the window's table, window shown\n"
                 "  start-up: TForm1 made, FormCreate, shown until exposed\n"
-                "  xmllint: xmllint --noout on the same file, a process per run\n");
+                "  xmllint: xmllint --noout on the same file, a process per run\n"
+                "  load-old: load of the same register as the older program wrote it\n"
+                "            (Windows-1250 bytes, no declared encoding: the full XML reader)\n");
 
     const QString fullDir = QDir(work.path()).filePath(QString::number(10000));
     if (!QFileInfo::exists(QDir(fullDir).filePath(RegisterName))) {
