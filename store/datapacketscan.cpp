@@ -156,8 +156,8 @@ bool OwnPacketScanner::readValue(int field, Record &record)
         }
         // White space inside a value is normalised by an XML reader, '<'
         // may not stand there, and the program writes nothing else below
-        // 0x20 or above 0x7E as it is.
-        if (c < 0x20 || c > 0x7E || c == '<')
+        // 0x20 or above 0x7F as it is.
+        if (c < 0x20 || c > 0x7F || c == '<')
             return false;
         ++m_p;
     }
