@@ -9,18 +9,19 @@
 #include "exception.h"
 #include "schema.h"
 
+#include <QStringEncoder>
 #include <QXmlStreamReader>
 
 #include <array>
-#include <charconv>
-#include <cmath>
-#include <cstring>
 
 namespace store::packet {
 
 namespace {
 
 enum class Encoding { Utf8, Ascii, Windows1250 };
+
+// How much of the file the XML reader is handed at a time.
+constexpr qsizetype SliceBytes = 64 * 1024;
 
 class PacketReader
 {
@@ -55,7 +56,6 @@ private:
 
     void readFields();
     void readRow();
-    int fieldForAttribute(QStringView name);
     bool isElement(QLatin1StringView name) const { return m_xml.name() == name; }
 
     const QByteArray &m_bytes;
@@ -68,8 +68,8 @@ private:
     bool m_resuming = false;
 
     std::vector<Record> m_rows;
-    std::string m_scratch;
-    int m_nextField = 0;
+    QStringEncoder m_utf8 { QStringEncoder::Utf8, QStringEncoder::Flag::Stateless };
+    QByteArray m_text;
 };
 
 void PacketReader::failAtByte(qsizetype offset, const QString &reason) const
@@ -138,11 +138,12 @@ void PacketReader::chooseEncoding()
         }
     }
 
+    bool validUtf8 = false;
     if (declared.isEmpty()) {
         // No declaration: the program's own files are pure ASCII; older ones
         // were written in the Windows code page without saying so.
-        m_encoding = bom || firstInvalidUtf8(data, m_pos, size) == size ? Encoding::Utf8
-                                                                        : Encoding::Windows1250;
+        validUtf8 = rest.isValidUtf8();
+        m_encoding = bom || validUtf8 ? Encoding::Utf8 : Encoding::Windows1250;
     } else {
         const QByteArray name = declared.toLower();
         if (name == "utf-8") {
@@ -166,8 +167,10 @@ void PacketReader::chooseEncoding()
 
     switch (m_encoding) {
     case Encoding::Utf8:
-        if (const qsizetype bad = firstInvalidUtf8(data, m_pos, size); bad < size)
-            failAtByte(bad, QStringLiteral("bajtovi nisu ispravan UTF-8."));
+        if (!validUtf8 && !rest.isValidUtf8()) {
+            failAtByte(firstInvalidUtf8(data, m_pos, size),
+                QStringLiteral("bajtovi nisu ispravan UTF-8."));
+        }
         break;
     case Encoding::Ascii:
         if (const qsizetype bad = firstNonAscii(data, m_pos, size); bad < size) {
@@ -187,41 +190,17 @@ void PacketReader::chooseEncoding()
 bool PacketReader::feed()
 {
     // Slices keep the reader's decoded buffer small instead of turning the
-    // whole file into one string.
-    constexpr qsizetype slice = 64 * 1024;
+    // whole file into one string. The reader decodes UTF-8 with state kept
+    // from one slice to the next, so a slice may end inside a character.
     const qsizetype size = m_bytes.size();
     if (m_pos >= size)
         return false;
-    qsizetype end = std::min(size, m_pos + slice);
-    const char *data = m_bytes.constData();
-
-    if (m_encoding == Encoding::Windows1250) {
-        QByteArray utf8;
-        utf8.reserve((end - m_pos) * 3);
-        for (qsizetype i = m_pos; i < end; ++i) {
-            const auto c = static_cast<unsigned char>(data[i]);
-            if (c < 0x80) {
-                utf8.append(char(c));
-            } else {
-                const char16_t u = codepage::toUnicode(c);
-                if (u < 0x800) {
-                    utf8.append(char(0xC0 | (u >> 6)));
-                } else {
-                    utf8.append(char(0xE0 | (u >> 12)));
-                    utf8.append(char(0x80 | ((u >> 6) & 0x3F)));
-                }
-                utf8.append(char(0x80 | (u & 0x3F)));
-            }
-        }
-        m_xml.addData(utf8);
-    } else {
-        // Never split a UTF-8 sequence between slices.
-        while (end < size && end > m_pos && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
-            --end;
-        if (end == m_pos)
-            end = std::min(size, m_pos + slice);
-        m_xml.addData(QByteArray(data + m_pos, end - m_pos));
-    }
+    const qsizetype end = std::min(size, m_pos + SliceBytes);
+    const QByteArrayView slice(m_bytes.constData() + m_pos, end - m_pos);
+    if (m_encoding == Encoding::Windows1250)
+        m_xml.addData(codepage::decode(slice));
+    else
+        m_xml.addData(slice.toByteArray());
     m_pos = end;
     return true;
 }
@@ -436,34 +415,13 @@ void PacketReader::readFields()
     }
 }
 
-int PacketReader::fieldForAttribute(QStringView name)
-{
-    // Attributes normally come in field order, so try the next field first.
-    const auto &fields = importRecordFields();
-    auto matches = [name, &fields](int f) {
-        const char *n = fields[size_t(f)].name;
-        const auto len = qsizetype(std::strlen(n));
-        return name.size() == len && name == QLatin1StringView(n, len);
-    };
-    if (m_nextField < FieldCount && matches(m_nextField))
-        return m_nextField++;
-    for (int f = 0; f < FieldCount; ++f) {
-        if (matches(f)) {
-            m_nextField = f + 1;
-            return f;
-        }
-    }
-    return -1;
-}
-
 void PacketReader::readRow()
 {
     std::array<QStringView, FieldCount> values {};
     std::array<bool, FieldCount> present {};
     const QXmlStreamAttributes attributes = m_xml.attributes();
-    m_nextField = 0;
     for (const QXmlStreamAttribute &a : attributes) {
-        const int f = fieldForAttribute(a.name());
+        const int f = fieldIndex(a.name());
         if (f < 0)
             continue; // RowState and the like
         values[size_t(f)] = a.value();
@@ -477,51 +435,17 @@ void PacketReader::readRow()
             continue;
         const QStringView value = values[size_t(f)];
         if (fields[size_t(f)].type == FieldType::Text) {
-            // UTF-16 to UTF-8 into a reused buffer; the reader never hands
-            // out unpaired surrogates.
-            m_scratch.clear();
-            for (qsizetype i = 0; i < value.size(); ++i) {
-                char32_t c = value[i].unicode();
-                if (c < 0x80) {
-                    m_scratch.push_back(char(c));
-                    continue;
-                }
-                if (QChar::isHighSurrogate(c) && i + 1 < value.size()
-                    && value[i + 1].isLowSurrogate()) {
-                    c = QChar::surrogateToUcs4(char16_t(c), value[i + 1].unicode());
-                    ++i;
-                }
-                if (c < 0x800) {
-                    m_scratch.push_back(char(0xC0 | (c >> 6)));
-                } else if (c < 0x10000) {
-                    m_scratch.push_back(char(0xE0 | (c >> 12)));
-                    m_scratch.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-                } else {
-                    m_scratch.push_back(char(0xF0 | (c >> 18)));
-                    m_scratch.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-                    m_scratch.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-                }
-                m_scratch.push_back(char(0x80 | (c & 0x3F)));
-            }
-            record.setTextUtf8(f, QByteArrayView(m_scratch.data(), qsizetype(m_scratch.size())));
+            m_text.resize(m_utf8.requiredSpace(value.size()));
+            const char *end = m_utf8.appendToBuffer(m_text.data(), value);
+            record.setTextUtf8(f, QByteArrayView(m_text.constData(), end));
         } else if (!value.isEmpty()) {
-            // C locale only: '.' is the one decimal separator, no grouping,
-            // no surrounding spaces.
-            m_scratch.clear();
-            bool ascii = true;
-            for (const QChar c : value) {
-                ascii = ascii && c.unicode() < 0x80;
-                m_scratch.push_back(char(c.unicode()));
-            }
-            double number = 0;
-            const char *begin = m_scratch.data();
-            const char *end = begin + m_scratch.size();
-            const auto res = std::from_chars(begin, end, number, std::chars_format::general);
-            if (!ascii || res.ec != std::errc() || res.ptr != end || !std::isfinite(number)) {
+            // Any character outside ASCII becomes bytes no number has.
+            const std::optional<double> number = parseNumber(value.toUtf8());
+            if (!number) {
                 fail(QStringLiteral("%1 ima vrijednost %2, a to nije broj.")
                          .arg(rowField(m_rows.size(), f), quoted(value)));
             }
-            record.setNumber(f, number);
+            record.setNumber(f, *number);
         }
     }
     m_rows.push_back(std::move(record));
@@ -533,8 +457,9 @@ std::vector<Record> PacketReader::read()
     chooseEncoding();
 
     m_xml.setNamespaceProcessing(false);
-    // Every slice is handed over as UTF-8 (converted here if need be), so
-    // the declared encoding must not make the reader decode it again.
+    // Every slice is handed over as UTF-8 or as decoded text; a string
+    // locks the reader to UTF-8, so that the declared encoding does not
+    // make it decode the slices again.
     m_xml.addData(QString());
     feed();
 
