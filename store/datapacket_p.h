@@ -7,6 +7,7 @@
 //   datapacketwriter.cpp  the packet as this program writes it
 //   datapacketscan.cpp    a scan of packets in exactly that shape
 //   datapacketxml.cpp     the XML reader for every other file
+//   datapacketbounds.cpp  the bounds, checked before the XML reader reads
 //   datapacketcommon.cpp  what they share: the head, messages, UTF-8,
 //                         numbers, the characters XML allows
 
@@ -21,6 +22,46 @@
 #include <vector>
 
 namespace store::packet {
+
+// ---------------------------------------------------------------------------
+// Bounds. A data packet has a fixed, shallow shape and holds a register meant
+// for 10000 records; a file far outside that shape is refused before it can
+// cost more than a few times its size in memory or more than linear time.
+// Both readers enforce the same bounds, with the same messages.
+
+// Elements inside elements: the program's packets are four deep (DATAPACKET,
+// METADATA, FIELDS, FIELD), and nothing in the format goes much further.
+inline constexpr int MaxDepth = 32;
+// Attributes of one element: a ROW holds the seventeen fields and an older
+// program's packet adds a few (RowState and the like); a FIELD has five or so.
+inline constexpr int MaxAttributes = 64;
+// Any one piece of text in the file, as bytes of the file: a comment, a
+// processing instruction, a CDATA section, text between elements, a name,
+// an attribute value, the space inside a tag. The longest value the program
+// saves is a few KB. The XML reader keeps a whole piece in memory, and in
+// more than one copy while it waits for the next slice of the file.
+inline constexpr qsizetype MaxTextBytes = 1024 * 1024;
+// A text field's value once read (UTF-8 bytes). The widest field holds 255
+// characters. Saved, a byte becomes at most six ("&quot;"), so whatever is
+// read can be written and read again within MaxTextBytes.
+inline constexpr qsizetype MaxValueBytes = 64 * 1024;
+// Records: twenty times what the register is meant to hold, and twice the
+// largest register the benchmark loads.
+inline constexpr qsizetype MaxRows = 200000;
+
+// Where a file first breaks a bound, read as XML markup whatever else may be
+// wrong with it: the offset of the first byte past the bound and the reason.
+// Nothing when no bound is broken, or when the markup goes wrong first (the
+// XML reader then refuses it there, before reaching anything past it).
+struct BoundBreach
+{
+    qsizetype offset;
+    QString reason;
+};
+std::optional<BoundBreach> firstBoundBreach(QByteArrayView bytes, qsizetype from);
+
+QString tooManyRows();
+QString valueTooLong(size_t row, int field);
 
 // ---------------------------------------------------------------------------
 // The two readers. Both take the whole file and report a refusal by throwing
@@ -56,6 +97,16 @@ inline constexpr char ownTail[] = "</ROWDATA></DATAPACKET>\n";
 
 // Refuses a file over MaxDataFileSize or without content before any reading.
 void checkSize(const QByteArray &bytes, const QString &source);
+
+// Line and column of the byte at `offset`, counted from `from` as the XML
+// reader counts them: CR LF, CR and LF each end a line, and a column is a
+// UTF-16 unit (of the UTF-8 text when `utf8`, else one per byte).
+struct Position
+{
+    qint64 line;
+    qint64 column;
+};
+Position positionOf(QByteArrayView bytes, qsizetype from, qsizetype offset, bool utf8);
 
 QString invalidFile(const QString &source, const QString &reason);
 QString invalidFileAt(const QString &source, qint64 line, qint64 column, const QString &reason);

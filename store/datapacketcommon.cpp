@@ -42,6 +42,39 @@ void checkSize(const QByteArray &bytes, const QString &source)
         throw Exception(invalidFile(source, QStringLiteral("datoteka je prazna.")));
 }
 
+Position positionOf(QByteArrayView bytes, qsizetype from, qsizetype offset, bool utf8)
+{
+    qint64 line = 1;
+    qsizetype lineStart = from;
+    for (qsizetype i = from; i < offset; ++i) {
+        const char c = bytes[i];
+        if (c == '\n' || (c == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) {
+            ++line;
+            lineStart = i + 1;
+        }
+    }
+    qint64 column = 1;
+    for (qsizetype i = lineStart; i < offset; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (!utf8 || c < 0x80 || (c >= 0xC0 && c < 0xF0))
+            column += 1;
+        else if (c >= 0xF0)
+            column += 2; // a surrogate pair
+    }
+    return { line, column };
+}
+
+QString tooManyRows()
+{
+    return QStringLiteral("ima više od %1 zapisa, a registar je predviđen za 10000.").arg(MaxRows);
+}
+
+QString valueTooLong(size_t row, int field)
+{
+    return QStringLiteral("%1 ima tekst dulji od %2 KB.")
+        .arg(rowField(row, field), QString::number(MaxValueBytes / 1024));
+}
+
 QString invalidFile(const QString &source, const QString &reason)
 {
     return QStringLiteral("Datoteka \"%1\" nije ispravna: %2").arg(source, reason);

@@ -9,6 +9,7 @@
 
 #include "datapacket_p.h"
 
+#include "exception.h"
 #include "schema.h"
 
 #include <array>
@@ -21,8 +22,9 @@ namespace {
 class OwnPacketScanner
 {
 public:
-    OwnPacketScanner(const char *begin, const char *end)
-        : m_p(begin)
+    OwnPacketScanner(const char *begin, const char *end, const QString &source)
+        : m_source(source)
+        , m_p(begin)
         , m_end(end)
     {
     }
@@ -31,13 +33,15 @@ public:
     std::optional<std::vector<Record>> scan();
 
 private:
-    bool skipSpace();
+    // Skips white space; false when there is more than a piece of text may hold.
+    bool skipSpace(bool *skipped = nullptr);
     bool take(QByteArrayView literal);
     bool readRow(Record &record);
     int readName();
     bool readValue(int field, Record &record);
     bool readReference();
 
+    const QString &m_source;
     const char *m_p;
     const char *const m_end;
     std::string m_decoded;
@@ -50,31 +54,34 @@ std::optional<std::vector<Record>> OwnPacketScanner::scan()
         return std::nullopt;
     std::vector<Record> rows;
     for (;;) {
-        skipSpace();
+        if (!skipSpace())
+            return std::nullopt;
         if (!take("<ROW"))
             break;
         Record record;
         if (!readRow(record))
             return std::nullopt;
+        if (rows.size() == size_t(MaxRows)) {
+            // Refused here as the XML reader refuses it, so that a file of
+            // far too many rows is not read twice.
+            throw Exception(invalidFile(m_source, tooManyRows()));
+        }
         rows.push_back(std::move(record));
     }
-    if (!take("</ROWDATA>"))
-        return std::nullopt;
-    skipSpace();
-    if (!take("</DATAPACKET>"))
-        return std::nullopt;
-    skipSpace();
-    if (m_p != m_end)
+    if (!take("</ROWDATA>") || !skipSpace() || !take("</DATAPACKET>") || !skipSpace()
+        || m_p != m_end)
         return std::nullopt;
     return rows;
 }
 
-bool OwnPacketScanner::skipSpace()
+bool OwnPacketScanner::skipSpace(bool *skipped)
 {
     const char *const from = m_p;
     while (m_p < m_end && isXmlSpace(*m_p))
         ++m_p;
-    return m_p != from;
+    if (skipped)
+        *skipped = m_p != from;
+    return m_p - from <= MaxTextBytes;
 }
 
 bool OwnPacketScanner::take(QByteArrayView literal)
@@ -90,7 +97,9 @@ bool OwnPacketScanner::readRow(Record &record)
     quint32 seen = 0;
     m_nextField = 0;
     for (;;) {
-        const bool spaced = skipSpace();
+        bool spaced = false;
+        if (!skipSpace(&spaced))
+            return false;
         if (take("/>"))
             return true;
         // Attributes are set apart by white space; a repeated one, or one
@@ -161,6 +170,9 @@ bool OwnPacketScanner::readValue(int field, Record &record)
             return false;
         ++m_p;
     }
+    // Pieces of text past the bounds are the XML reader's to refuse.
+    if (m_p - from > MaxTextBytes)
+        return false;
     QByteArrayView value(from, m_p - from);
     if (decoded) {
         m_decoded.append(run, size_t(m_p - run));
@@ -169,6 +181,8 @@ bool OwnPacketScanner::readValue(int field, Record &record)
     ++m_p; // the closing quote
 
     if (importRecordFields()[size_t(field)].type == FieldType::Text) {
+        if (value.size() > MaxValueBytes)
+            return false;
         record.setTextUtf8(field, value);
         return true;
     }
@@ -231,11 +245,10 @@ bool OwnPacketScanner::readReference()
 std::optional<std::vector<Record>> scanOwnPacket(const QByteArray &bytes, const QString &source)
 {
     checkSize(bytes, source);
-    const char *begin = bytes.constData();
-    const char *const end = begin + bytes.size();
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        begin += 3; // a UTF-8 byte order mark, as an editor may add
-    return OwnPacketScanner(begin, end).scan();
+    // Past a UTF-8 byte order mark, as an editor may add.
+    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    return OwnPacketScanner(bytes.constData() + start, bytes.constData() + bytes.size(), source)
+        .scan();
 }
 
 } // namespace store::packet

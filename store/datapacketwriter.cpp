@@ -3,6 +3,7 @@
 
 #include "datapacket_p.h"
 
+#include "datapacket.h"
 #include "schema.h"
 
 #include <array>
@@ -48,6 +49,7 @@ public:
         return m_p;
     }
     void advance(char *to) { m_p = to; }
+    qsizetype size() const { return m_p - m_bytes.constData(); }
     void put(QByteArrayView bytes)
     {
         char *p = room(bytes.size());
@@ -142,8 +144,15 @@ void putNumber(PacketBuffer &out, double value, size_t row, int field)
 
 } // namespace
 
+// Whatever is written here must read back: a file the readers would refuse
+// is not written, so the register on disk stays one the program can open.
 QByteArray serialize(const std::vector<Record> &rows)
 {
+    if (rows.size() > size_t(MaxRows)) {
+        throw UnsavableValue { QStringLiteral("registar ima %1 zapisa, a program čita najviše %2.")
+                                   .arg(rows.size())
+                                   .arg(MaxRows) };
+    }
     const auto &fields = importRecordFields();
     // ` Name="` for each field.
     static const std::array<QByteArray, FieldCount> openers = [&fields] {
@@ -164,7 +173,8 @@ QByteArray serialize(const std::vector<Record> &rows)
         estimate += 200 + text + text / 4;
     }
 
-    PacketBuffer out(estimate);
+    // Past the size limit the save is refused anyway.
+    PacketBuffer out(std::min(estimate, MaxDataFileSize + 1));
     out.put(ownHead());
     for (size_t row = 0; row < rows.size(); ++row) {
         const Record &r = rows[row];
@@ -174,6 +184,8 @@ QByteArray serialize(const std::vector<Record> &rows)
                 const QByteArrayView text = r.textUtf8(f);
                 if (text.isEmpty())
                     continue;
+                if (text.size() > MaxValueBytes)
+                    throw UnsavableValue { valueTooLong(row, f) };
                 out.put(openers[size_t(f)]);
                 putText(out, text, row, f);
             } else {
@@ -186,6 +198,11 @@ QByteArray serialize(const std::vector<Record> &rows)
             out.put("\"");
         }
         out.put("/>\n");
+        if (out.size() > MaxDataFileSize) {
+            throw UnsavableValue { QStringLiteral(
+                "registar bi u datoteci zauzeo više od %1 MB, a program čita datoteke do %1 MB.")
+                                       .arg(MaxDataFileSize / (1024 * 1024)) };
+        }
     }
     out.put(QByteArrayView(ownTail, qsizetype(sizeof ownTail - 1)));
     return out.take();

@@ -20,8 +20,10 @@ namespace {
 
 enum class Encoding { Utf8, Ascii, Windows1250 };
 
-// How much of the file the XML reader is handed at a time.
-constexpr qsizetype SliceBytes = 64 * 1024;
+// How much of the file the XML reader is handed at a time. A token cut off
+// by the end of a slice is read again from its start once the next slice is
+// there; as no token is longer than a slice, none is read more than twice.
+constexpr qsizetype SliceBytes = MaxTextBytes;
 
 class PacketReader
 {
@@ -61,7 +63,11 @@ private:
     const QByteArray &m_bytes;
     const QString &m_source;
     Encoding m_encoding = Encoding::Utf8;
-    qsizetype m_pos = 0;
+    qsizetype m_start = 0; // past a byte order mark
+    qsizetype m_pos = 0; // of the next slice
+    // Where the file first breaks a bound; the reader gets it up to there.
+    std::optional<BoundBreach> m_breach;
+    qsizetype m_limit = 0;
     QXmlStreamReader m_xml;
     qint64 m_tokenLine = 1;
     qint64 m_tokenColumn = 1;
@@ -74,21 +80,8 @@ private:
 
 void PacketReader::failAtByte(qsizetype offset, const QString &reason) const
 {
-    qint64 line = 1;
-    qsizetype lineStart = m_pos; // past a byte order mark
-    for (qsizetype i = m_pos; i < offset; ++i) {
-        if (m_bytes[i] == '\n') {
-            ++line;
-            lineStart = i + 1;
-        }
-    }
-    qint64 column = 1;
-    for (qsizetype i = lineStart; i < offset; ++i) {
-        // Count characters, not bytes, when the text is UTF-8.
-        if (m_encoding != Encoding::Utf8 || (static_cast<unsigned char>(m_bytes[i]) & 0xC0) != 0x80)
-            ++column;
-    }
-    throw Exception(invalidFileAt(m_source, line, column, reason));
+    const Position at = positionOf(m_bytes, m_start, offset, m_encoding == Encoding::Utf8);
+    throw Exception(invalidFileAt(m_source, at.line, at.column, reason));
 }
 
 void PacketReader::chooseEncoding()
@@ -99,7 +92,7 @@ void PacketReader::chooseEncoding()
     bool bom = false;
     if (m_bytes.startsWith("\xEF\xBB\xBF")) {
         bom = true;
-        m_pos = 3;
+        m_start = m_pos = 3;
     } else if (m_bytes.startsWith("\xFE\xFF") || m_bytes.startsWith("\xFF\xFE")) {
         throw Exception(invalidFile(m_source,
             QStringLiteral("zapisana je u kodiranju UTF-16, a program čita samo UTF-8, "
@@ -192,10 +185,14 @@ bool PacketReader::feed()
     // Slices keep the reader's decoded buffer small instead of turning the
     // whole file into one string. The reader decodes UTF-8 with state kept
     // from one slice to the next, so a slice may end inside a character.
-    const qsizetype size = m_bytes.size();
-    if (m_pos >= size)
+    if (m_pos >= m_limit) {
+        // The reader has taken in everything before the breach without
+        // finding a fault of its own.
+        if (m_breach)
+            failAtByte(m_breach->offset, m_breach->reason);
         return false;
-    const qsizetype end = std::min(size, m_pos + SliceBytes);
+    }
+    const qsizetype end = std::min(m_limit, m_pos + SliceBytes);
     const QByteArrayView slice(m_bytes.constData() + m_pos, end - m_pos);
     if (m_encoding == Encoding::Windows1250)
         m_xml.addData(codepage::decode(slice));
@@ -437,6 +434,8 @@ void PacketReader::readRow()
         if (fields[size_t(f)].type == FieldType::Text) {
             m_text.resize(m_utf8.requiredSpace(value.size()));
             const char *end = m_utf8.appendToBuffer(m_text.data(), value);
+            if (end - m_text.constData() > MaxValueBytes)
+                fail(valueTooLong(m_rows.size(), f));
             record.setTextUtf8(f, QByteArrayView(m_text.constData(), end));
         } else if (!value.isEmpty()) {
             // Any character outside ASCII becomes bytes no number has.
@@ -448,6 +447,9 @@ void PacketReader::readRow()
             record.setNumber(f, *number);
         }
     }
+    // The text of a Windows-1250 file takes up to three times its bytes
+    // once read; room kept for growing would add up to as much again.
+    record.squeeze();
     m_rows.push_back(std::move(record));
 }
 
@@ -455,6 +457,8 @@ std::vector<Record> PacketReader::read()
 {
     checkSize(m_bytes, m_source);
     chooseEncoding();
+    m_breach = firstBoundBreach(m_bytes, m_start);
+    m_limit = m_breach ? m_breach->offset : m_bytes.size();
 
     m_xml.setNamespaceProcessing(false);
     // Every slice is handed over as UTF-8 or as decoded text; a string
@@ -498,6 +502,8 @@ std::vector<Record> PacketReader::read()
     while ((token = next()) == T::StartElement) {
         if (!isElement(QLatin1StringView("ROW")))
             unexpectedElement(QLatin1StringView("ROWDATA"));
+        if (m_rows.size() == size_t(MaxRows))
+            throw Exception(invalidFile(m_source, tooManyRows()));
         readRow();
         if (next() != T::EndElement)
             unexpectedElement(QLatin1StringView("ROW"));

@@ -289,6 +289,8 @@ private slots:
     void savedFileIsPlainAsciiXml();
     void valuesAFileCannotHoldAreRefusedOnSave_data();
     void valuesAFileCannotHoldAreRefusedOnSave();
+    void savesOnlyWhatItCanReadBack_data();
+    void savesOnlyWhatItCanReadBack();
 
     void readsHandWrittenPackets_data();
     void readsHandWrittenPackets();
@@ -300,6 +302,8 @@ private slots:
 
     void refusesBrokenAndHostileFiles_data();
     void refusesBrokenAndHostileFiles();
+    void loadsAtTheBounds_data();
+    void loadsAtTheBounds();
     void bothReadersAgree_data();
     void bothReadersAgree();
     void refusesEveryTruncation();
@@ -451,6 +455,9 @@ void TestDataPacket::valuesAFileCannotHoldAreRefusedOnSave_data()
     Record badUtf8;
     badUtf8.setTextUtf8(field("Pacijent"), "\xC3\x28");
     QTest::newRow("broken UTF-8") << badUtf8 << u"polje \"Pacijent\" sadrži neispravan"_s;
+    // The readers refuse longer text; a file they refuse is not written.
+    QTest::newRow("text over 64 KB") << rec({ { "Ustanova", QString(64 * 1024 + 1, u'x') } })
+                                     << u"polje \"Ustanova\" ima tekst dulji od 64 KB"_s;
 }
 
 // A value the file format cannot carry must stop the save, not turn into a
@@ -470,6 +477,37 @@ void TestDataPacket::valuesAFileCannotHoldAreRefusedOnSave()
     QVERIFY2(message.contains(reason), qPrintable(message));
     QCOMPARE(readAll(path), before);
     QVERIFY(!refusal([&] { store::serializeDataPacket(rows); }).isEmpty());
+}
+
+void TestDataPacket::savesOnlyWhatItCanReadBack_data()
+{
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("more rows than a file may hold")
+        << Rows(size_t(store::packet::MaxRows) + 1) << u"registar ima 200001 zapisa"_s;
+    // Quotes take six bytes each in the file: 23 such records make 132 MB.
+    Record quotes;
+    for (int f = 0; f < store::FieldCount; ++f) {
+        if (isText(f))
+            quotes.setText(f, QString(64 * 1024, u'"'));
+    }
+    QTest::newRow("a file over the size limit") << Rows(23, quotes) << u"zauzeo više od 128 MB"_s;
+}
+
+// The register on disk stays one the program can open: a save whose file
+// the readers would refuse is refused, and the old file stays.
+void TestDataPacket::savesOnlyWhatItCanReadBack()
+{
+    QFETCH(Rows, rows);
+    QFETCH(QString, reason);
+    const QString path = m_dir.filePath(u"readback.xml"_s);
+    store::saveDataPacketFile(path, sampleRows(3, 1));
+    const QByteArray before = readAll(path);
+    const QString message = refusal([&] { store::saveDataPacketFile(path, rows); });
+    QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(path)),
+        qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+    QCOMPARE(readAll(path), before);
 }
 
 // ---------------------------------------------------------------------------
@@ -572,6 +610,33 @@ void TestDataPacket::numberForms()
 // Refusals
 
 namespace {
+
+// The program's packet with `content` in its PARAMS element (on line 20).
+QByteArray withParams(const QByteArray &content)
+{
+    return packet("<ROW Naziv=\"x\"/>\n").replace("<PARAMS/>", "<PARAMS>" + content + "</PARAMS>");
+}
+
+// The program's packet with `markup` after the declaration (on line 2).
+QByteArray withComment(const QByteArray &markup)
+{
+    return packet("<ROW Naziv=\"x\"/>\n").insert(declaration.size(), markup);
+}
+
+// `depth` elements, each inside the one before.
+QByteArray nested(int depth)
+{
+    return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth);
+}
+
+// A ROW with a name and `count - 1` attributes the program does not know.
+QByteArray rowWithAttributes(int count)
+{
+    QByteArray row = "<ROW Naziv=\"x\"";
+    for (int i = 1; i < count; ++i)
+        row += " a" + QByteArray::number(i) + "=\"" + QByteArray::number(i) + "\"";
+    return row + "/>\n";
+}
 
 // Files that must be refused: `reason` is part of the message, `line` the
 // line it names (0 when the reason has no position).
@@ -719,6 +784,79 @@ void forEachBrokenFile(const std::function<void(
     add("no field list", packet(row, QByteArray()), u"nedostaje polje \"Tar_br\""_s, 0);
     add("field without a name", packet(row, fieldsWith("attrname=\"Mjesto\" ", "")),
         u"polje bez imena"_s, 18);
+
+    // Past the bounds that keep any file's time linear and its memory a few
+    // times its size; each one byte or one step past its bound (see
+    // forEachFileAtTheBounds for the same files one step short).
+    using store::packet::MaxTextBytes;
+    const QByteArray tooLong(MaxTextBytes + 1, 'x');
+    add("nesting too deep", withParams(nested(30)), u"ugniježđeni dublje od 32 razine"_s, 20);
+    add("nesting too deep, never closed",
+        packet(row).replace("<PARAMS/>", "<PARAMS>" + QByteArray("<a>").repeated(1000)),
+        u"ugniježđeni dublje od 32 razine"_s, 20);
+    add("too many attributes", packet(rowWithAttributes(65)),
+        u"element \"ROW\" ima više od 64 atributa"_s, 21);
+    add("comment too long", withComment("<!--" + tooLong + "-->"), u"komentar je dulji od 1 MB"_s,
+        2);
+    add("comment too long, never closed", withComment("<!--" + tooLong),
+        u"komentar je dulji od 1 MB"_s, 2);
+    add("processing instruction too long", withComment("<?pi " + tooLong.chopped(3) + "?>"),
+        u"instrukcija za obradu"_s, 2);
+    add("CDATA section too long", withParams("<![CDATA[" + tooLong + "]]>"),
+        u"odjeljak CDATA dulji je od 1 MB"_s, 20);
+    add("space between rows too long", packet(row + QByteArray(MaxTextBytes + 1, ' ') + row),
+        u"tekst između elemenata dulji je od 1 MB"_s, 22);
+    add("text in PARAMS too long", withParams(tooLong), u"tekst između elemenata"_s, 20);
+    add("space inside a tag too long",
+        packet("<ROW" + QByteArray(MaxTextBytes + 1, ' ') + "Naziv=\"x\"/>\n"),
+        u"razmak unutar oznake dulji je od 1 MB"_s, 21);
+    add("attribute value too long", packet("<ROW Naziv=\"" + tooLong + "\"/>\n"),
+        u"vrijednost atributa \"Naziv\" dulja je od 1 MB"_s, 21);
+    add("attribute value too long, never closed", packet("<ROW Naziv=\"" + tooLong),
+        u"vrijednost atributa \"Naziv\" dulja je od 1 MB"_s, 21);
+    add("text field too long once read",
+        packet(row + "<ROW Naziv=\"" + QByteArray(64 * 1024 + 1, 'x') + "\"/>\n"),
+        u"2. zapis, polje \"Naziv\" ima tekst dulji od 64 KB"_s, 22);
+    add("text field too long once read, from references",
+        packet("<ROW Naziv=\"" + QByteArray("&#8364;").repeated(64 * 1024 / 3 + 1) + "\"/>\n"),
+        u"1. zapis, polje \"Naziv\" ima tekst dulji od 64 KB"_s, 21);
+    add("too many rows", packet(QByteArray("<ROW/>\n").repeated(store::packet::MaxRows + 1)),
+        u"ima više od 200000 zapisa"_s, 0);
+    add("too many rows, not in the program's own shape",
+        withComment("<!-- -->")
+            .replace("<ROWDATA>\n",
+                "<ROWDATA>\n" + QByteArray("<ROW/>").repeated(store::packet::MaxRows + 1)),
+        u"ima više od 200000 zapisa"_s, 0);
+}
+
+// Files at the bounds, one step short of those refused above, which must
+// load to `rows` records and save to a file that loads again.
+void forEachFileAtTheBounds(
+    const std::function<void(const char *name, const QByteArray &bytes, int rows)> &add)
+{
+    using store::packet::MaxTextBytes;
+    const QByteArray row = "<ROW Naziv=\"x\"/>";
+    const QByteArray longest(MaxTextBytes, 'x');
+    add("nesting 32 deep", withParams(nested(29)), 1);
+    add("64 attributes", packet(rowWithAttributes(64)), 1);
+    add("comment of 1 MB", withComment("<!--" + longest + "-->"), 1);
+    add("processing instruction of 1 MB", withComment("<?pi " + longest.chopped(3) + "?>"), 1);
+    add("CDATA section of 1 MB", withParams("<![CDATA[" + longest + "]]>"), 1);
+    add("space of 1 MB between rows", packet(row + QByteArray(MaxTextBytes, ' ') + row + "\n"), 2);
+    add("text of 1 MB in PARAMS", withParams(longest), 1);
+    add("space of 1 MB inside a tag",
+        packet("<ROW" + QByteArray(MaxTextBytes, ' ') + "Naziv=\"x\"/>\n"), 1);
+    add("attribute value of 1 MB", packet("<ROW RowState=\"" + longest + "\" Naziv=\"x\"/>\n"), 1);
+    add("text field of 64 KB", packet("<ROW Naziv=\"" + QByteArray(64 * 1024, 'x') + "\"/>\n"), 1);
+    // Saved, each of these characters takes the most room a byte can take.
+    add("text field of 64 KB of quotes",
+        packet("<ROW Naziv=\"" + QByteArray("&quot;").repeated(64 * 1024) + "\"/>\n"), 1);
+    add("text field of 64 KB from Windows-1250",
+        packet("<ROW Naziv=\"" + QByteArray("\x80").repeated(64 * 1024 / 3) + "\"/>\n", fieldList,
+            R"(<?xml version="1.0" encoding="windows-1250"?>)"),
+        1);
+    add("200000 rows", packet(QByteArray("<ROW/>\n").repeated(store::packet::MaxRows)),
+        int(store::packet::MaxRows));
 }
 
 } // namespace
@@ -751,6 +889,29 @@ void TestDataPacket::refusesBrokenAndHostileFiles()
     // Reading never writes.
     QCOMPARE(readAll(path), bytes);
     QCOMPARE(entries(dir.path()), QStringList { u"Baza.xml"_s });
+}
+
+void TestDataPacket::loadsAtTheBounds_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("rows");
+    forEachFileAtTheBounds([](const char *name, const QByteArray &bytes, int rows) {
+        QTest::newRow(name) << bytes << rows;
+    });
+}
+
+// Whatever is read within the bounds is saved to a file that reads back to
+// the same records, by the scan of the program's own packets.
+void TestDataPacket::loadsAtTheBounds()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, rows);
+    const Rows read = store::parseDataPacket(bytes, u"Baza.xml"_s);
+    QCOMPARE(read.size(), size_t(rows));
+    const QByteArray saved = store::serializeDataPacket(read);
+    const std::optional<Rows> again = store::packet::scanOwnPacket(saved, u"Baza.xml"_s);
+    QVERIFY(again.has_value());
+    COMPARE_ROWS(*again, read);
 }
 
 // What the scan of the program's own packets must do with a file.
@@ -793,6 +954,9 @@ void TestDataPacket::bothReadersAgree_data()
     }
     forEachBrokenFile([](const char *name, const QByteArray &bytes, const QString &, int) {
         QTest::addRow("refused: %s", name) << bytes << int(Either);
+    });
+    forEachFileAtTheBounds([](const char *name, const QByteArray &bytes, int) {
+        QTest::addRow("at the bounds: %s", name) << bytes << int(Either);
     });
 
     // The program's own packets, and the variants of them where the two
