@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the data file's readers. Besides the sanitizers'
-// findings, it stops on
+// Feeds arbitrary bytes to the data file's readers: as they are, as the rows
+// of a packet with the program's own head, and as the values of one row.
+// Besides the sanitizers' findings, it stops on
 // - a refusal that does not name the file;
 // - the scan of the program's own packets taking a file that the XML reader
 //   refuses or reads to other records, or refusing one in other words;
@@ -11,8 +12,10 @@
 #include "datapacket.h"
 #include "datapacket_p.h"
 #include "exception.h"
+#include "schema.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -28,12 +31,8 @@ namespace {
     std::abort();
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+void check(const QByteArray &bytes)
 {
-    const QByteArray bytes
-        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString source = QStringLiteral("fuzz.xml");
 
     std::optional<std::vector<store::Record>> read;
@@ -57,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fault("the scan refused a file in other words than the XML reader");
     }
     if (!read)
-        return 0;
+        return;
 
     // What the program's entry point reads must be what the XML reader read,
     // savable, and read back unchanged.
@@ -82,5 +81,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fault("the rows changed on their way through a save");
     if (store::serializeDataPacket(again) != written)
         fault("saving the same rows twice gave different bytes");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray bytes
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    check(bytes);
+    // The same bytes as the rows of a packet with the program's own head and
+    // tail: the files where the scan and the XML reader both have a say.
+    static const QByteArray head = store::packet::ownHead();
+    check(head + bytes + store::packet::ownTail);
+    // The same bytes as the values of one row, a line each, in field order,
+    // without the quotes and '<' that would end or break a value: the
+    // references, numbers and characters where the two readers' rules meet.
+    QByteArray row = "<ROW";
+    const QList<QByteArray> values = bytes.split('\n');
+    for (int f = 0; f < store::FieldCount && f < values.size(); ++f) {
+        row += ' ';
+        row += store::importRecordFields()[size_t(f)].name;
+        row += "=\"" + QByteArray(values[f]).replace('"', "").replace('<', "") + '"';
+    }
+    check(head + row + "/>\n" + store::packet::ownTail);
     return 0;
 }
