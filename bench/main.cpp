@@ -1,12 +1,12 @@
 // The register at its limit and beyond: how long loading, saving, exporting
 // and starting take for 1000, 10000 and 100000 records, and how much memory
 // a start-up with a full register needs. Prints figures; judges nothing.
+#include "hostile.h"
 #include "sampleregister.h"
 
 #include "unit1.h"
 
 #include "clientdataset.h"
-#include "codepage.h"
 #include "datapacket.h"
 #include "exception.h"
 #include "messagebox.h"
@@ -58,12 +58,17 @@ void usage(std::FILE *to)
     std::fprintf(to,
         "usage: lijekovi-bench [--sizes N,N,...] [--runs N]\n"
         "       lijekovi-bench --write-register N PATH\n"
+        "       lijekovi-bench --hostile [NAME]\n"
+        "       lijekovi-bench --write-hostile NAME PATH\n"
         "\n"
         "Times load, save, export (store alone and with the window attached) and\n"
         "start-up for registers of the given sizes (default 1000,10000,100000),\n"
         "median of N runs (default 5, at most %d from %d records), and the peak\n"
         "memory of a start-up with 10000 records and with an empty register.\n"
-        "--write-register writes the benchmark's register of N records to PATH.\n",
+        "--write-register writes the benchmark's register of N records to PATH.\n"
+        "--hostile loads data files made to be costly, each near the size limit,\n"
+        "beside xmllint, and reports time and peak memory (all of them, or NAME);\n"
+        "--write-hostile writes one of them to PATH.\n",
         LargeSizeRuns, LargeSize);
 }
 
@@ -176,35 +181,6 @@ struct Figures
 // Loads the register into a bare table.
 void loadInto(store::ClientDataSet &table, const QString &path) { table.loadFromFile(path); }
 
-// The same register as the older program wrote it: the Windows code page's
-// bytes as they are and no encoding declared. Such a file is not in this
-// program's own shape, so the full XML reader reads it.
-void writeOlderProgramsFile(const QString &from, const QString &to)
-{
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly))
-        throw store::Exception(QStringLiteral("cannot read %1").arg(from));
-    const QByteArray own = in.readAll();
-    QByteArray old;
-    old.reserve(own.size());
-    for (qsizetype i = 0; i < own.size(); ++i) {
-        if (own[i] == '&' && i + 2 < own.size() && own[i + 1] == '#') {
-            const qsizetype end = own.indexOf(';', i);
-            bool ok = false;
-            const uint cp = own.mid(i + 2, end - i - 2).toUInt(&ok);
-            if (ok && cp >= 0x80 && cp < 0x10000 && store::codepage::holds(QChar(cp))) {
-                old += store::codepage::encode(QString(QChar(cp)));
-                i = end;
-                continue;
-            }
-        }
-        old += own[i];
-    }
-    QFile out(to);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(old) != old.size())
-        throw store::Exception(QStringLiteral("cannot write %1").arg(to));
-}
-
 // What the window's SaveDatabase does to the table and the file.
 void saveLikeTheWindow(store::ClientDataSet &table, const QString &path)
 {
@@ -264,7 +240,7 @@ Figures measure(int size, int runs, const QString &work)
     const QString exported = QDir(work).filePath(QStringLiteral("export.txt"));
     const QString older = QDir(work).filePath(QStringLiteral("older.xml"));
     bench::writeSampleRegister(size, data);
-    writeOlderProgramsFile(data, older);
+    bench::writeOlderProgramsFile(data, older);
 
     Figures f;
     f.fileBytes = QFileInfo(data).size();
@@ -512,6 +488,21 @@ int main(int argc, char *argv[])
             }
             bench::writeSampleRegister(*count, args[2]);
             return 0;
+        }
+        if (args.value(0) == QLatin1String("--write-hostile")) {
+            if (args.size() != 3 || !bench::writeHostileFile(args[1], args[2])) {
+                usage(stderr);
+                return 2;
+            }
+            return 0;
+        }
+        // The measured side of --hostile: no application, as little as the
+        // program's own reading needs.
+        if (args.value(0) == QLatin1String("--load-file") && args.size() == 2)
+            return bench::loadAndReport(args[1]);
+        if (args.value(0) == QLatin1String("--hostile") && args.size() <= 2) {
+            QCoreApplication application(argc, argv);
+            return bench::runHostileTable(QCoreApplication::applicationFilePath(), args.value(1));
         }
 
         QApplication application(argc, argv);
