@@ -2,12 +2,22 @@
 
 #include "ui_unit1.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QSessionManager;
 
 namespace store {
 class ClientDataSet;
 class Field;
+class Record;
+class RecoveryJournal;
+struct TableChange;
 }
 namespace toolkit {
 class DataSource;
@@ -30,6 +40,11 @@ public:
     int maxRecords() const { return MaxRecords; }
     const QString &dataFileName() const { return DataFileName; }
     const QString &dataFilePath() const { return DataFilePath; }
+    // The crash-recovery journal beside the data file.
+    QString recoveryFilePath() const;
+    // Only the copy holding the register's lock may read or write the
+    // journal; a copy started without it keeps none.
+    void setRecoveryAllowed(bool allowed) { m_recoveryAllowed = allowed; }
 
     // Non-visual components.
     store::ClientDataSet *CDSetLijekovi = nullptr;
@@ -80,6 +95,13 @@ public slots:
     void CDSetLijekoviBeforePost();
     void CDSetLijekoviAfterPost();
 
+public:
+    // Ends the program as Izlaz does, with nobody there to answer: after a
+    // termination signal. Open boxes and dialogs are answered safely first.
+    void endUnattended();
+    // The desktop session is ending: save without asking.
+    void saveForSession(QSessionManager &manager);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -93,6 +115,18 @@ private:
     // Whether the close now under way may go ahead; false keeps the window open.
     bool closeAllowed();
 
+    // Crash recovery.
+    void offerRecovery();
+    void journalChange(const store::TableChange &change);
+    void scheduleDraft();
+    void recordDraft();
+    void reportJournalFailure(const QString &message);
+    void journalSaved(const std::vector<store::Record> &saved);
+    QString setAside(const QString &path);
+    bool holdsTypedData(const store::Record &record) const;
+    void completePendingRecord();
+    void finishEnding();
+
     int MaxRecords = 0;
     QString DataFileName;
     QString DataFilePath;
@@ -102,4 +136,17 @@ private:
     QString LastJed_mjere;
 
     bool m_activated = false;
+
+    bool m_recoveryAllowed = true;
+    std::unique_ptr<store::RecoveryJournal> m_journal;
+    // Whether the journal follows the table (it does once the register is open).
+    bool m_journalling = false;
+    bool m_journalFailureShown = false;
+    QTimer m_draftTimer;
+    QElapsedTimer m_draftPendingSince;
+    // The user answered No to a question before saving: what asked for the
+    // save (closing, exporting) stops there.
+    bool m_saveDeclined = false;
+    bool m_ending = false;
+    QElapsedTimer m_endingSince;
 };
