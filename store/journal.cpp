@@ -331,8 +331,11 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
     const QString temporary = m_path + QStringLiteral(".new");
     const QByteArray name = QFile::encodeName(temporary);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        writeFailed(m_path, errno);
+    if (fd < 0) {
+        const int error = errno;
+        m_broken = true;
+        writeFailed(m_path, error);
+    }
     QByteArray bytes(Magic, sizeof Magic);
     bytes += headerEntry(m_base);
     if (m_broken)
