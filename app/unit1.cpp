@@ -227,10 +227,12 @@ bool TForm1::closeAllowed()
     if (saved)
         return true;
     // Closing now would lose every entry since the last save; the user may
-    // rather free space or fix the folder and close again.
+    // rather free space or fix the folder and close again. No is the
+    // default: Enter pressed by reflex on the error box just before must not
+    // throw the entries away.
     return toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
-                               Paznja, 4)
-        == 6;
+                               Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+        == toolkit::IdYes;
 }
 
 void TForm1::BitBtnExitClick()
