@@ -6,6 +6,7 @@
 #include "dbedit.h"
 #include "dbgrid.h"
 #include "exception.h"
+#include "fontfit.h"
 #include "handlers.h"
 #include "messagebox.h"
 #include "savedialog.h"
@@ -39,26 +40,6 @@ QString greeting()
         + QStringLiteral("v2.1");
 }
 
-// The layout gives each label the width its caption has in the designed
-// font. Another font has other widths, so a label is re-fitted to its
-// caption and keeps the edge that matters: the right one when it labels a
-// box (so it never runs under the box), the left one otherwise. A caption
-// too wide to end there without leaving the panel starts at the panel's
-// edge and uses part of the gap before its box instead.
-void fitLabels(QFrame *panel)
-{
-    const int inner = panel->frameWidth();
-    const auto labels = panel->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QLabel *label : labels) {
-        const QRect designed = label->geometry();
-        const int width = label->sizeHint().width();
-        int left = designed.x();
-        if (label->buddy())
-            left = std::max(inner, designed.x() + designed.width() - width);
-        label->setGeometry(left, designed.y(), width, designed.height());
-    }
-}
-
 QList<DBGridColumn> gridColumns(const QStringList &description)
 {
     // "field:title:width", an empty title meaning the field's name and an
@@ -89,13 +70,10 @@ static void initArtwork()
 TForm1::TForm1(QWidget *parent) : QWidget(parent)
 {
     initArtwork();
-    // The designed font is not on Linux; a sans serif of like metrics stands in.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                                QStringLiteral("DejaVu Sans")});
+    toolkit::substituteClassicFonts();
     createComponents();
     setupUi(this);
-    fitLabels(Panel1);
+    toolkit::fitLabels(Panel1);
     bindComponents();
 
     MaxRecords = RecordLimit;
@@ -432,6 +410,10 @@ void TForm1::CDSetLijekoviAfterPost()
 
 void TForm1::DataSourceLijekoviDataChange()
 {
-    lblNumOfRecords->setText(QString::asprintf("%i", CDSetLijekovi->recordCount()));
-    lblNumOfRecords->adjustSize();
+    // Runs at every move through the table; the count changes far more rarely.
+    const QString count = QString::asprintf("%i", CDSetLijekovi->recordCount());
+    if (count != lblNumOfRecords->text()) {
+        lblNumOfRecords->setText(count);
+        toolkit::fitLabel(lblNumOfRecords);
+    }
 }
