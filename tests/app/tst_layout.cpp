@@ -7,6 +7,7 @@
 #include "dbedit.h"
 #include "dbgrid.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
 
@@ -132,6 +133,27 @@ private slots:
             if (other != label)
                 QVERIFY2(!label->geometry().intersects(other->geometry()), qPrintable(other->objectName()));
         }
+    }
+
+    void screenReaderNamesTheGridAndEveryBox()
+    {
+        QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(form->DBGridLijekovi);
+        QVERIFY(grid);
+        QCOMPARE(grid->role(), QAccessible::Table);
+        QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Registar"));
+        // Each box by the caption of the label in front of it.
+        int boxes = 0;
+        for (const DesignedLabel &l : designedLabels) {
+            auto *box = form->Panel1->findChild<toolkit::DBEdit *>(QString::fromLatin1(l.buddy));
+            if (!box)
+                continue;
+            QAccessibleInterface *edit = QAccessible::queryAccessibleInterface(box);
+            QVERIFY(edit);
+            QCOMPARE(edit->role(), QAccessible::EditableText);
+            QCOMPARE(edit->text(QAccessible::Name), QString::fromUtf8(l.caption));
+            ++boxes;
+        }
+        QCOMPARE(boxes, 17);
     }
 
     void recordCountLabel()
