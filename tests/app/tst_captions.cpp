@@ -68,7 +68,11 @@ private slots:
             qPrintable(qEnvironmentVariable("QT_FONT_DPI", QStringLiteral("96"))),
             qPrintable(QFontInfo(form->Panel1->font()).family()),
             QFontInfo(form->Panel1->font()).pixelSize(), int(QFontDatabase::families().size()));
-        QCOMPARE(QFontInfo(form->Panel1->font()).family(), family);
+        const QString got = QFontInfo(form->Panel1->font()).family();
+        QVERIFY2(got == family,
+            qPrintable(QStringLiteral("the panel got %1 instead of %2: are this set's fonts "
+                                      "installed (scripts/setup-debian.sh)?")
+                           .arg(got, family)));
     }
 
     void cleanupTestCase()
