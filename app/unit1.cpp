@@ -7,6 +7,7 @@
 #include "dbedit.h"
 #include "dbgrid.h"
 #include "exception.h"
+#include "fontfit.h"
 #include "handlers.h"
 #include "journal.h"
 #include "messagebox.h"
@@ -56,26 +57,6 @@ QString greeting()
         + QStringLiteral("v2.1");
 }
 
-// The layout gives each label the width its caption has in the designed
-// font. Another font has other widths, so a label is re-fitted to its
-// caption and keeps the edge that matters: the right one when it labels a
-// box (so it never runs under the box), the left one otherwise. A caption
-// too wide to end there without leaving the panel starts at the panel's
-// edge and uses part of the gap before its box instead.
-void fitLabels(QFrame *panel)
-{
-    const int inner = panel->frameWidth();
-    const auto labels = panel->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QLabel *label : labels) {
-        const QRect designed = label->geometry();
-        const int width = label->sizeHint().width();
-        int left = designed.x();
-        if (label->buddy())
-            left = std::max(inner, designed.x() + designed.width() - width);
-        label->setGeometry(left, designed.y(), width, designed.height());
-    }
-}
-
 QList<DBGridColumn> gridColumns(const QStringList &description)
 {
     // "field:title:width", an empty title meaning the field's name and an
@@ -106,13 +87,10 @@ static void initArtwork()
 TForm1::TForm1(QWidget *parent) : QWidget(parent)
 {
     initArtwork();
-    // The designed font is not on Linux; a sans serif of like metrics stands in.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                                QStringLiteral("DejaVu Sans")});
+    toolkit::substituteClassicFonts();
     createComponents();
     setupUi(this);
-    fitLabels(Panel1);
+    toolkit::fitLabels(Panel1);
     bindComponents();
 
     MaxRecords = RecordLimit;
@@ -269,7 +247,8 @@ bool TForm1::closeAllowed()
         return false;
     // Closing now would lose every entry since the last save; the user may
     // rather free space or fix the folder and close again. No is the
-    // default: Enter pressed on the error box before must not discard.
+    // default: Enter pressed by reflex on the error box just before must not
+    // throw the entries away.
     return toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
                                Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
         == toolkit::IdYes;
@@ -519,8 +498,12 @@ void TForm1::CDSetLijekoviAfterPost()
 
 void TForm1::DataSourceLijekoviDataChange()
 {
-    lblNumOfRecords->setText(QString::asprintf("%i", CDSetLijekovi->recordCount()));
-    lblNumOfRecords->adjustSize();
+    // Runs at every move through the table; the count changes far more rarely.
+    const QString count = QString::asprintf("%i", CDSetLijekovi->recordCount());
+    if (count != lblNumOfRecords->text()) {
+        lblNumOfRecords->setText(count);
+        toolkit::fitLabel(lblNumOfRecords);
+    }
 }
 
 // ------------------------------------------------------ crash recovery

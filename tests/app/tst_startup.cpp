@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTimer>
 
 using store::ClientDataSet;
 
@@ -298,6 +299,7 @@ private slots:
         QCOMPARE(fx.captions(), (QStringList{"Greška", "Pažnja!"}));
         QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
         QCOMPARE(fx.shown[1].text, QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
+        // Enter by reflex, straight after the error box, must keep the entries.
         QCOMPARE(fx.shown[1].style, toolkit::MbYesNo | toolkit::MbDefButton2);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
 
@@ -314,6 +316,41 @@ private slots:
         fx2.answers = {6};
         QVERIFY(form2->close());
         QVERIFY(!form2->isVisible());
+    }
+
+    // The same on the real boxes, answered as a hurried user does: Enter on
+    // the error box and Enter again on the question that follows it.
+    void enterOnEveryBoxOfAFailedCloseKeepsTheEntries()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString("B");
+        form->CDSetLijekovi->post();
+        QVERIFY(QFile::remove(fx.dataFile()));
+        QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
+
+        toolkit::setMessageBoxHandler({});
+        QStringList boxes;
+        QTimer enter;
+        connect(&enter, &QTimer::timeout, [&] {
+            if (QWidget *box = QApplication::activeModalWidget()) {
+                boxes << box->windowTitle();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        enter.start(10);
+        const bool closed = form->close();
+        enter.stop();
+        QCOMPARE(boxes, (QStringList{"Greška", "Pažnja!"}));
+        QVERIFY(!closed);
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+
+        QVERIFY(QDir(fx.dataFile()).removeRecursively());
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
     }
 };
 
