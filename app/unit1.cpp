@@ -14,8 +14,10 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QScrollBar>
 
 using toolkit::BitBtn;
 using toolkit::DataSource;
@@ -59,6 +61,21 @@ void fitLabels(QFrame *panel)
     }
 }
 
+// The panel's controls keep their designed places at any window size, so a
+// narrower or lower window would cut off the right-hand boxes and buttons,
+// and then the grid, with no way to reach them. The smallest window shows
+// all of the panel and the grid's header with three rows under it.
+QSize smallestUsableSize(const QFrame *panel, const QTableView *grid)
+{
+    constexpr int gridRows = 3;
+    constexpr int rightMargin = 8;
+    const int width = panel->childrenRect().right() + 1 + panel->frameWidth() + rightMargin;
+    const int gridHeight = 2 * grid->frameWidth() + grid->horizontalHeader()->sizeHint().height()
+        + gridRows * grid->verticalHeader()->defaultSectionSize()
+        + grid->horizontalScrollBar()->sizeHint().height();
+    return { width, panel->minimumHeight() + gridHeight };
+}
+
 QList<DBGridColumn> gridColumns(const QStringList &description)
 {
     // "field:title:width", an empty title meaning the field's name and an
@@ -97,6 +114,7 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setupUi(this);
     fitLabels(Panel1);
     bindComponents();
+    setMinimumSize(smallestUsableSize(Panel1, DBGridLijekovi));
 
     MaxRecords = RecordLimit;
     DataFileName = QStringLiteral("Baza.xml");
