@@ -17,7 +17,7 @@ DBEdit::DBEdit(QWidget *parent)
     : QLineEdit(parent)
 {
     m_validator = new FieldValidator(FieldValidator::Kind::Text, false, this);
-    setValidator(m_validator);
+    m_validator->attachTo(this);
     connect(this, &QLineEdit::textEdited, this, &DBEdit::onTextEdited);
     connect(new ExitWatcher(this), &ExitWatcher::exited, this, &DBEdit::exited);
 }
@@ -73,7 +73,7 @@ void DBEdit::configure()
         m_validator
             = new FieldValidator(number ? FieldValidator::Kind::Number : FieldValidator::Kind::Text,
                 m_charCase == Upper, this);
-        setValidator(m_validator);
+        m_validator->attachTo(this);
         delete old;
     }
     int length = 32767; // QLineEdit's own limit
