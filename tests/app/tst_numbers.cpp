@@ -392,6 +392,15 @@ private slots:
         QCOMPARE(stored(*ds, 0, kolicina), 3.0);
         QCOMPARE(ds->currentRow(), 1);
         QCOMPARE(shownInGrid(form, 0, kolicina), QStringLiteral("3"));
+
+        // The same in a new entry's row.
+        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+        QCOMPARE(ds->state(), ClientDataSet::Insert);
+        QCOMPARE(ds->currentRow(), 2);
+        box->setFocus();
+        QTest::keyClicks(box, notANumber);
+        QCOMPARE(shownInGrid(form, 2, kolicina), notANumber);
+        QCOMPARE(shownInGrid(form, 0, kolicina), QStringLiteral("3"));
     }
 };
 
