@@ -197,6 +197,7 @@ private slots:
             QCOMPARE(fx.texts(), QStringList { refusal(field, shown) });
             QCOMPARE(ds->state(), ClientDataSet::Edit);
             QCOMPARE(box->text(), shown);
+            QCOMPARE(shownInGrid(form, 0, field), shown);
             QCOMPARE(stored(*ds, 0, field), 7.0);
             return;
         }
