@@ -20,8 +20,10 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSessionManager>
 
 #include <algorithm>
@@ -55,6 +57,21 @@ QString greeting()
         + QStringLiteral("Tel: +385 1 555 0100\nFax: +385 1 555 0101\nE-mail: info@tervalis.example\n\n")
         + QStringLiteral("Web: www.tervalis.example\n\n")
         + QStringLiteral("v2.1");
+}
+
+// The panel's controls keep their designed places at any window size, so a
+// narrower or lower window would cut off the right-hand boxes and buttons,
+// and then the grid, with no way to reach them. The smallest window shows
+// all of the panel and the grid's header with three rows under it.
+QSize smallestUsableSize(const QFrame *panel, const QTableView *grid)
+{
+    constexpr int gridRows = 3;
+    constexpr int rightMargin = 8;
+    const int width = panel->childrenRect().right() + 1 + panel->frameWidth() + rightMargin;
+    const int gridHeight = 2 * grid->frameWidth() + grid->horizontalHeader()->sizeHint().height()
+        + gridRows * grid->verticalHeader()->defaultSectionSize()
+        + grid->horizontalScrollBar()->sizeHint().height();
+    return { width, panel->minimumHeight() + gridHeight };
 }
 
 QList<DBGridColumn> gridColumns(const QStringList &description)
@@ -92,6 +109,7 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setupUi(this);
     toolkit::fitLabels(Panel1);
     bindComponents();
+    setMinimumSize(smallestUsableSize(Panel1, DBGridLijekovi));
 
     MaxRecords = RecordLimit;
     DataFileName = QStringLiteral("Baza.xml");

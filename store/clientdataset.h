@@ -49,6 +49,8 @@ private:
 // Float text conversions shared by the fields, the grid and the edit boxes.
 QString floatToText(double value, int significantDigits);
 // Parses text in the user's locale; nothing when it is not a finite number.
+// Grouping characters are refused, never skipped: skipped, "1.234" under a
+// decimal comma or "1,5" under a decimal point would be read as 1234 or 15.
 std::optional<double> textToFloat(const QString &text);
 
 // One change to the posted records, in the terms a journal needs to replay
