@@ -758,11 +758,18 @@ void TForm1::finishEnding()
 void TForm1::saveForSession(QSessionManager &manager)
 {
     Q_UNUSED(manager);
+    saveUnattended();
+}
+
+bool TForm1::saveUnattended()
+{
     const bool was = toolkit::unattended();
     toolkit::setUnattended(true);
-    toolkit::runHandler([this] {
+    bool saved = false;
+    toolkit::runHandler([&] {
         if (CDSetLijekovi->active())
-            SaveDatabase();
+            saved = SaveDatabase();
     });
     toolkit::setUnattended(was);
+    return saved;
 }

@@ -101,6 +101,9 @@ public:
     void endUnattended();
     // The desktop session is ending: save without asking.
     void saveForSession(QSessionManager &manager);
+    // Saves as the end of a session does, asking nothing; true when the
+    // data file was written.
+    bool saveUnattended();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -12,7 +12,7 @@ libxml2-utils
 xvfb xauth xdotool x11-utils imagemagick
 clang libclang-rt-14-dev
 desktop-file-utils appstream dpkg-dev file
-valgrind
+valgrind strace
 "
 
 missing=""

@@ -106,6 +106,27 @@ private slots:
         }
     }
 
+    // The key that posts an entry returns only after the journal on disk
+    // holds it: no later key, click or timer can come first.
+    void aPostIsInTheJournalBeforeTheNextEvent()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        QStringList typed;
+        for (const QString name : {QStringLiteral("Prvi"), QStringLiteral("Drugi"), QStringLiteral("Treći")}) {
+            typeEntry(form, name); // ends with the Tab out of Adresa
+            typed << name;
+            const store::Recovery recovery = store::RecoveryJournal::read(form->recoveryFilePath());
+            QCOMPARE(QStringList(namesIn(form).mid(0, 1 + typed.size())),
+                     QStringList{"A"} + typed);
+            QStringList journalled;
+            for (const store::Record &r : recovery.rows)
+                journalled << r.text(form->StringField2->index());
+            QCOMPARE(journalled.mid(0, 1 + typed.size()), QStringList{"A"} + typed);
+        }
+    }
+
     void halfTypedRecordIsRecordedAfterAPause()
     {
         FormFixture fx;
@@ -287,6 +308,23 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
         QVERIFY(!QFileInfo::exists(form->recoveryFilePath()));
+    }
+
+    // The desktop session ends: saved without a question, and the program
+    // goes on should the logout be cancelled.
+    void endOfSessionSavesWithoutAsking()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        typeEntry(form, QStringLiteral("B"));
+        fx.shown.clear();
+        QVERIFY(form->saveUnattended());
+        QVERIFY(fx.shown.empty());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QVERIFY(!QFileInfo::exists(form->recoveryFilePath()));
+        QVERIFY(!toolkit::unattended());
+        QVERIFY(form->isVisible());
     }
 
     // Nobody can be asked whether a nameless record with a patient in it may

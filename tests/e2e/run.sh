@@ -30,7 +30,7 @@ MAIN_TITLE="Tervalis - suglasnost za uvoz lijekova na recept"
 # A box with no caption of its own shows the program's name.
 APP_TITLE="lijekovi"
 
-for tool in xdotool xmllint import iconv cmp; do
+for tool in xdotool xmllint import iconv cmp strace Xvfb; do
     if ! command -v "$tool" >/dev/null; then
         echo "e2e: $tool is missing (scripts/setup-debian.sh installs it)" >&2
         exit 1
@@ -671,6 +671,43 @@ scenario_recovery_declined() {
     restart_and_check "$dir" "" "${ORIGINAL_NAMES[@]}"
 }
 
+# The system calls show it: the Tab that posts an entry is followed by the
+# journal's sync (and, for the first change, its rename into place and the
+# folder's sync) before the next key is sent to the program.
+scenario_durable_before_next_input() {
+    local dir=$1 pid log="$1/strace.log" tracer before after calls
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    pid=$STARTED
+    MAIN=$(greet "$pid") || return 1
+    strace -f -tt -e trace=fsync,fdatasync,rename,renameat,renameat2 -o "$log" -p "$pid" 2>/dev/null &
+    tracer=$!
+    sleep 1
+    click "$MAIN" BitBtnAdd || return 1
+    local name
+    for name in Prvi Drugi; do
+        before=$(date +%H:%M:%S.%6N)
+        enter_name "$MAIN" "$name" || return 1
+        # Time for nothing but the program: the next input is not sent yet.
+        sleep 1
+        after=$(date +%H:%M:%S.%6N)
+        calls=$(awk -v a="$before" -v b="$after" '{ if ($2 >= a && $2 <= b) print }' "$log")
+        echo "$calls" | grep -q 'fdatasync(\|fsync(' ||
+            fail "no sync between posting \"$name\" and the next input: $(cat "$log")" || return 1
+        if [ "$name" = Prvi ]; then
+            echo "$calls" | grep -q 'rename.*\.Baza\.xml\.recovery\.new.*\.Baza\.xml\.recovery' ||
+                fail "the journal was not renamed into place: $calls" || return 1
+        fi
+        echo "  after posting $name:"
+        echo "$calls" | sed 's/^/    /'
+    done
+    kill "$tracer" 2>/dev/null
+    wait "$tracer" 2>/dev/null
+    click "$MAIN" BitBtnExit || return 1
+    expect_exit "$pid" 0
+}
+
 # ------------------------------------------------------------------- driver
 
 failed=0
@@ -699,6 +736,7 @@ run recover_after_x_server_died
 run recover_half_typed
 run erase_then_kill
 run recovery_declined
+run durable_before_next_input
 
 if [ "$failed" -gt 0 ]; then
     echo "$failed scenario(s) failed; files and screenshots are in $WORK"
