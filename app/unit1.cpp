@@ -8,14 +8,17 @@
 #include "exception.h"
 #include "handlers.h"
 #include "messagebox.h"
+#include "safefile.h"
 #include "savedialog.h"
 #include "textexport.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QScopeGuard>
 
 using toolkit::BitBtn;
 using toolkit::DataSource;
@@ -170,7 +173,7 @@ void TForm1::FormCreate()
         toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), 0);
         if (QFileInfo::exists(DataFileName)) {
             try {
-                CDSetLijekovi->loadFromFile(DataFilePath);
+                loadRegister(DataFilePath);
             } catch (const store::Exception &e) {
                 // The file stays as it is: only Erase may replace it.
                 throw store::Exception(
@@ -260,7 +263,7 @@ void TForm1::CreateEmptyDatabase(const QString &fileName)
     CDSetLijekovi->close();
     CDSetLijekovi->createDataSet();
     CDSetLijekovi->insert();
-    CDSetLijekovi->saveToFile(fileName);
+    writeRegisterFile(fileName);
     CDSetLijekovi->open();
 }
 
@@ -279,7 +282,9 @@ bool TForm1::SaveDatabase()
         if (CDSetLijekovi->state() == store::ClientDataSet::Edit)
             CDSetLijekovi->post();
         CDSetLijekovi->mergeChangeLog();
-        CDSetLijekovi->saveToFile(DataFilePath);
+        if (!registerFileMayBeWritten(DataFilePath))
+            return false;
+        writeRegisterFile(DataFilePath);
         return true;
     } catch (const store::Exception &e) {
         toolkit::messageBox(e.message(), Greska, 0);
@@ -295,6 +300,82 @@ void TForm1::requireOpenRegister() const
                            "Ništa nije promijenjeno.")
                 .arg(QDir::toNativeSeparators(DataFilePath)));
     }
+}
+
+// ------------------------------------------------------ the register's file
+
+void TForm1::loadRegister(const QString &fileName)
+{
+    const store::FileIdentity before = store::identifyFile(fileName);
+    // Remembered even when the load fails: Erase may replace that file, and
+    // only that one.
+    const auto remember = qScopeGuard([&] { m_registerFile.loaded(fileName, before); });
+    CDSetLijekovi->loadFromFile(fileName);
+}
+
+bool TForm1::registerFileMayBeWritten(const QString &fileName)
+{
+    m_registerFileKept = false;
+    const RegisterFileGuard::Finding found = m_registerFile.check(fileName);
+    if (found.change == RegisterFileGuard::Change::None) {
+        m_registerFile.approve(found.current);
+        return true;
+    }
+    if (toolkit::unattended()) {
+        writeRegisterBeside(fileName);
+        return false;
+    }
+    if (toolkit::messageBox(found.question(), Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+        != toolkit::IdYes) {
+        m_registerFileKept = true;
+        return false;
+    }
+    m_registerFile.approve(found.current);
+    return true;
+}
+
+void TForm1::writeRegisterFile(const QString &fileName)
+{
+    // The write itself checks once more, just before its rename, that the
+    // file there is the one approved.
+    store::ReplaceCheck check(
+        fileName, store::ReplaceCheck::ReplaceExpected, m_registerFile.expected());
+    CDSetLijekovi->saveToFile(fileName);
+    if (check.written())
+        m_registerFile.written(fileName, *check.written());
+}
+
+void TForm1::writeRegisterBeside(const QString &fileName)
+{
+    // Nobody can say whether the file found may go: it stays, and the
+    // register is kept next to it under a new name.
+    const QString base = fileName + QLatin1Char('.')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 1; n <= 100; ++n) {
+        const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
+        try {
+            CDSetLijekovi->saveToFile(name);
+            qWarning("%ls was changed by another program and is kept; the register is saved "
+                     "beside it as %ls.",
+                qUtf16Printable(QDir::toNativeSeparators(fileName)),
+                qUtf16Printable(QDir::toNativeSeparators(name)));
+            return;
+        } catch (const store::Exception &) {
+            if (!check.nameTaken())
+                throw;
+        }
+    }
+    throw store::Exception(QStringLiteral("Datoteka \"%1\" ne može se spremiti: sva su imena "
+                                          "za kopiju pored nje zauzeta.")
+                               .arg(QDir::toNativeSeparators(base)));
+}
+
+QStringList TForm1::registerFolders() const
+{
+    // The folder of the path, and the folder the program started in, which
+    // it keeps even when renamed: the lock and the recovery data are there.
+    return { QFileInfo(DataFilePath).absolutePath(), QDir::currentPath() };
 }
 
 // -------------------------------------------------------------- commands
@@ -359,9 +440,12 @@ void TForm1::BitBtnEraseClick()
         if (toolkit::messageBox(QStringLiteral("Praznim baze?"), Paznja, 4) == 6
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
                                    Paznja, 4)
-                == 6) {
+                == 6
+            // Both questions were about this register, not a file another
+            // program has put in its place since.
+            && registerFileMayBeWritten(DataFileName)) {
             CreateEmptyDatabase(DataFileName);
-            CDSetLijekovi->loadFromFile(DataFileName);
+            loadRegister(DataFileName);
             CDSetLijekovi->last();
             toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), 0);
         }
@@ -374,13 +458,19 @@ void TForm1::BitBtnExportClick()
 {
     toolkit::runHandler([this] {
         requireOpenRegister();
+        m_registerFileKept = false;
         SaveDatabase();
-        const QStringList lines = textexport::buildLines(*CDSetLijekovi);
-        if (SaveDialog1->execute(this)) {
-            textexport::saveLines(SaveDialog1->fileName(), lines);
-            toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
-                                    + QDir::toNativeSeparators(SaveDialog1->fileName()),
-                                QStringLiteral("Poruka"), 0);
+        // The user kept a file another program put in the register's place:
+        // the export of a register that is not on disk ends here.
+        if (!m_registerFileKept) {
+            const QStringList lines = textexport::buildLines(*CDSetLijekovi);
+            if (SaveDialog1->execute(this)) {
+                checkExportTarget(SaveDialog1->fileName(), registerFolders());
+                textexport::saveLines(SaveDialog1->fileName(), lines);
+                toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
+                                        + QDir::toNativeSeparators(SaveDialog1->fileName()),
+                                    QStringLiteral("Poruka"), 0);
+            }
         }
         CheckRecordLimit();
     });

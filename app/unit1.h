@@ -1,5 +1,6 @@
 #pragma once
 
+#include "registerfiles.h"
 #include "ui_unit1.h"
 
 #include <QString>
@@ -93,6 +94,14 @@ private:
     // Whether the close now under way may go ahead; false keeps the window open.
     bool closeAllowed();
 
+    // The register's file: loaded, and written only over the file loaded or
+    // written last, unless the user agrees to replace another.
+    void loadRegister(const QString &fileName);
+    bool registerFileMayBeWritten(const QString &fileName);
+    void writeRegisterFile(const QString &fileName);
+    void writeRegisterBeside(const QString &fileName);
+    QStringList registerFolders() const;
+
     int MaxRecords = 0;
     QString DataFileName;
     QString DataFilePath;
@@ -102,4 +111,7 @@ private:
     QString LastJed_mjere;
 
     bool m_activated = false;
+    RegisterFileGuard m_registerFile;
+    // The last check found another file and the user kept it.
+    bool m_registerFileKept = false;
 };

@@ -92,7 +92,7 @@ public:
             shown.push_back({call.text, call.caption, call.style});
             if (onMessage)
                 onMessage(call);
-            if (call.style == 4) {
+            if ((call.style & 0xF) == toolkit::MbYesNo) {
                 if (answers.empty()) {
                     unexpectedQuestions << call.text;
                     return 7;
