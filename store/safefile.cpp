@@ -186,7 +186,7 @@ public:
 
     void sync()
     {
-        while (::fsync(m_fd) != 0) {
+        while (::fdatasync(m_fd) != 0) {
             if (errno != EINTR)
                 fail(m_path, systemReason(errno));
         }
