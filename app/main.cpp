@@ -4,6 +4,7 @@
 #include "messagebox.h"
 #include "registerlock.h"
 #include "safefile.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -45,6 +46,13 @@ int main(int argc, char *argv[])
 
     try {
         TForm1 Form1;
+        Form1.setRecoveryAllowed(lock.status() == RegisterLock::Locked);
+        // A kill, a closed terminal or a logout ends the program as Izlaz
+        // does; the desktop session's end saves too.
+        TerminationSignals terminationSignals;
+        QObject::connect(&terminationSignals, &TerminationSignals::received, &Form1, &TForm1::endUnattended);
+        QObject::connect(&application, &QGuiApplication::commitDataRequest, &Form1,
+                         &TForm1::saveForSession);
         Form1.FormCreate();
         Form1.show();
         QApplication::exec();

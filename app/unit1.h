@@ -3,12 +3,22 @@
 #include "registerfiles.h"
 #include "ui_unit1.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QSessionManager;
 
 namespace store {
 class ClientDataSet;
 class Field;
+class Record;
+class RecoveryJournal;
+struct TableChange;
 }
 namespace toolkit {
 class DataSource;
@@ -31,6 +41,11 @@ public:
     int maxRecords() const { return MaxRecords; }
     const QString &dataFileName() const { return DataFileName; }
     const QString &dataFilePath() const { return DataFilePath; }
+    // The crash-recovery journal beside the data file.
+    QString recoveryFilePath() const;
+    // Only the copy holding the register's lock may read or write the
+    // journal; a copy started without it keeps none.
+    void setRecoveryAllowed(bool allowed) { m_recoveryAllowed = allowed; }
 
     // Non-visual components.
     store::ClientDataSet *CDSetLijekovi = nullptr;
@@ -81,6 +96,13 @@ public slots:
     void CDSetLijekoviBeforePost();
     void CDSetLijekoviAfterPost();
 
+public:
+    // Ends the program as Izlaz does, with nobody there to answer: after a
+    // termination signal. Open boxes and dialogs are answered safely first.
+    void endUnattended();
+    // The desktop session is ending: save without asking.
+    void saveForSession(QSessionManager &manager);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -97,10 +119,21 @@ private:
     // The register's file: loaded, and written only over the file loaded or
     // written last, unless the user agrees to replace another.
     void loadRegister(const QString &fileName);
-    bool registerFileMayBeWritten(const QString &fileName);
-    void writeRegisterFile(const QString &fileName);
-    void writeRegisterBeside(const QString &fileName);
+    bool registerFileMayBeWritten(const QString &fileName, const std::vector<store::Record> &rows);
+    void writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows);
+    void writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows);
     QStringList registerFolders() const;
+    // Crash recovery.
+    void offerRecovery();
+    void journalChange(const store::TableChange &change);
+    void scheduleDraft();
+    void recordDraft();
+    void reportJournalFailure(const QString &message);
+    void journalSaved(const std::vector<store::Record> &saved);
+    QString setAside(const QString &path);
+    bool holdsTypedData(const store::Record &record) const;
+    void completePendingRecord();
+    void finishEnding();
 
     int MaxRecords = 0;
     QString DataFileName;
@@ -114,4 +147,17 @@ private:
     RegisterFileGuard m_registerFile;
     // The last check found another file and the user kept it.
     bool m_registerFileKept = false;
+
+    bool m_recoveryAllowed = true;
+    std::unique_ptr<store::RecoveryJournal> m_journal;
+    // Whether the journal follows the table (it does once the register is open).
+    bool m_journalling = false;
+    bool m_journalFailureShown = false;
+    QTimer m_draftTimer;
+    QElapsedTimer m_draftPendingSince;
+    // The user answered No to a question before saving: what asked for the
+    // save (closing, exporting) stops there.
+    bool m_saveDeclined = false;
+    bool m_ending = false;
+    QElapsedTimer m_endingSince;
 };

@@ -7,7 +7,7 @@ packages="
 build-essential cmake pkg-config
 qt6-base-dev qt6-base-dev-tools libgl-dev
 qt6-translations-l10n
-fonts-dejavu-core fonts-liberation
+fonts-dejavu-core fonts-liberation fonts-liberation2 fonts-noto-core
 libxml2-utils
 xvfb xauth xdotool x11-utils imagemagick
 clang libclang-rt-14-dev

@@ -141,6 +141,26 @@ void DataSource::addLink(DataLink *link)
 
 void DataSource::removeLink(DataLink *link) { m_links.removeAll(link); }
 
+std::optional<QString> DataSource::pendingText(int field) const
+{
+    for (const DataLink *link : m_links) {
+        if (auto text = link->pendingText(field))
+            return text;
+    }
+    return std::nullopt;
+}
+
+void DataSource::announcePendingText() { emit pendingTextChange(); }
+
+void DataSource::dropPendingText(int field, const DataLink *writer)
+{
+    const QList<DataLink *> links = m_links;
+    for (DataLink *link : links) {
+        if (link != writer && m_links.contains(link))
+            link->dropPendingText(field);
+    }
+}
+
 void DataSource::updateLinks()
 {
     // A copy: writing a field notifies the controls, and one of them could

@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 
 namespace toolkit {
 
@@ -19,6 +20,16 @@ public:
     // Writes pending text into the record; throws store::Exception when the
     // text cannot be stored (the post is then refused).
     virtual void updateRecord() = 0;
+    // The text this control holds for `field` of the current record and
+    // could not store yet (a number box's "2,5,5"), if any.
+    virtual std::optional<QString> pendingText(int field) const
+    {
+        Q_UNUSED(field);
+        return std::nullopt;
+    }
+    // Another control has stored a value in `field`: that value is newer
+    // than this control's pending text for it, which is dropped.
+    virtual void dropPendingText(int field) { Q_UNUSED(field); }
 };
 
 // Connects controls to a table: tells them when to show something new and
@@ -43,6 +54,15 @@ public:
     void addLink(DataLink *link);
     void removeLink(DataLink *link);
 
+    // What a bound control holds for `field` of the current record without
+    // having stored it (see DataLink::pendingText()), so that other controls
+    // show the same as that one rather than the value it is replacing.
+    std::optional<QString> pendingText(int field) const;
+    // A control calls this when its pending text began, changed or ended.
+    void announcePendingText();
+    // A control stored `field`; pending text for it in the others is dropped.
+    void dropPendingText(int field, const DataLink *writer);
+
     // Brings controls left behind by a burst of changes (see
     // controlsChange()) up to date now. A bound control calls this before it
     // handles any event, so it never acts on what it showed before the burst.
@@ -64,6 +84,8 @@ signals:
     // box's text once per record.
     void controlsChange();
     void stateChange();
+    // Some control's pending text began, changed or ended.
+    void pendingTextChange();
     // Another table (or none) was attached.
     void dataSetChanged();
 

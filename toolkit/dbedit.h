@@ -41,6 +41,8 @@ public:
     void refresh();
 
     void updateRecord() override;
+    std::optional<QString> pendingText(int field) const override;
+    void dropPendingText(int field) override;
 
 signals:
     // The focus went from this box to another widget of the same window.
@@ -55,6 +57,7 @@ private:
     void configure();
     void onTextEdited(const QString &text);
     bool holdsPending() const;
+    void setPending(bool pending);
 
     QPointer<DataSource> m_source;
     QMetaObject::Connection m_dataChange;

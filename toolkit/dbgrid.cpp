@@ -45,7 +45,7 @@ public:
         auto *validator = new FieldValidator(
             number ? FieldValidator::Kind::Number : FieldValidator::Kind::Text, false, editor);
         validator->setStoredText(index.data(Qt::EditRole).toString());
-        editor->setValidator(validator);
+        validator->attachTo(editor);
         if (def && !number && def->size > 0)
             editor->setMaxLength(def->size);
         Q_UNUSED(option);

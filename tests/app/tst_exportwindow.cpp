@@ -57,7 +57,7 @@ private slots:
     void exportsWhatTheSaveLeaves()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Tar_br", "9"}}, {{"Naziv", "B"}}});
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Ljekarna", "L"}}, {{"Naziv", "B"}}});
         TForm1 *form = fx.start();
         // A change still being typed is posted by the save and exported.
         form->DBEditNaziv->setFocus();
@@ -75,10 +75,28 @@ private slots:
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("2"));
     }
 
+    void namelessRecordWithDataEndsTheExportOnNo()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Pacijent", "Ana"}}});
+        const QByteArray before = readFile(fx.dataFile());
+        TForm1 *form = fx.start();
+        fx.shown.clear();
+        fx.answers = {7};
+        fx.saveAnswers = {fx.path("out.txt")};
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
+        QVERIFY(fx.offeredNames.isEmpty());
+        QVERIFY(!QFileInfo::exists(fx.path("out.txt")));
+        QCOMPARE(readFile(fx.dataFile()), before);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+        QCOMPARE(form->CDSetLijekovi->currentRow(), 1);
+    }
+
     void cancelWritesNoFileButSavesTheRegister()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Tar_br", "9"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Valuta", "EUR"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
         TForm1 *form = fx.start();
         form->CDSetLijekovi->first();
         fx.shown.clear();

@@ -1,4 +1,5 @@
 // The window as laid out: places, captions, bindings, tab order, resizing.
+#include "designedlabels.h"
 #include "formfixture.h"
 
 #include "bitbtn.h"
@@ -6,6 +7,7 @@
 #include "dbedit.h"
 #include "dbgrid.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
 
@@ -93,29 +95,8 @@ private slots:
         QTest::addColumn<int>("top");
         QTest::addColumn<int>("designedWidth");
         QTest::addColumn<QString>("buddy");
-        const struct { const char *name, *caption; int x, y, w; const char *buddy; } labels[] = {
-            {"Label6", "Tarifni broj : ", 48, 30, 58, "DBEditTar_br"},
-            {"Label19", "Broj zapisa: ", 247, 33, 57, "lblNumOfRecords"},
-            {"Label1", "Ljekarna ili dobavljač :", 1, 55, 105, "DBEditLjekarna"},
-            {"Label2", "Naziv lijeka :", 46, 79, 60, "DBEditNaziv"},
-            {"Label11", "Generičko ime :", 32, 103, 74, "DBEditGen_ime"},
-            {"Label12", " ATK :", 76, 129, 30, "DBEdit1"},
-            {"Label5", "Proizvođač :", 254, 132, 60, "DBEditProizvodjac"},
-            {"Label4", "Pacijent ili korisnik :", 14, 151, 92, "DBEditPacijent"},
-            {"Label13", "Protokol :", 61, 175, 45, "DBEditProtokol"},
-            {"Label10", "(samo za klinička ispitivanja )", 400, 176, 136, ""},
-            {"Label7", " Jedinica mjere :", 30, 199, 76, "DBEditJed_mjere"},
-            {"Label8", "Valuta : ", 427, 203, 39, "DBEditValuta"},
-            {"Label3", "Količina :", 239, 204, 43, "DBEditKolicina"},
-            {"Label9", "Cijena : ", 582, 204, 38, "DBEditCijena"},
-            {"Label14", "Propisivač :", 51, 223, 55, "DBEditPropisivac"},
-            {"Label15", "Ustanova :", 327, 223, 52, "DBEditUstanova"},
-            {"Label16", "Poštanski broj :", 34, 250, 72, "DBEditHpbroj"},
-            {"Label17", "Mjesto :", 245, 250, 37, "DBEditMjesto"},
-            {"Label18", "Adresa :", 479, 250, 39, "DBEditAdresa"},
-        };
-        for (const auto &l : labels)
-            QTest::newRow(l.name) << l.name << QString::fromUtf8(l.caption) << l.x << l.y << l.w << l.buddy;
+        for (const DesignedLabel &l : designedLabels)
+            QTest::newRow(l.name) << l.name << QString::fromUtf8(l.caption) << l.x << l.y << l.width << l.buddy;
     }
 
     void labels()
@@ -136,8 +117,9 @@ private slots:
             QCOMPARE(label->x(), designedLeft);
             QVERIFY(!label->buddy());
         } else {
-            // The right edge stays where it was designed, whatever the font,
-            // unless the caption would then leave the panel.
+            // The right edge stays where it was designed, unless the caption
+            // would then leave the panel. (With the stand-in font every
+            // caption has room; tst_captions tries other fonts.)
             if (label->x() > form->Panel1->frameWidth())
                 QCOMPARE(label->x() + label->width(), designedLeft + designedWidth);
             else
@@ -145,8 +127,33 @@ private slots:
             QVERIFY(label->buddy());
             QCOMPARE(label->buddy()->objectName(), buddy);
             // and so never runs under its box
-            QVERIFY(label->geometry().right() < label->buddy()->x() || label->buddy() == form->lblNumOfRecords);
+            QVERIFY(label->geometry().right() < label->buddy()->x());
         }
+        for (const QWidget *other : form->Panel1->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (other != label)
+                QVERIFY2(!label->geometry().intersects(other->geometry()), qPrintable(other->objectName()));
+        }
+    }
+
+    void screenReaderNamesTheGridAndEveryBox()
+    {
+        QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(form->DBGridLijekovi);
+        QVERIFY(grid);
+        QCOMPARE(grid->role(), QAccessible::Table);
+        QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Registar"));
+        // Each box by the caption of the label in front of it.
+        int boxes = 0;
+        for (const DesignedLabel &l : designedLabels) {
+            auto *box = form->Panel1->findChild<toolkit::DBEdit *>(QString::fromLatin1(l.buddy));
+            if (!box)
+                continue;
+            QAccessibleInterface *edit = QAccessible::queryAccessibleInterface(box);
+            QVERIFY(edit);
+            QCOMPARE(edit->role(), QAccessible::EditableText);
+            QCOMPARE(edit->text(QAccessible::Name), QString::fromUtf8(l.caption));
+            ++boxes;
+        }
+        QCOMPARE(boxes, 17);
     }
 
     void recordCountLabel()

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTimer>
 
 using store::ClientDataSet;
 
@@ -137,8 +138,11 @@ private slots:
     {
         QFETCH(bool, byExitButton);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", ""}, {"Tar_br", "1"}}, {{"Naziv", "A"}}, {{"Tar_br", "2"}},
-                          {{"Naziv", "B"}}, {{"Pacijent", "x"}}});
+        // Nameless records that hold only the carried-over values are the
+        // entry loop's leftovers and go without a word.
+        fx.writeRegister({{{"Naziv", ""}, {"Ljekarna", "L"}}, {{"Naziv", "A"}},
+                          {{"Valuta", "EUR"}, {"Jed_mjere", "kom"}, {"Proizvodjac", "P"}},
+                          {{"Naziv", "B"}}, {}});
         TForm1 *form = fx.start();
         QCOMPARE(form->CDSetLijekovi->recordCount(), 5);
         if (byExitButton)
@@ -232,6 +236,49 @@ private slots:
         QVERIFY(fx.texts().contains(QStringLiteral("Baze prezne!")));
     }
 
+    void namelessRecordsWithTypedDataAreAskedFor_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QStringList>("saved");
+        QTest::newRow("Yes purges them") << 6 << true << QStringList{"A", "B"};
+        QTest::newRow("No keeps the window") << 7 << false << QStringList{"A", "B", "", "", ""};
+    }
+
+    // A patient, a prescriber or a quantity typed into a record whose
+    // medicine was forgotten must not vanish at close without a word.
+    void namelessRecordsWithTypedDataAreAskedFor()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, closed);
+        QFETCH(QStringList, saved);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Ljekarna", "L"}}, {{"Tar_br", "1"}},
+                          {{"Pacijent", "x"}, {"Ljekarna", "L"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->CDSetLijekoviKolicina->setAsString(QStringLiteral("3"));
+        const QByteArray before = readFile(fx.dataFile());
+        fx.shown.clear();
+        fx.answers = {answer};
+        QCOMPARE(form->close(), closed);
+        QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
+        QVERIFY2(fx.shown[0].text.contains(QStringLiteral(": 3.")), qPrintable(fx.shown[0].text));
+        QCOMPARE(fx.shown[0].style, toolkit::MbYesNo | toolkit::MbDefButton2);
+        if (closed) {
+            QCOMPARE(fx.savedNames(), saved);
+        } else {
+            QVERIFY(form->isVisible());
+            QCOMPARE(readFile(fx.dataFile()), before);
+            // The cursor shows the first of them, the quantity typed is kept.
+            QCOMPARE(form->CDSetLijekovi->currentRow(), 3);
+            QCOMPARE(form->DBEditTar_br->text(), QStringLiteral("1"));
+            QCOMPARE(form->CDSetLijekovi->recordCount(), 6);
+            QCOMPARE(form->CDSetLijekovi->records()[5].number(form->CDSetLijekoviKolicina->index()),
+                     std::optional<double>(3));
+        }
+    }
+
     void failedSaveOnCloseAsksBeforeLosingEntries()
     {
         FormFixture fx;
@@ -252,7 +299,8 @@ private slots:
         QCOMPARE(fx.captions(), (QStringList{"Greška", "Pažnja!"}));
         QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
         QCOMPARE(fx.shown[1].text, QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
-        QCOMPARE(fx.shown[1].style, 4);
+        // Enter by reflex, straight after the error box, must keep the entries.
+        QCOMPARE(fx.shown[1].style, toolkit::MbYesNo | toolkit::MbDefButton2);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
 
         // The user frees the place and closes again: everything is saved.
@@ -268,6 +316,41 @@ private slots:
         fx2.answers = {6};
         QVERIFY(form2->close());
         QVERIFY(!form2->isVisible());
+    }
+
+    // The same on the real boxes, answered as a hurried user does: Enter on
+    // the error box and Enter again on the question that follows it.
+    void enterOnEveryBoxOfAFailedCloseKeepsTheEntries()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString("B");
+        form->CDSetLijekovi->post();
+        QVERIFY(QFile::remove(fx.dataFile()));
+        QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
+
+        toolkit::setMessageBoxHandler({});
+        QStringList boxes;
+        QTimer enter;
+        connect(&enter, &QTimer::timeout, [&] {
+            if (QWidget *box = QApplication::activeModalWidget()) {
+                boxes << box->windowTitle();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        enter.start(10);
+        const bool closed = form->close();
+        enter.stop();
+        QCOMPARE(boxes, (QStringList{"Greška", "Pažnja!"}));
+        QVERIFY(!closed);
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+
+        QVERIFY(QDir(fx.dataFile()).removeRecursively());
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
     }
 };
 

@@ -300,6 +300,41 @@ private slots:
         QVERIFY(ds.fieldByName("Kolicina")->isNull());
     }
 
+    // A grouping character dropped by the parser would make a plainly
+    // wrong number of "1.234" under hr_HR's decimal comma or of "1,5" under
+    // a decimal point; every grouped text is refused instead.
+    void groupedNumberTextIsRefused_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("hr point grouping") << "hr_HR" << "1.234";
+        QTest::newRow("hr grouped decimal") << "hr_HR" << "1.234,50";
+        QTest::newRow("hr two groups") << "hr_HR" << "1.234.567";
+        QTest::newRow("hr space") << "hr_HR" << "1 234";
+        QTest::newRow("hr no-break space") << "hr_HR" << "1\u00a0234";
+        QTest::newRow("C comma grouping") << "C" << "1,234";
+        QTest::newRow("C decimal comma") << "C" << "1,5";
+        QTest::newRow("C grouped decimal") << "C" << "1,234.50";
+        QTest::newRow("en_US comma grouping") << "en_US" << "1,234";
+        QTest::newRow("fr narrow no-break space") << "fr_FR" << "1\u202f234";
+        QTest::newRow("fr no-break space") << "fr_FR" << "1\u00a0234";
+        QTest::newRow("de_CH apostrophe") << "de_CH" << "1\u2019234";
+    }
+
+    void groupedNumberTextIsRefused()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, text);
+        QLocale::setDefault(QLocale(locale));
+        QVERIFY(!store::textToFloat(text));
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        ds.fieldByName("Cijena")->setAsFloat(7);
+        QVERIFY_THROWS_EXCEPTION(store::Exception, ds.fieldByName("Cijena")->setAsString(text));
+        QCOMPARE(ds.fieldByName("Cijena")->asFloat(), 7.0);
+    }
+
     void longTextIsKept()
     {
         // Sizes limit typing in the boxes; the table never cuts stored data.

@@ -94,6 +94,7 @@ private slots:
     void numberBoxFilter_data();
     void numberBoxFilter();
     void numberUsesTheLocaleSeparator();
+    void pointIsReadOnlyAsItArrives();
     void halfTypedNumberRefusedAtPost();
     void halfTypedNumberSurvivesOtherBoxes();
     void halfTypedNumberDroppedByCancel();
@@ -333,8 +334,10 @@ void TestDBEdit::numberBoxFilter_data()
                                 << "-+5";
     QTest::newRow("separator kept") << "0.25"
                                     << "0.25";
-    QTest::newRow("grouping refused") << "1,000"
-                                      << "1000";
+    // Under a locale that writes "." it may be a decimal comma or grouping;
+    // kept, so that post refuses it instead of the box making 1000 of "1,5".
+    QTest::newRow("comma kept") << "1,000"
+                                << "1,000";
     QTest::newRow("space refused") << "1 2"
                                    << "12";
 }
@@ -377,6 +380,43 @@ void TestDBEdit::numberUsesTheLocaleSeparator()
     cijena->selectAll();
     typeText(cijena, QStringLiteral("\u22123"));
     QCOMPARE(form.table->fieldByName(QStringLiteral("Cijena"))->asFloat(), -3.0);
+}
+
+// A "." becomes the separator when it is typed or pasted into a text that
+// holds none; one the box kept beside a "," is not read again later.
+void TestDBEdit::pointIsReadOnlyAsItArrives()
+{
+    QLocale::setDefault(QLocale(QLocale::Croatian, QLocale::Croatia));
+    Form form(1);
+    DBEdit *cijena = form.edit("Cijena");
+    cijena->setFocus();
+    cijena->selectAll();
+    paste(cijena, QStringLiteral("1.234,50"));
+    QCOMPARE(cijena->text(), QStringLiteral("1.234,50"));
+    // Deleting the comma leaves a text that is no number here: refused at
+    // post, not turned into 1,23450.
+    cijena->end(false);
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Backspace);
+    QCOMPARE(cijena->text(), QStringLiteral("1.23450"));
+    toolkit::ScriptedMessageBoxes boxes;
+    toolkit::runHandler([&] { form.table->post(); });
+    QCOMPARE(boxes.texts(),
+        QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.23450\"") });
+
+    // Typed into the middle of a number without a separator, a point is one.
+    cijena->selectAll();
+    typeText(cijena, QStringLiteral("125"));
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Period);
+    QCOMPARE(cijena->text(), QStringLiteral("1,25"));
+    QCOMPARE(form.table->fieldByName(QStringLiteral("Cijena"))->asFloat(), 1.25);
+    // A second one is kept as typed, for post to refuse.
+    cijena->end(false);
+    QTest::keyClick(cijena, Qt::Key_Period);
+    QCOMPARE(cijena->text(), QStringLiteral("1,25."));
 }
 
 void TestDBEdit::halfTypedNumberRefusedAtPost()
