@@ -353,6 +353,9 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
+    // Ends the program as a kill or a logout does.
+    void terminate() { ::kill(pid_t(pid()), SIGTERM); }
+
     void crash()
     {
         m_process.kill();
@@ -844,6 +847,54 @@ private slots:
             QCOMPARE(readAll(renamed + QStringLiteral("/Baza.xml")), ours);
             QDir(renamed).removeRecursively();
         }
+    }
+
+    // Ended by a signal, nobody can be asked: the other program's file stays,
+    // and the register is kept beside it, readable by its owner only.
+    void changedRegisterIsKeptBesideWhenEndedBySignal()
+    {
+        if (!haveXServer())
+            QSKIP("needs an X server and xdotool (CTest runs this under xvfb-run)");
+        QTemporaryDir dir;
+        const QString folder = makeRegister(dir);
+        const QString dataFile = folder + QStringLiteral("/Baza.xml");
+
+        Program program(folder, dir.path());
+        QVERIFY(program.started());
+        const QByteArray greeting = program.window(Greeting);
+        QVERIFY2(!greeting.isEmpty(), qPrintable(describeScreen() + program.output()));
+        Program::press(greeting, "Return");
+        QVERIFY2(!program.window(MainTitle).isEmpty(), qPrintable(describeScreen()));
+
+        std::vector<store::Record> rows(250);
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i].setText(store::fieldIndex(u"Naziv"), QStringLiteral("Tuđi %1").arg(i));
+        store::saveDataPacketFile(folder + QStringLiteral("/drugi.xml"), rows);
+        QVERIFY(::rename(QFile::encodeName(folder + QStringLiteral("/drugi.xml")).constData(),
+                    QFile::encodeName(dataFile).constData())
+            == 0);
+        const QByteArray foreign = readAll(dataFile);
+
+        program.terminate();
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(readAll(dataFile), foreign);
+        const QStringList beside
+            = QDir(folder).entryList({ QStringLiteral("Baza.xml.*") }, QDir::Files | QDir::Hidden);
+        QCOMPARE(beside.size(), 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^Baza\\.xml\\.\\d{8}-\\d{6}$"))
+                     .match(beside[0])
+                     .hasMatch(),
+            qPrintable(beside[0]));
+        const QString kept = folder + QLatin1Char('/') + beside[0];
+        QCOMPARE(names(kept), registerNames());
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(kept).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QVERIFY2(
+            program.output().contains(QStringLiteral("is kept; the register is saved beside it")),
+            qPrintable(program.output()));
     }
 
     // At its start the program removes the temporary files that its own
