@@ -3,6 +3,7 @@
 #include "handlers.h"
 #include "messagebox.h"
 #include "registerlock.h"
+#include "safefile.h"
 #include "terminationsignals.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 int main(int argc, char *argv[])
 {
+    const qint64 started = store::nowNs();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lijekovi"));
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
@@ -33,6 +35,13 @@ int main(int argc, char *argv[])
         toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugom prozoru."),
                             QStringLiteral("Greška"), 0);
         return 0;
+    }
+    if (lock.status() == RegisterLock::Locked) {
+        // No other copy works in this folder now: temporary files of saves
+        // that were killed before their rename are left over.
+        store::removeStaleTemporaryFiles(QDir::currentPath(), started);
+    } else {
+        toolkit::messageBox(lock.problem(), QStringLiteral("Pažnja!"), toolkit::MbOk);
     }
 
     try {

@@ -11,6 +11,7 @@
 #include "handlers.h"
 #include "journal.h"
 #include "messagebox.h"
+#include "safefile.h"
 #include "savedialog.h"
 #include "textexport.h"
 
@@ -23,6 +24,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSessionManager>
 
@@ -200,7 +202,7 @@ void TForm1::FormCreate()
         toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), 0);
         if (QFileInfo::exists(DataFileName)) {
             try {
-                CDSetLijekovi->loadFromFile(DataFilePath);
+                loadRegister(DataFilePath);
             } catch (const store::Exception &e) {
                 // The file stays as it is: only Erase may replace it.
                 throw store::Exception(
@@ -299,7 +301,7 @@ void TForm1::CreateEmptyDatabase(const QString &fileName)
     CDSetLijekovi->close();
     CDSetLijekovi->createDataSet();
     CDSetLijekovi->insert();
-    CDSetLijekovi->saveToFile(fileName);
+    writeRegisterFile(fileName, CDSetLijekovi->records());
     CDSetLijekovi->open();
 }
 
@@ -355,13 +357,14 @@ bool TForm1::SaveDatabase()
             CDSetLijekovi->post();
         CDSetLijekovi->mergeChangeLog();
         if (keptForRecovery.empty()) {
-            CDSetLijekovi->saveToFile(DataFilePath);
             saved = CDSetLijekovi->records();
         } else {
             std::copy_if(records.begin(), records.end(), std::back_inserter(saved),
                          [naziv](const store::Record &record) { return !record.isEmpty(naziv); });
-            store::saveDataPacketFile(DataFilePath, saved);
         }
+        if (!registerFileMayBeWritten(DataFilePath, saved))
+            return false;
+        writeRegisterFile(DataFilePath, saved);
     } catch (const store::Exception &e) {
         toolkit::messageBox(e.message(), Greska, 0);
         return false;
@@ -378,6 +381,83 @@ void TForm1::requireOpenRegister() const
                            "Ništa nije promijenjeno.")
                 .arg(QDir::toNativeSeparators(DataFilePath)));
     }
+}
+
+// ------------------------------------------------------ the register's file
+
+void TForm1::loadRegister(const QString &fileName)
+{
+    const store::FileIdentity before = store::identifyFile(fileName);
+    // Remembered even when the load fails: Erase may replace that file, and
+    // only that one.
+    const auto remember = qScopeGuard([&] { m_registerFile.loaded(fileName, before); });
+    CDSetLijekovi->loadFromFile(fileName);
+}
+
+bool TForm1::registerFileMayBeWritten(
+    const QString &fileName, const std::vector<store::Record> &rows)
+{
+    m_registerFileKept = false;
+    const RegisterFileGuard::Finding found = m_registerFile.check(fileName);
+    if (found.change == RegisterFileGuard::Change::None) {
+        m_registerFile.approve(found.current);
+        return true;
+    }
+    if (toolkit::unattended()) {
+        writeRegisterBeside(fileName, rows);
+        return false;
+    }
+    if (toolkit::messageBox(found.question(), Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+        != toolkit::IdYes) {
+        m_registerFileKept = true;
+        return false;
+    }
+    m_registerFile.approve(found.current);
+    return true;
+}
+
+void TForm1::writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows)
+{
+    // The write itself checks once more, just before its rename, that the
+    // file there is the one approved.
+    store::ReplaceCheck check(
+        fileName, store::ReplaceCheck::ReplaceExpected, m_registerFile.expected());
+    store::saveDataPacketFile(fileName, rows);
+    if (check.written())
+        m_registerFile.written(fileName, *check.written());
+}
+
+void TForm1::writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows)
+{
+    // Nobody can say whether the file found may go: it stays, and the
+    // register is kept next to it under a new name.
+    const QString base = fileName + QLatin1Char('.')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 1; n <= 100; ++n) {
+        const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
+        try {
+            store::saveDataPacketFile(name, rows);
+            qWarning("%ls was changed by another program and is kept; the register is saved "
+                     "beside it as %ls.",
+                qUtf16Printable(QDir::toNativeSeparators(fileName)),
+                qUtf16Printable(QDir::toNativeSeparators(name)));
+            return;
+        } catch (const store::Exception &) {
+            if (!check.nameTaken())
+                throw;
+        }
+    }
+    throw store::Exception(QStringLiteral("Datoteka \"%1\" ne može se spremiti: sva su imena "
+                                          "za kopiju pored nje zauzeta.")
+                               .arg(QDir::toNativeSeparators(base)));
+}
+
+QStringList TForm1::registerFolders() const
+{
+    // The folder of the path, and the folder the program started in, which
+    // it keeps even when that is renamed: its lock is there.
+    return { QFileInfo(DataFilePath).absolutePath(), QDir::currentPath() };
 }
 
 // -------------------------------------------------------------- commands
@@ -442,9 +522,12 @@ void TForm1::BitBtnEraseClick()
         if (toolkit::messageBox(QStringLiteral("Praznim baze?"), Paznja, 4) == 6
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
                                    Paznja, 4)
-                == 6) {
+                == 6
+            // Both questions were about this register, not a file another
+            // program has put in its place since.
+            && registerFileMayBeWritten(DataFileName, CDSetLijekovi->records())) {
             CreateEmptyDatabase(DataFileName);
-            CDSetLijekovi->loadFromFile(DataFileName);
+            loadRegister(DataFileName);
             CDSetLijekovi->last();
             journalSaved(CDSetLijekovi->records());
             toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), 0);
@@ -458,11 +541,15 @@ void TForm1::BitBtnExportClick()
 {
     toolkit::runHandler([this] {
         requireOpenRegister();
+        m_registerFileKept = false;
         SaveDatabase();
-        if (m_saveDeclined)
+        // The user kept a file another program put in the register's place:
+        // the export of a register that is not on disk ends here too.
+        if (m_saveDeclined || m_registerFileKept)
             return;
         const QStringList lines = textexport::buildLines(*CDSetLijekovi);
         if (SaveDialog1->execute(this)) {
+            checkExportTarget(SaveDialog1->fileName(), registerFolders());
             textexport::saveLines(SaveDialog1->fileName(), lines);
             toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
                                     + QDir::toNativeSeparators(SaveDialog1->fileName()),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "registerfiles.h"
 #include "ui_unit1.h"
 
 #include <QElapsedTimer>
@@ -118,6 +119,13 @@ private:
     // Whether the close now under way may go ahead; false keeps the window open.
     bool closeAllowed();
 
+    // The register's file: loaded, and written only over the file loaded or
+    // written last, unless the user agrees to replace another.
+    void loadRegister(const QString &fileName);
+    bool registerFileMayBeWritten(const QString &fileName, const std::vector<store::Record> &rows);
+    void writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows);
+    void writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows);
+    QStringList registerFolders() const;
     // Crash recovery.
     void offerRecovery();
     void journalChange(const store::TableChange &change);
@@ -139,6 +147,9 @@ private:
     QString LastJed_mjere;
 
     bool m_activated = false;
+    RegisterFileGuard m_registerFile;
+    // The last check found another file and the user kept it.
+    bool m_registerFileKept = false;
 
     bool m_recoveryAllowed = true;
     std::unique_ptr<store::RecoveryJournal> m_journal;
