@@ -114,7 +114,7 @@ private slots:
         fx.writeRegister({{{"Naziv", "A"}}});
         TForm1 *form = fx.start();
         QStringList typed;
-        for (const QString name : {QStringLiteral("Prvi"), QStringLiteral("Drugi"), QStringLiteral("Treći")}) {
+        for (const QString &name : {QStringLiteral("Prvi"), QStringLiteral("Drugi"), QStringLiteral("Treći")}) {
             typeEntry(form, name); // ends with the Tab out of Adresa
             typed << name;
             const store::Recovery recovery = store::RecoveryJournal::read(form->recoveryFilePath());
