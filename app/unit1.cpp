@@ -8,6 +8,7 @@
 #include "exception.h"
 #include "handlers.h"
 #include "messagebox.h"
+#include "registerfinder.h"
 #include "savedialog.h"
 #include "textexport.h"
 
@@ -97,6 +98,8 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setupUi(this);
     fitLabels(Panel1);
     bindComponents();
+    // Ctrl+F, F3, Shift+F3: an addition that changes nothing of the layout.
+    new RegisterFinder(this, DataSourceLijekovi);
 
     MaxRecords = RecordLimit;
     DataFileName = QStringLiteral("Baza.xml");
