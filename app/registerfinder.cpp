@@ -17,6 +17,13 @@
 
 using store::SearchDirection;
 
+namespace {
+
+// Between the find box and the edges of the grid it stands over.
+constexpr int BoxMargin = 8;
+
+} // namespace
+
 RegisterFinder::RegisterFinder(QWidget *window, toolkit::DataSource *source)
     : QObject(window)
     , m_window(window)
@@ -60,8 +67,49 @@ void RegisterFinder::placeFindBox()
     m_box->adjustSize();
     const QWidget *viewport = grid->viewport();
     const QPoint corner = viewport->mapToGlobal(QPoint(viewport->width(), 0));
-    const int margin = 8;
-    m_box->move(corner.x() - m_box->width() - margin, corner.y() + margin);
+    m_box->move(corner.x() - m_box->width() - BoxMargin, corner.y() + BoxMargin);
+    keepCurrentRowInSight();
+}
+
+// A find box over the grid's current row is moved to the grid's other end,
+// the row scrolled to the end away from it if need be, so that the row
+// found stays in sight. A box the user put elsewhere stays there.
+void RegisterFinder::keepCurrentRowInSight()
+{
+    auto *grid = m_window->findChild<toolkit::DBGrid *>();
+    const QModelIndex current = grid ? grid->currentIndex() : QModelIndex();
+    if (!current.isValid())
+        return;
+    const QWidget *viewport = grid->viewport();
+    const auto rowOnScreen = [&] {
+        const QRect cell = grid->visualRect(current);
+        return QRect(
+            viewport->mapToGlobal(QPoint(0, cell.top())), QSize(viewport->width(), cell.height()));
+    };
+    grid->scrollTo(current);
+    const QRect box = m_box->frameGeometry();
+    if (!box.intersects(rowOnScreen()))
+        return;
+    const int top = viewport->mapToGlobal(QPoint(0, 0)).y() + BoxMargin;
+    const int bottom
+        = viewport->mapToGlobal(QPoint(0, viewport->height())).y() - BoxMargin - box.height();
+    const struct
+    {
+        int y;
+        QAbstractItemView::ScrollHint scroll;
+    } places[] = { { top, QAbstractItemView::PositionAtBottom },
+        { bottom, QAbstractItemView::PositionAtTop } };
+    for (const bool scroll : { false, true }) {
+        for (const auto &place : places) {
+            if (scroll)
+                grid->scrollTo(current, place.scroll);
+            if (!box.translated(0, place.y - box.top()).intersects(rowOnScreen())) {
+                m_box->move(box.left(), place.y);
+                return;
+            }
+        }
+    }
+    grid->scrollTo(current);
 }
 
 void RegisterFinder::find(SearchDirection direction)
@@ -116,6 +164,8 @@ void RegisterFinder::showMatch(const store::SearchHit &hit)
         box->setSelection(int(start), int(length));
         break;
     }
+    if (m_box && m_box->isVisible())
+        keepCurrentRowInSight();
 }
 
 bool RegisterFinder::eventFilter(QObject *watched, QEvent *event)

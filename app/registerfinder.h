@@ -40,6 +40,7 @@ protected:
 private:
     void showMatch(const store::SearchHit &hit);
     void placeFindBox();
+    void keepCurrentRowInSight();
 
     QWidget *m_window;
     QPointer<toolkit::DataSource> m_source;

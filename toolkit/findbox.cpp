@@ -1,6 +1,6 @@
 #include "findbox.h"
 
-#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,13 +28,13 @@ FindBox::FindBox(QWidget *parent)
     m_findNext->setEnabled(false);
     m_close->setAutoDefault(false);
 
-    auto *layout = new QGridLayout(this);
-    layout->addWidget(m_label, 0, 0);
-    layout->addWidget(m_field, 0, 1);
-    layout->addWidget(m_findNext, 0, 2);
-    layout->addWidget(m_close, 1, 2);
-    layout->setColumnStretch(1, 1);
-    m_field->setMinimumWidth(m_field->fontMetrics().averageCharWidth() * 28);
+    // One row, as low as it can be: it stands over the list it searches.
+    auto *layout = new QHBoxLayout(this);
+    layout->addWidget(m_label);
+    layout->addWidget(m_field, 1);
+    layout->addWidget(m_findNext);
+    layout->addWidget(m_close);
+    m_field->setMinimumWidth(m_field->fontMetrics().averageCharWidth() * 24);
     setFixedHeight(sizeHint().height());
 
     connect(m_field, &QLineEdit::textChanged, this,

@@ -51,6 +51,15 @@ void closeFindBox(TForm1 *form)
     QTRY_COMPARE(QApplication::activeWindow(), form);
 }
 
+// Where the grid shows its current row, on the screen.
+QRect currentRowOnScreen(const QTableView *grid)
+{
+    const QRect cell = grid->visualRect(grid->currentIndex());
+    const QWidget *viewport = grid->viewport();
+    return QRect(
+        viewport->mapToGlobal(QPoint(0, cell.top())), QSize(viewport->width(), cell.height()));
+}
+
 QString naziv(const store::Record &r) { return r.text(store::fieldIndex(u"Naziv")); }
 
 } // namespace
@@ -160,6 +169,10 @@ private slots:
         // The data-change handler ran as for any move.
         QCOMPARE(form->lblNumOfRecords->text(), QString::number(names.size()));
         QCOMPARE(grid->currentIndex().row(), row);
+        // The find box stands over the grid, but not over the row found.
+        QVERIFY(findBox->frameGeometry().intersects(
+            grid->viewport()->rect().translated(grid->viewport()->mapToGlobal(QPoint(0, 0)))));
+        QVERIFY(!findBox->frameGeometry().intersects(currentRowOnScreen(grid)));
         // The box of the field found takes the focus in the window, with the
         // match selected; the find box keeps the keyboard for the next Enter.
         auto *found = form->findChild<toolkit::DBEdit *>(box);
