@@ -170,9 +170,10 @@ void RegisterFinder::showMatch(const store::SearchHit &hit)
 
 bool RegisterFinder::eventFilter(QObject *watched, QEvent *event)
 {
-    // The box goes with the window: a visible box would keep the program
-    // running after its window has closed.
-    if (watched == m_window && event->type() == QEvent::Hide && m_box)
+    // The box goes with the window it searches when the program closes or
+    // hides it. (Minimised, the window is hidden by the window system,
+    // which takes its boxes along itself.)
+    if (watched == m_window && event->type() == QEvent::Hide && !event->spontaneous() && m_box)
         m_box->hide();
     return QObject::eventFilter(watched, event);
 }
