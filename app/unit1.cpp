@@ -12,6 +12,7 @@
 #include "journal.h"
 #include "messagebox.h"
 #include "safefile.h"
+#include "registerfinder.h"
 #include "savedialog.h"
 #include "textexport.h"
 
@@ -112,6 +113,8 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     toolkit::fitLabels(Panel1);
     bindComponents();
     setMinimumSize(smallestUsableSize(Panel1, DBGridLijekovi));
+    // Ctrl+F, F3, Shift+F3: an addition that changes nothing of the layout.
+    new RegisterFinder(this, DataSourceLijekovi);
 
     MaxRecords = RecordLimit;
     DataFileName = QStringLiteral("Baza.xml");

@@ -10,6 +10,7 @@
 #include "exception.h"
 #include "messagebox.h"
 #include "savedialog.h"
+#include "search.h"
 #include "textexport.h"
 
 #include <QApplication>
@@ -172,6 +173,8 @@ struct Figures
     double save = 0;
     double exportStore = 0;
     double exportWindow = 0;
+    double findText = 0;
+    double findDigits = 0;
     double startup = 0;
     double post = 0;
     double firstPost = 0;
@@ -196,6 +199,19 @@ void saveLikeTheWindow(store::ClientDataSet &table, const QString &path)
 void exportTo(store::ClientDataSet &table, const QString &path)
 {
     textexport::saveLines(path, textexport::buildLines(table));
+}
+
+// Text a search finds in no record, so that it visits every one: a name
+// the register does not hold, and digits, which also have every number
+// field of every record shown as text to be compared.
+const QString NameNowhere = QStringLiteral("Zrinski");
+const QString DigitsNowhere = QStringLiteral("987654321");
+
+// What Ctrl+F, typed text and Enter ask of the store.
+void findNothing(const store::ClientDataSet &table, const QString &text)
+{
+    if (store::findRecord(table, store::SearchText(text), store::SearchDirection::Forward))
+        throw store::Exception(QStringLiteral("the search found \"%1\"").arg(text));
 }
 
 std::optional<double> timeXmllint(const QString &path, int runs)
@@ -309,6 +325,10 @@ Figures measure(int size, int runs, const QString &work)
         loadInto(*table, data);
         f.exportStore = medianMs(
             runs, [] {}, [&] { exportTo(*table, exported); });
+        f.findText = medianMs(
+            runs, [] {}, [&] { findNothing(*table, NameNowhere); });
+        f.findDigits = medianMs(
+            runs, [] {}, [&] { findNothing(*table, DigitsNowhere); });
     }
     inDirectory(dir, [&] {
         const std::unique_ptr<TForm1> form = startWindow();
@@ -440,11 +460,11 @@ int runBenchmark(const Options &options)
     bench::writeSampleRegister(0, QDir(emptyDir).filePath(RegisterName));
     const double emptyStartup = timeStartup(emptyDir, options.runs);
 
-    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "records", "file MB", "runs",
-        "load", "save", "export", "export+w", "start-up", "post", "1st post", "start+rec",
-        "xmllint");
-    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9.1f %9s %9s %9s %9s\n", 0, 0.0, options.runs, "-",
-        "-", "-", "-", emptyStartup, "-", "-", "-", "-");
+    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "records", "file MB",
+        "runs", "load", "save", "export", "export+w", "find", "find 0-9", "start-up", "post",
+        "1st post", "start+rec", "xmllint");
+    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9s %9s %9.1f %9s %9s %9s %9s\n", 0, 0.0,
+        options.runs, "-", "-", "-", "-", "-", "-", emptyStartup, "-", "-", "-", "-");
     std::fflush(stdout);
 
     std::map<int, Figures> results;
@@ -455,15 +475,18 @@ int runBenchmark(const Options &options)
         char xmllint[32] = "-";
         if (f.xmllint)
             std::snprintf(xmllint, sizeof xmllint, "%.1f", *f.xmllint);
-        std::printf("%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.1f %9.2f %9.1f %9.1f %9s\n", size,
-            mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.startup,
-            f.post, f.firstPost, f.startupRecovering, xmllint);
+        std::printf(
+            "%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.2f %9.1f %9.1f %9s\n", size,
+            mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.findText,
+            f.findDigits, f.startup, f.post, f.firstPost, f.startupRecovering, xmllint);
         std::fflush(stdout);
     }
     std::printf("\n  load: ClientDataSet::loadFromFile into a bare table\n"
                 "  save: purge of nameless records, merge, write (as SaveDatabase does)\n"
                 "  export: buildLines and saveLines on a bare table\n"
                 "  export+w: the same on the window's table, window shown\n"
+                "  find: a search that finds nothing (a name; find 0-9: digits, which numbers\n"
+                "        may hold)\n"
                 "  start-up: TForm1 made, FormCreate, shown until exposed\n"
                 "  post: one entry posted in the window, its recovery journal entry\n"
                 "        written and synced (fdatasync) before post() returns\n"
@@ -500,6 +523,8 @@ int runBenchmark(const Options &options)
             printRatio("start-up recovering (10000 - empty) / xmllint 10000",
                 (f.startupRecovering - emptyStartup) / *f.xmllint, 1.5);
             printRatio("post at 10000 / xmllint 10000", f.post / *f.xmllint, 0.5);
+            printRatio("find, no match, 10000 / xmllint 10000", f.findText / *f.xmllint, 0.1);
+            printRatio("find 0-9, no match, 10000 / xmllint 10000", f.findDigits / *f.xmllint, 0.1);
         }
     }
     for (const auto &[size, f] : results)
@@ -511,6 +536,7 @@ int runBenchmark(const Options &options)
         printRatio("load 100000 / 10000", b.load / a.load, 12);
         printRatio("save 100000 / 10000", b.save / a.save, 12);
         printRatio("export 100000 / 10000", b.exportStore / a.exportStore, 12);
+        printRatio("find 100000 / 10000", b.findText / a.findText, 12);
     }
     if (emptyRss && fullRss) {
         printRatio(

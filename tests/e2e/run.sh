@@ -708,6 +708,48 @@ scenario_durable_before_next_input() {
     expect_exit "$pid" 0
 }
 
+# Finding an entry: Ctrl+F over a new entry being typed, "djurdja" typed and
+# Enter find "Đurđa" in the first entry's patient; the new entry is posted
+# on the way. Escape closes the box and the patient's box has the keyboard,
+# the name selected: typing replaces it. F3 then finds "djurdja" no more.
+scenario_find() {
+    local dir=$1 pid main find box
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+
+    click "$main" BitBtnAdd || return 1
+    click "$main" DBEditNaziv || return 1
+    type_text "Novi lijek"
+    xdotool key ctrl+f
+    find=$(window_of "$pid" "Traži") || return 1
+    type_text "djurdja"
+    press "$find" Return || return 1
+    press "$find" Escape || return 1
+    window_gone "$find" || return 1
+    # With no window manager to do it, the main window is given the focus
+    # back by hand.
+    timeout "$WAIT" xdotool windowfocus --sync "${main%% *}" || fail "no focus on the window" ||
+        return 1
+    type_text "Marija"
+
+    xdotool key F3
+    box=$(window_of "$pid" "Poruka") || return 1
+    press "$box" Return || return 1
+    window_gone "$box" || return 1
+
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    expect_register "$dir/Baza.xml" 3 || return 1
+    expect_record "$dir/Baza.xml" 1 "3004" "Ljekarna Šibenik" "Sirup od žalfije" \
+        "Salvia officinalis" "R05CA10" "Tvornica Čakovec d.o.o." "2.5" "Marija Žužić" "bočica" \
+        "EUR" "12.75" "KI-2024/7" "dr. Ivan Šoljić" "KBC Split" "21000" "Split" \
+        "Ćirilometodska 1" || return 1
+    expect_record "$dir/Baza.xml" 3 "" "" "Novi lijek" "" "" "" "" "" "" "" "" "" "" "" "" "" ""
+}
+
 # ------------------------------------------------------------------- driver
 
 failed=0
@@ -737,6 +779,7 @@ run recover_half_typed
 run erase_then_kill
 run recovery_declined
 run durable_before_next_input
+run find
 
 if [ "$failed" -gt 0 ]; then
     echo "$failed scenario(s) failed; files and screenshots are in $WORK"
