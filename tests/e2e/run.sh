@@ -45,6 +45,15 @@ if [ ! -x "$PROGRAM" ]; then
     exit 1
 fi
 
+# The Croatian letters get keys of their own in the server's keymap. Without
+# them xdotool remaps a spare key for each letter as it types, and a program
+# that reads the key before it has heard of the new mapping loses the letter.
+if command -v xmodmap >/dev/null; then
+    xmodmap -e "keycode 93 = scaron Scaron" -e "keycode 97 = ccaron Ccaron" \
+        -e "keycode 103 = cacute Cacute" -e "keycode 120 = dstroke Dstroke" \
+        -e "keycode 132 = zcaron Zcaron"
+fi
+
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/lijekovi-e2e.XXXXXX")
 mkdir -p "$WORK/home" "$WORK/run"
 chmod 700 "$WORK/run"
