@@ -461,7 +461,13 @@ void TForm1::BitBtnExportClick()
         SaveDatabase();
         if (m_saveDeclined)
             return;
-        const QStringList lines = textexport::buildLines(*CDSetLijekovi);
+        QStringList lines;
+        {
+            // The walk visits every record: the boxes and the grid's picture
+            // stay still meanwhile and show where it ended once it is done.
+            const toolkit::ControlsDisabled quiet(*DataSourceLijekovi);
+            lines = textexport::buildLines(*CDSetLijekovi);
+        }
         if (SaveDialog1->execute(this)) {
             textexport::saveLines(SaveDialog1->fileName(), lines);
             toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
