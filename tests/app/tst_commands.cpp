@@ -1,6 +1,7 @@
 // The record commands as a person uses them: typing entries in tab order,
 // the carry-over fields, Delete, Erase, browsing, leaving the grid.
 #include "formfixture.h"
+#include "modalpoller.h"
 
 #include "bitbtn.h"
 #include "datasource.h"
@@ -186,7 +187,7 @@ private slots:
             QCOMPARE(form->CDSetLijekoviValuta->asString(), QStringLiteral("EUR"));
             QCOMPARE(form->StringField2->asString(), QString());
         }
-        QVERIFY(fx.unexpectedQuestions.isEmpty());
+        QVERIFY(fx.boxes.unexpected.isEmpty());
     }
 
     void erase_data()
@@ -253,20 +254,19 @@ private slots:
         TForm1 *form = fx.start();
         toolkit::setMessageBoxHandler({});
         QStringList seen;
-        std::function<void()> answer = [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box) {
-                QTimer::singleShot(10, answer);
-                return;
-            }
+        testsupport::ModalPoller answer([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return false;
             seen << box->windowTitle() + "|" + box->text();
             for (QAbstractButton *b : box->buttons()) {
                 if (b->text() == QStringLiteral("Ne"))
                     QTest::mouseClick(b, Qt::LeftButton);
             }
-        };
-        QTimer::singleShot(0, answer);
+            return true;
+        });
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        QVERIFY(!answer.expired());
         QCOMPARE(seen, QStringList{QStringLiteral("Pažnja!|Praznim baze?")});
         QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
     }

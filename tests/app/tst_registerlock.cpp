@@ -1,6 +1,7 @@
 // One program per register: the lock beside Baza.xml, in-process and with
 // the real program started twice in one folder.
 #include "registerlock.h"
+#include "files.h"
 #include "unit1.h"
 
 #include "bitbtn.h"
@@ -26,16 +27,9 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<missing>");
-    return f.readAll();
-}
 
 // The process id a lock file names on its first line, or 0.
-qint64 lockOwner(const QString &path) { return readAll(path).split('\n').value(0).toLongLong(); }
+qint64 lockOwner(const QString &path) { return testsupport::readFile(path).split('\n').value(0).toLongLong(); }
 
 bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
 
@@ -321,7 +315,7 @@ private slots:
         writeLockFile(path, pid, program, host, raw);
         if (old)
             makeOld(path);
-        const QByteArray before = readAll(path);
+        const QByteArray before = testsupport::readFile(path);
 
         RegisterLock lock(dir.path());
         QCOMPARE(int(lock.acquire()), expected);
@@ -332,7 +326,7 @@ private slots:
             QVERIFY(!QFile::exists(path));
         } else {
             QVERIFY(!lock.permitsStart());
-            QCOMPARE(readAll(path), before);
+            QCOMPARE(testsupport::readFile(path), before);
         }
     }
 
@@ -375,7 +369,7 @@ private slots:
         const QString folder = makeRegister(dir);
         const QString dataFile = folder + QStringLiteral("/Baza.xml");
         const QString lockFile = folder + QLatin1Char('/') + RegisterLock::fileName();
-        const QByteArray before = readAll(dataFile);
+        const QByteArray before = testsupport::readFile(dataFile);
 
         Program first(folder, dir.path());
         QVERIFY(first.started());
@@ -391,10 +385,10 @@ private slots:
         const QByteArray refusal = second.window(Refusal);
         QVERIFY2(!refusal.isEmpty(), qPrintable(describeScreen() + second.output()));
         // Nothing of the register is touched while the refusal waits.
-        QCOMPARE(readAll(dataFile), before);
+        QCOMPARE(testsupport::readFile(dataFile), before);
         Program::press(refusal, "Return");
         QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(readAll(dataFile), before);
+        QCOMPARE(testsupport::readFile(dataFile), before);
         QCOMPARE(lockOwner(lockFile), first.pid());
 
         // The first carries on, and gives the register up when it ends.

@@ -1,6 +1,7 @@
 // The window's life: start-up with and without a register, the greeting, the
 // record-limit check on first showing, and saving on close.
 #include "formfixture.h"
+#include "modalpoller.h"
 
 #include "bitbtn.h"
 
@@ -333,16 +334,14 @@ private slots:
 
         toolkit::setMessageBoxHandler({});
         QStringList boxes;
-        QTimer enter;
-        connect(&enter, &QTimer::timeout, [&] {
-            if (QWidget *box = QApplication::activeModalWidget()) {
-                boxes << box->windowTitle();
-                QTest::keyClick(box, Qt::Key_Return);
-            }
+        testsupport::ModalPoller enter([&](QWidget *box) {
+            boxes << box->windowTitle();
+            QTest::keyClick(box, Qt::Key_Return);
+            return false;
         });
-        enter.start(10);
         const bool closed = form->close();
         enter.stop();
+        QVERIFY(!enter.expired());
         QCOMPARE(boxes, (QStringList{"Greška", "Pažnja!"}));
         QVERIFY(!closed);
         QVERIFY(form->isVisible());

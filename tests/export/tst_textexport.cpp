@@ -1,4 +1,5 @@
 #include "clientdataset.h"
+#include "files.h"
 #include "exception.h"
 #include "textexport.h"
 
@@ -22,13 +23,6 @@ void addRecord(ClientDataSet &ds, const Values &values)
     ds.post();
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll();
-}
 
 } // namespace
 
@@ -91,7 +85,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("lijekovi.txt");
         textexport::saveLines(path, textexport::buildLines(ds));
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(testsupport::readFile(path), expected);
     }
 
     // Run under LANG=hr_HR.UTF-8 by CTest as well: numbers follow the user's
@@ -145,7 +139,7 @@ private slots:
         }
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         textexport::saveLines(path, {QStringLiteral("\"a\"")});
-        QCOMPARE(readAll(path), QByteArray("\"a\"\r\n"));
+        QCOMPARE(testsupport::readFile(path), QByteArray("\"a\"\r\n"));
         // A replaced file keeps its permissions; a new one is the owner's only.
         const auto modeBits = QFileDevice::Permissions::fromInt(0x7077);
         QCOMPARE(QFile::permissions(path) & modeBits,
@@ -171,7 +165,7 @@ private slots:
         } catch (const store::Exception &e) {
             QVERIFY2(e.message().contains(QDir::toNativeSeparators(path)), qPrintable(e.message()));
         }
-        QCOMPARE(readAll(dir.filePath("taken/keep")), QByteArray("keep"));
+        QCOMPARE(testsupport::readFile(dir.filePath("taken/keep")), QByteArray("keep"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 };

@@ -1,5 +1,6 @@
 #include "handlers.h"
 #include "messagebox.h"
+#include "modalpoller.h"
 #include "scriptedmessageboxes.h"
 
 #include "exception.h"
@@ -13,20 +14,19 @@
 #include <stdexcept>
 
 using toolkit::MessageBoxCall;
-using toolkit::ScriptedMessageBoxes;
+using testsupport::ScriptedMessageBoxes;
 
 namespace {
 
 // Answers the next real message box by pressing the button captioned
 // `button` (or with Escape when empty), and notes what the box showed.
-class BoxAnswerer : public QObject
+class BoxAnswerer
 {
 public:
     explicit BoxAnswerer(QString button)
         : m_button(std::move(button))
+        , m_poller([this](QWidget *modal) { return tryAnswer(modal); })
     {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::tryAnswer);
-        m_timer.start(10);
     }
 
     QString title;
@@ -37,12 +37,11 @@ public:
     bool answered = false;
 
 private:
-    void tryAnswer()
+    bool tryAnswer(QWidget *widget)
     {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        auto *box = qobject_cast<QMessageBox *>(widget);
         if (!box)
-            return;
-        m_timer.stop();
+            return false;
         title = box->windowTitle();
         text = box->text();
         modal = box->isModal();
@@ -54,18 +53,19 @@ private:
         answered = true;
         if (m_button.isEmpty()) {
             QTest::keyClick(box, Qt::Key_Escape);
-            return;
+            return true;
         }
         for (QAbstractButton *b : box->buttons()) {
             if (b->text() == m_button) {
                 b->click();
-                return;
+                return true;
             }
         }
+        return true;
     }
 
     QString m_button;
-    QTimer m_timer;
+    testsupport::ModalPoller m_poller;
 };
 
 } // namespace
@@ -190,7 +190,7 @@ void TestMessageBox::scriptedBoxesRecordAndAnswer()
     QCOMPARE(boxes.texts(),
         QStringList({ QStringLiteral("Spremljeno."), QStringLiteral("Praznim baze?"),
             QStringLiteral("Jeste li SIGURNI?") }));
-    QVERIFY(boxes.unexpected().isEmpty());
+    QVERIFY(boxes.unexpected.isEmpty());
     QCOMPARE(boxes.unusedAnswers(), 0);
 }
 
@@ -198,7 +198,7 @@ void TestMessageBox::unansweredQuestionIsUnexpected()
 {
     ScriptedMessageBoxes boxes;
     QCOMPARE(toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), 4), toolkit::IdNo);
-    QCOMPARE(boxes.unexpected(),
+    QCOMPARE(boxes.unexpected,
         QList<MessageBoxCall>({ { QStringLiteral("Izbrisati?"), QString(), 4 } }));
     boxes.answer(toolkit::IdYes);
     QCOMPARE(boxes.unusedAnswers(), 1);
@@ -278,19 +278,13 @@ void TestMessageBox::enterTakesTheDefault()
     QWidget window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    bool pressed = false;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, [&] {
-        if (QWidget *box = QApplication::activeModalWidget()) {
-            timer.stop();
-            pressed = true;
-            QTest::keyClick(box, Qt::Key_Return);
-        }
+    testsupport::ModalPoller enter([](QWidget *box) {
+        QTest::keyClick(box, Qt::Key_Return);
+        return true;
     });
-    timer.start(10);
     QCOMPARE(toolkit::messageBox(QStringLiteral("Zatvoriti?"), QStringLiteral("Pažnja!"), style),
         answer);
-    QVERIFY(pressed);
+    QVERIFY(enter.done());
 }
 
 void TestMessageBox::unattendedAnswersWithoutBoxes()
