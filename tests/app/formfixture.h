@@ -103,10 +103,12 @@ public:
     }
 
     // Creates the window as the program does, shows it and lets the first
-    // activation run.
-    TForm1 *start()
+    // activation run. `Form` may be a test's subclass of the window.
+    template <class Form = TForm1>
+    Form *start()
     {
-        form = std::make_unique<TForm1>();
+        auto *made = new Form;
+        form.reset(made);
         form->FormCreate();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
@@ -114,7 +116,7 @@ public:
         QApplication::processEvents();
         form->activateWindow();
         QApplication::processEvents();
-        return form.get();
+        return made;
     }
 
     QStringList captions() const { return boxes.captions(); }
