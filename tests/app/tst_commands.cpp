@@ -113,6 +113,59 @@ private slots:
         QVERIFY(!form->BitBtnAdd->isEnabled());
     }
 
+    // After each command that changes the number of records the limit is
+    // checked again: the message only at the limit, and the Add button
+    // enabled exactly when there is room. At the limit Add is already
+    // disabled from the start, so a click on it does nothing.
+    void recordLimitAfterACommand_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("recordsAfter");
+        QTest::addColumn<bool>("limitShown");
+        QTest::addColumn<bool>("addEnabled");
+        QTest::addColumn<bool>("focusInTarBr");
+        const QList<int> yes{toolkit::IdYes, toolkit::IdYes};
+        const QList<int> no{toolkit::IdNo};
+        QTest::newRow("Add at 9999") << 9999 << "BitBtnAdd" << QList<int>{} << 9999 << false << true << true;
+        QTest::newRow("Add at 10000 (disabled)") << 10000 << "BitBtnAdd" << QList<int>{} << 10000 << false << false << false;
+        QTest::newRow("Delete at 9999") << 9999 << "BitBtnDel" << QList<int>{} << 9998 << false << true << true;
+        QTest::newRow("Delete at 10000") << 10000 << "BitBtnDel" << QList<int>{} << 9999 << false << true << true;
+        QTest::newRow("Erase, Yes, at 9999") << 9999 << "BitBtnErase" << yes << 0 << false << true << true;
+        QTest::newRow("Erase, Yes, at 10000") << 10000 << "BitBtnErase" << yes << 0 << false << true << true;
+        QTest::newRow("Erase, No, at 9999") << 9999 << "BitBtnErase" << no << 9999 << false << true << true;
+        QTest::newRow("Erase, No, at 10000") << 10000 << "BitBtnErase" << no << 10000 << true << false << true;
+    }
+
+    void recordLimitAfterACommand()
+    {
+        QFETCH(int, records);
+        QFETCH(QString, command);
+        QFETCH(QList<int>, answers);
+        QFETCH(int, recordsAfter);
+        QFETCH(bool, limitShown);
+        QFETCH(bool, addEnabled);
+        QFETCH(bool, focusInTarBr);
+        FormFixture fx;
+        fx.writeRegister(records);
+        TForm1 *form = fx.start();
+        QCOMPARE(form->BitBtnAdd->isEnabled(), records < 10000);
+        form->DBEditNaziv->setFocus();
+        fx.shown.clear();
+        fx.answers.assign(answers.begin(), answers.end());
+        QTest::mouseClick(form->Panel1->findChild<toolkit::BitBtn *>(command), Qt::LeftButton);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), recordsAfter);
+        QCOMPARE(fx.texts().count(limitMessage), limitShown ? 1 : 0);
+        if (limitShown) {
+            QCOMPARE(fx.texts().last(), limitMessage);
+            QCOMPARE(fx.shown.back().caption, QStringLiteral("Greška"));
+        }
+        QCOMPARE(form->BitBtnAdd->isEnabled(), addEnabled);
+        QVERIFY(fx.answers.empty());
+        QCOMPARE(QApplication::focusWidget() == form->DBEditTar_br, focusInTarBr);
+    }
+
     void leavingTheAddressBoxByClick()
     {
         FormFixture fx;
