@@ -6,6 +6,7 @@
 #include "exception.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -88,6 +89,7 @@ private slots:
     void enterTakesTheDefault_data();
     void enterTakesTheDefault();
     void unattendedAnswersWithoutBoxes();
+    void pollerGivesUpAtItsDeadline();
 };
 
 void TestMessageBox::initTestCase()
@@ -256,6 +258,23 @@ void TestMessageBox::runHandlerShowsWhatEscapes()
     boxes.clear();
     toolkit::showException(store::Exception(QStringLiteral("Poruka")));
     QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Poruka") });
+}
+
+// A box the test's poller does not recognise must not hang the suite: at
+// the deadline the poller gives up and closes it, and says so.
+void TestMessageBox::pollerGivesUpAtItsDeadline()
+{
+    QElapsedTimer took;
+    took.start();
+    testsupport::ModalPoller waitsForAnother([](QWidget *) { return false; }, 300);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Nitko ne odgovara"), QString(),
+                 toolkit::MbYesNo | toolkit::MbDefButton2),
+        toolkit::IdNo);
+    QVERIFY(waitsForAnother.expired());
+    QVERIFY(!waitsForAnother.done());
+    QVERIFY(waitsForAnother.handled() > 0);
+    QVERIFY(took.elapsed() < 10000);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 QTEST_MAIN(TestMessageBox)
