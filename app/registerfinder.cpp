@@ -138,8 +138,6 @@ void RegisterFinder::find(SearchDirection direction)
 
 void RegisterFinder::showMatch(const store::SearchHit &hit)
 {
-    // Whatever the move left behind is shown before anything is selected.
-    m_source->catchUpControls();
     const QString fieldName = QLatin1String(store::importRecordFields()[size_t(hit.field)].name);
 
     if (auto *grid = m_window->findChild<toolkit::DBGrid *>()) {

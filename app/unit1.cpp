@@ -240,41 +240,39 @@ void TForm1::FormActivate()
     toolkit::runHandler([this] { CheckRecordLimit(); });
 }
 
-void TForm1::FormClose()
-{
-    toolkit::runHandler([this] { SaveDatabase(); });
-}
-
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    if (closeAllowed())
-        event->accept();
-    else
+    FormClose();
+    if (m_closeRefused)
         event->ignore();
+    else
+        event->accept();
 }
 
-bool TForm1::closeAllowed()
+void TForm1::FormClose()
 {
+    m_closeRefused = false;
     // A register that could not be loaded is never written over on close.
     if (!CDSetLijekovi->active())
-        return true;
+        return;
     bool saved = false;
     toolkit::runHandler([&] { saved = SaveDatabase(); });
-    if (saved)
-        return true;
     // Nobody can answer: the journal keeps everything for the next start.
-    if (toolkit::unattended())
-        return true;
+    if (saved || toolkit::unattended())
+        return;
     // The user chose to look at the records before they go.
-    if (m_saveDeclined)
-        return false;
+    if (m_saveDeclined) {
+        m_closeRefused = true;
+        return;
+    }
     // Closing now would lose every entry since the last save; the user may
     // rather free space or fix the folder and close again. No is the
     // default: Enter pressed by reflex on the error box just before must not
     // throw the entries away.
-    return toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
-                               Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
-        == toolkit::IdYes;
+    m_closeRefused
+        = toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
+                              Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+        != toolkit::IdYes;
 }
 
 void TForm1::BitBtnExitClick()
@@ -550,7 +548,13 @@ void TForm1::BitBtnExportClick()
         // the export of a register that is not on disk ends here too.
         if (m_saveDeclined || m_registerFileKept)
             return;
-        const QStringList lines = textexport::buildLines(*CDSetLijekovi);
+        QStringList lines;
+        {
+            // The walk visits every record: the boxes and the grid's picture
+            // stay still meanwhile and show where it ended once it is done.
+            const toolkit::ControlsDisabled quiet(*DataSourceLijekovi);
+            lines = textexport::buildLines(*CDSetLijekovi);
+        }
         if (SaveDialog1->execute(this)) {
             checkExportTarget(SaveDialog1->fileName(), registerFolders());
             textexport::saveLines(SaveDialog1->fileName(), lines);

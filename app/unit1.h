@@ -77,24 +77,26 @@ public:
 
 public slots:
     // Event handlers, bound by name in the layout or in bindComponents().
-    void FormCreate();
-    void FormActivate();
-    void FormClose();
-    void BitBtnExitClick();
-    void BitBtnAddClick();
-    void BitBtnDelClick();
-    void BitBtnFirstClick();
-    void BitBtnPrevClick();
-    void BitBtnNextClick();
-    void BitBtnLastClick();
-    void BitBtnEraseClick();
-    void BitBtnExportClick();
-    void DBGridLijekoviExit();
-    void DBEditAdresaExit();
-    void DataSourceLijekoviDataChange();
-    void CDSetLijekoviAfterInsert();
-    void CDSetLijekoviBeforePost();
-    void CDSetLijekoviAfterPost();
+    // Virtual, so that a test's subclass can see which of them each event
+    // reaches.
+    virtual void FormCreate();
+    virtual void FormActivate();
+    virtual void FormClose();
+    virtual void BitBtnExitClick();
+    virtual void BitBtnAddClick();
+    virtual void BitBtnDelClick();
+    virtual void BitBtnFirstClick();
+    virtual void BitBtnPrevClick();
+    virtual void BitBtnNextClick();
+    virtual void BitBtnLastClick();
+    virtual void BitBtnEraseClick();
+    virtual void BitBtnExportClick();
+    virtual void DBGridLijekoviExit();
+    virtual void DBEditAdresaExit();
+    virtual void DataSourceLijekoviDataChange();
+    virtual void CDSetLijekoviAfterInsert();
+    virtual void CDSetLijekoviBeforePost();
+    virtual void CDSetLijekoviAfterPost();
 
 public:
     // Ends the program as Izlaz does, with nobody there to answer: after a
@@ -116,8 +118,6 @@ private:
     void requireOpenRegister() const;
     // The navigation buttons: a move on an open table, nothing on a closed one.
     void browse(void (store::ClientDataSet::*move)());
-    // Whether the close now under way may go ahead; false keeps the window open.
-    bool closeAllowed();
 
     // The register's file: loaded, and written only over the file loaded or
     // written last, unless the user agrees to replace another.
@@ -161,6 +161,8 @@ private:
     // The user answered No to a question before saving: what asked for the
     // save (closing, exporting) stops there.
     bool m_saveDeclined = false;
+    // Set by FormClose when the window must stay open.
+    bool m_closeRefused = false;
     bool m_ending = false;
     QElapsedTimer m_endingSince;
 };

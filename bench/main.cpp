@@ -10,6 +10,7 @@
 #include "exception.h"
 #include "messagebox.h"
 #include "savedialog.h"
+#include "datasource.h"
 #include "search.h"
 #include "textexport.h"
 
@@ -337,7 +338,11 @@ Figures measure(int size, int runs, const QString &work)
         form->activateWindow();
         form->DBEditTar_br->setFocus();
         settle();
-        f.exportWindow = medianMs(runs, settle, [&] { exportTo(*form->CDSetLijekovi, exported); });
+        f.exportWindow = medianMs(runs, settle, [&] {
+            // As BitBtnExportClick walks the table: the controls held still.
+            const toolkit::ControlsDisabled quiet(*form->DataSourceLijekovi);
+            exportTo(*form->CDSetLijekovi, exported);
+        });
         timePosts(*form, runs, f);
         return 0;
     });

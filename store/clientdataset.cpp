@@ -157,7 +157,6 @@ void ClientDataSet::replaceRows(std::vector<Record> rows)
     m_rows = std::move(rows);
     m_buffer = Record();
     m_modified = false;
-    m_changeCount = 0;
     m_currentBeforeInsert = -1;
     m_state = Browse;
     m_current = m_rows.empty() ? -1 : 0;
@@ -189,7 +188,6 @@ void ClientDataSet::close()
     m_rows.shrink_to_fit();
     m_buffer = Record();
     m_modified = false;
-    m_changeCount = 0;
     m_current = -1;
     m_bof = m_eof = true;
     m_state = Inactive;
@@ -222,10 +220,7 @@ void ClientDataSet::saveToFile(const QString &path) const
     saveDataPacketFile(path, m_rows);
 }
 
-void ClientDataSet::mergeChangeLog()
-{
-    m_changeCount = 0;
-}
+void ClientDataSet::mergeChangeLog() { }
 
 void ClientDataSet::completeRecord()
 {
@@ -359,7 +354,6 @@ void ClientDataSet::post()
         m_rows[size_t(row)] = m_buffer;
     m_buffer = Record();
     m_modified = false;
-    ++m_changeCount;
     setState(Browse);
     emit rowChanged(row);
     emit dataChanged();
@@ -409,7 +403,6 @@ void ClientDataSet::deleteRecord()
     const int row = m_current;
     emit rowAboutToBeRemoved(row);
     m_rows.erase(m_rows.begin() + row);
-    ++m_changeCount;
     if (m_current >= int(m_rows.size()))
         m_current = int(m_rows.size()) - 1;
     m_bof = m_current <= 0;
@@ -445,7 +438,6 @@ int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwant
             }
         }
         m_rows.erase(m_rows.begin() + qsizetype(out), m_rows.end());
-        m_changeCount += removed;
         emit reset();
     }
     m_current = int(m_rows.size()) - 1;

@@ -84,7 +84,6 @@ public:
     ~ClientDataSet() override;
 
     // --- fields
-    int fieldCount() const { return FieldCount; }
     int getFieldCount() const { return FieldCount; }
     Field *fields(int index) const;
     // Throws store::Exception for an unknown name.
@@ -98,8 +97,9 @@ public:
     // Replaces every record, as a load does; the cursor goes to the first.
     void assignRecords(std::vector<Record> rows);
     void saveToFile(const QString &path) const;
+    // The table keeps no log of changes beside its records (the recovery
+    // journal is kept by the window): nothing is left to merge.
     void mergeChangeLog();
-    int changeCount() const { return m_changeCount; }
 
     // --- navigation and editing; all throw on an inactive table
     void first();
@@ -187,7 +187,6 @@ private:
     bool m_eof = true;
     bool m_bof = true;
     bool m_modified = false;
-    int m_changeCount = 0;
     std::vector<std::unique_ptr<Field>> m_fields;
 };
 

@@ -45,16 +45,6 @@ bool holds(QChar c)
     return tables().toByte[c.unicode()] >= 0;
 }
 
-bool holdsAll(QStringView text)
-{
-    const auto &t = tables();
-    for (QChar c : text) {
-        if (t.toByte[c.unicode()] < 0)
-            return false;
-    }
-    return true;
-}
-
 QByteArray encode(QStringView text, char replacement)
 {
     const auto &t = tables();
@@ -76,16 +66,6 @@ QByteArray encode(QStringView text, char replacement)
 char16_t toUnicode(uchar byte)
 {
     return tables().toChar[byte];
-}
-
-QString decode(QByteArrayView bytes)
-{
-    const auto &t = tables();
-    QString out(bytes.size(), Qt::Uninitialized);
-    QChar *dst = out.data();
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        dst[i] = QChar(t.toChar[uchar(bytes[i])]);
-    return out;
 }
 
 } // namespace store::codepage

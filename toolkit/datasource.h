@@ -63,25 +63,23 @@ public:
     // A control stored `field`; pending text for it in the others is dropped.
     void dropPendingText(int field, const DataLink *writer);
 
-    // Brings controls left behind by a burst of changes (see
-    // controlsChange()) up to date now. A bound control calls this before it
-    // handles any event, so it never acts on what it showed before the burst.
-    void catchUpControls();
-    // True while a burst of changes has left the controls behind: a control
-    // that must still follow every change (the grid's current row) can leave
-    // what nobody sees before the loop runs, its picture, until then.
-    bool inBurst() const { return m_controlsBehind; }
+    // The bracket around a long walk over the table (the export visits
+    // every record): while it is open the controls stop following the
+    // table, and when the last one closes they show the current record
+    // once. Brackets nest. dataChange() is still emitted at every change:
+    // the window's handlers must see every move.
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const { return m_disabled > 0; }
 
 signals:
     // What the bound controls show may have changed: the cursor moved, the
     // table was opened, closed or reloaded, its state changed, or a field of
     // the current record changed. Once per change, always.
     void dataChange();
-    // The same for the bound controls to follow, with one difference: when
-    // code changes the table many times before the event loop runs again
-    // (the export walks every record), the controls are told once, when the
-    // loop next runs, rather than at every step, which would lay out every
-    // box's text once per record.
+    // The same for the bound controls to follow, except inside a
+    // disableControls() bracket: there the controls are told once, when
+    // the bracket closes.
     void controlsChange();
     void stateChange();
     // Some control's pending text began, changed or ended.
@@ -94,15 +92,34 @@ private:
     void detach();
     void updateLinks();
     void notify();
-    void endBurst();
 
     QPointer<store::ClientDataSet> m_dataSet;
     QList<DataLink *> m_links;
     QList<QMetaObject::Connection> m_connections;
-    // Changes since the event loop last ran, and whether the controls missed some.
-    int m_burst = 0;
-    bool m_endOfBurstQueued = false;
-    bool m_controlsBehind = false;
+    // Open disableControls() brackets.
+    int m_disabled = 0;
+};
+
+// Keeps the controls of a data source still for as long as it lives (see
+// DataSource::disableControls()); also when the walk throws.
+class ControlsDisabled
+{
+public:
+    explicit ControlsDisabled(DataSource &source)
+        : m_source(&source)
+    {
+        source.disableControls();
+    }
+    ~ControlsDisabled()
+    {
+        if (m_source)
+            m_source->enableControls();
+    }
+    ControlsDisabled(const ControlsDisabled &) = delete;
+    ControlsDisabled &operator=(const ControlsDisabled &) = delete;
+
+private:
+    QPointer<DataSource> m_source;
 };
 
 } // namespace toolkit

@@ -189,32 +189,6 @@ void DBEdit::dropPendingText(int field)
     refresh();
 }
 
-bool DBEdit::event(QEvent *event)
-{
-    // A key, a click or a paint must meet the current record's value, not
-    // one a walk over the table has since left behind. Only what comes from
-    // outside counts: the events a refresh raises itself (input method
-    // queries) must not end the walk's quiet.
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::ShortcutOverride:
-    case QEvent::InputMethod:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::FocusIn:
-    case QEvent::ContextMenu:
-    case QEvent::DragEnter:
-    case QEvent::Drop:
-    case QEvent::Paint:
-        if (m_source)
-            m_source->catchUpControls();
-        break;
-    default:
-        break;
-    }
-    return QLineEdit::event(event);
-}
-
 void DBEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);

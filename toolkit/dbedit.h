@@ -49,7 +49,6 @@ signals:
     void exited();
 
 protected:
-    bool event(QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:

@@ -75,6 +75,27 @@ private slots:
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("2"));
     }
 
+    // The walk leaves the table on its last record; by the time the next
+    // thing is shown (the dialog, the closing message) the boxes and the grid
+    // show that record, not the one the export started from.
+    void boxesShowWhereTheWalkEnded()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}, {"Mjesto", "Split"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}, {"Mjesto", "Osijek"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->first();
+        QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("Split"));
+        QStringList seen;
+        fx.onMessage = [&](const toolkit::MessageBoxCall &) {
+            seen << form->DBEditNaziv->text() + QLatin1Char('/') + form->DBEditMjesto->text();
+        };
+        fx.saveAnswers = {fx.path("out.txt")};
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(readFile(fx.path("out.txt")).count("\r\n"), 3);
+        QCOMPARE(seen, QStringList{"C/Osijek"});
+        QCOMPARE(form->DBGridLijekovi->currentIndex().row(), form->CDSetLijekovi->currentRow());
+    }
+
     void namelessRecordWithDataEndsTheExportOnNo()
     {
         FormFixture fx;

@@ -11,6 +11,42 @@
 #include <QHeaderView>
 #include <QLabel>
 
+using store::ClientDataSet;
+using toolkit::BitBtn;
+
+// The window, noting every handler that runs, in order.
+class RecordingForm : public TForm1
+{
+public:
+    QStringList ran;
+
+#define LIJEKOVI_RECORD(handler)                                                                                       \
+    void handler() override                                                                                            \
+    {                                                                                                                  \
+        ran << QStringLiteral(#handler);                                                                               \
+        TForm1::handler();                                                                                             \
+    }
+    LIJEKOVI_RECORD(FormCreate)
+    LIJEKOVI_RECORD(FormActivate)
+    LIJEKOVI_RECORD(FormClose)
+    LIJEKOVI_RECORD(BitBtnExitClick)
+    LIJEKOVI_RECORD(BitBtnAddClick)
+    LIJEKOVI_RECORD(BitBtnDelClick)
+    LIJEKOVI_RECORD(BitBtnFirstClick)
+    LIJEKOVI_RECORD(BitBtnPrevClick)
+    LIJEKOVI_RECORD(BitBtnNextClick)
+    LIJEKOVI_RECORD(BitBtnLastClick)
+    LIJEKOVI_RECORD(BitBtnEraseClick)
+    LIJEKOVI_RECORD(BitBtnExportClick)
+    LIJEKOVI_RECORD(DBGridLijekoviExit)
+    LIJEKOVI_RECORD(DBEditAdresaExit)
+    LIJEKOVI_RECORD(DataSourceLijekoviDataChange)
+    LIJEKOVI_RECORD(CDSetLijekoviAfterInsert)
+    LIJEKOVI_RECORD(CDSetLijekoviBeforePost)
+    LIJEKOVI_RECORD(CDSetLijekoviAfterPost)
+#undef LIJEKOVI_RECORD
+};
+
 class TestLayout : public QObject
 {
     Q_OBJECT
@@ -304,40 +340,83 @@ private slots:
         QCOMPARE(form->findChildren<toolkit::BitBtn *>().size(), 9);
     }
 
-    void eachHandlerIsBoundOnce()
+    // Each event of the window reaches its own handler, once: every button,
+    // leaving each bound box, closing the window and the table's events.
+    void eachEventReachesItsHandler()
     {
-        // The one handler per button, run once per click; no other handler.
-        const QMetaObject *mo = form->metaObject();
-        QStringList handlers;
-        for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
-            if (mo->method(i).methodType() == QMetaMethod::Slot)
-                handlers << QString::fromLatin1(mo->method(i).name());
-        }
-        QCOMPARE(handlers.size(), 18);
-
+        cleanup();
+        fx = new FormFixture;
+        fx->writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        auto *rec = fx->start<RecordingForm>();
+        form = rec;
         auto *ds = form->CDSetLijekovi;
-        QTest::mouseClick(form->BitBtnFirst, Qt::LeftButton);
-        QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
-        QTest::mouseClick(form->BitBtnNext, Qt::LeftButton);
-        QCOMPARE(form->StringField2->asString(), QStringLiteral("B"));
-        QTest::mouseClick(form->BitBtnPrev, Qt::LeftButton);
-        QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
-        QTest::mouseClick(form->BitBtnLast, Qt::LeftButton);
-        QCOMPARE(form->StringField2->asString(), QStringLiteral("B"));
-        QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
-        QCOMPARE(ds->rowCount(), 3);
-        QCOMPARE(ds->recordCount(), 2);
-        QTest::mouseClick(form->BitBtnDel, Qt::LeftButton); // drops the new record only
-        QCOMPARE(ds->recordCount(), 2);
-        QTest::mouseClick(form->BitBtnDel, Qt::LeftButton);
-        QCOMPARE(ds->recordCount(), 1);
-        fx->shown.clear();
+        const QString change = QStringLiteral("DataSourceLijekoviDataChange");
+        // Opening the register moved the table: its data-change handler ran.
+        QVERIFY(rec->ran.contains(change));
+        rec->ran.removeAll(change);
+        QCOMPARE(rec->ran, (QStringList{"FormCreate", "FormActivate"}));
+
+        // The command handlers an event ran, in order; whether the table's
+        // data-change handler ran too (as often as the table changed).
+        bool changed = false;
+        const auto after = [&](const std::function<void()> &event) {
+            rec->ran.clear();
+            event();
+            changed = rec->ran.removeAll(change) > 0;
+            return rec->ran;
+        };
+        const auto click = [&](BitBtn *button) {
+            return after([button] { QTest::mouseClick(button, Qt::LeftButton); });
+        };
+        // The buttons take the focus when clicked: start from a box that has
+        // no handler for leaving it.
+        form->DBEditNaziv->setFocus();
+        QCOMPARE(click(form->BitBtnFirst), QStringList{"BitBtnFirstClick"});
+        QVERIFY(changed);
+        QCOMPARE(click(form->BitBtnNext), QStringList{"BitBtnNextClick"});
+        QVERIFY(changed);
+        QCOMPARE(click(form->BitBtnPrev), QStringList{"BitBtnPrevClick"});
+        QVERIFY(changed);
+        QCOMPARE(click(form->BitBtnLast), QStringList{"BitBtnLastClick"});
+        QVERIFY(changed);
+        // A new record gets the carried-over values.
+        QCOMPARE(click(form->BitBtnAdd), (QStringList{"BitBtnAddClick", "CDSetLijekoviAfterInsert"}));
+        QVERIFY(changed);
+
+        // Typing, then leaving the address box: its handler posts the record
+        // and starts the next one.
+        form->DBEditNaziv->setFocus();
+        typeText(form->DBEditNaziv, "C");
+        form->DBEditAdresa->setFocus();
+        QCOMPARE(after([&] { form->DBEditTar_br->setFocus(); }),
+                 (QStringList{"DBEditAdresaExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost",
+                              "CDSetLijekoviAfterInsert"}));
+        QCOMPARE(ds->state(), ClientDataSet::Insert);
+        // Nothing typed: Delete drops the new record only.
+        QCOMPARE(click(form->BitBtnDel), QStringList{"BitBtnDelClick"});
+        QCOMPARE(ds->recordCount(), 3);
+
+        // Leaving the grid posts an edit made in it.
+        form->DBGridLijekovi->setFocus();
+        ds->edit();
+        form->StringField2->setAsString("C2");
+        QCOMPARE(after([&] { form->DBEditNaziv->setFocus(); }),
+                 (QStringList{"DBGridLijekoviExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost"}));
+
         fx->answers = {7};
-        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
-        QCOMPARE(fx->shown.size(), size_t(1));
-        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(click(form->BitBtnErase), QStringList{"BitBtnEraseClick"});
+        fx->saveAnswers = {std::nullopt};
+        QCOMPARE(click(form->BitBtnExport), QStringList{"BitBtnExportClick"});
         QCOMPARE(fx->offeredNames.size(), 1);
-        QTest::mouseClick(form->BitBtnExit, Qt::LeftButton);
+
+        // Closing the window (the title bar's button, Alt+F4) runs the close
+        // handler, which saves.
+        QCOMPARE(after([&] { form->close(); }), QStringList{"FormClose"});
+        QVERIFY(!form->isVisible());
+        QCOMPARE(fx->savedNames(), (QStringList{"A", "B", "C2"}));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QCOMPARE(click(form->BitBtnExit), (QStringList{"BitBtnExitClick", "FormClose"}));
         QVERIFY(!form->isVisible());
     }
 

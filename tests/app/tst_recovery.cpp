@@ -1,4 +1,5 @@
 #include "formfixture.h"
+#include "modalpoller.h"
 
 #include "journal.h"
 #include "messagebox.h"
@@ -292,19 +293,13 @@ private slots:
         typeEntry(form, QStringLiteral("B"));
         // A real box this time: the Erase question, open and waiting.
         toolkit::setMessageBoxHandler({});
-        bool sawBox = false;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, form, [&] {
-            if (QApplication::activeModalWidget()) {
-                poll.stop();
-                sawBox = true;
-                form->endUnattended();
-            }
+        testsupport::ModalPoller poll([&](QWidget *) {
+            form->endUnattended();
+            return true;
         });
-        poll.start(20);
         QTimer::singleShot(0, form, [&] { form->BitBtnErase->click(); });
         QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 5000);
-        QVERIFY(sawBox);
+        QVERIFY(poll.done());
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
         QVERIFY(!QFileInfo::exists(form->recoveryFilePath()));

@@ -263,7 +263,7 @@ private slots:
         }
         QCOMPARE(fx.texts(), expectedTexts);
         QCOMPARE(fx.shown[expectedTexts.indexOf(question)].style, Question);
-        QVERIFY(fx.unexpectedQuestions.isEmpty());
+        QVERIFY(fx.boxes.unexpected.isEmpty());
         QCOMPARE(fx.answers.size(), size_t(action == u"close" && replace ? 1 : 0));
         if (!replace) {
             QCOMPARE(readFile(fx.dataFile()), foreign);
@@ -354,7 +354,7 @@ private slots:
             QVERIFY2(s.caption != Warning || s.text.startsWith(u"Praznim"_s)
                     || s.text.startsWith(u"Jeste li"_s),
                 qPrintable(s.text));
-        QVERIFY(fx.unexpectedQuestions.isEmpty());
+        QVERIFY(fx.boxes.unexpected.isEmpty());
         QCOMPARE(fx.savedNames(),
             between == u"unreadable" ? QStringList() : QStringList { u"Aspirin"_s });
     }

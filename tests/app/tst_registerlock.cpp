@@ -1,6 +1,7 @@
 // One program per register: the lock beside Baza.xml, in-process and with
 // the real program started twice in one folder.
 #include "registerlock.h"
+#include "files.h"
 #include "unit1.h"
 
 #include "bitbtn.h"
@@ -28,16 +29,9 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<missing>");
-    return f.readAll();
-}
 
 // The process id a lock file names on its first line, or 0.
-qint64 lockOwner(const QString &path) { return readAll(path).split('\n').value(0).toLongLong(); }
+qint64 lockOwner(const QString &path) { return testsupport::readFile(path).split('\n').value(0).toLongLong(); }
 
 bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
 
@@ -91,7 +85,7 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
         else if (info.isDir())
             out[name] = "folder";
         else if (info.isFile())
-            out[name] = readAll(info.filePath());
+            out[name] = testsupport::readFile(info.filePath());
         else
             out[name] = "special";
     }
@@ -166,7 +160,7 @@ bool spoilLock(const QString &folder, LockSpoiler spoiler, std::unique_ptr<Scrat
     case LockSpoiler::FullDisk:
         break;
     }
-    const QByteArray bytes = readAll(folder + QStringLiteral("/Baza.xml"));
+    const QByteArray bytes = testsupport::readFile(folder + QStringLiteral("/Baza.xml"));
     disk = std::make_unique<ScratchDisk>(folder);
     if (!disk->mounted())
         return false;
@@ -503,7 +497,7 @@ private slots:
         writeLockFile(path, pid, program, host, raw);
         if (old)
             makeOld(path);
-        const QByteArray before = readAll(path);
+        const QByteArray before = testsupport::readFile(path);
 
         RegisterLock lock(dir.path());
         QCOMPARE(int(lock.acquire()), expected);
@@ -514,7 +508,7 @@ private slots:
             QVERIFY(!QFile::exists(path));
         } else {
             QVERIFY(!lock.permitsStart());
-            QCOMPARE(readAll(path), before);
+            QCOMPARE(testsupport::readFile(path), before);
         }
     }
 
@@ -601,7 +595,7 @@ private slots:
         const QString folder = makeRegister(dir);
         const QString dataFile = folder + QStringLiteral("/Baza.xml");
         const QString lockFile = folder + QLatin1Char('/') + RegisterLock::fileName();
-        const QByteArray before = readAll(dataFile);
+        const QByteArray before = testsupport::readFile(dataFile);
 
         Program first(folder, dir.path());
         QVERIFY(first.started());
@@ -617,10 +611,10 @@ private slots:
         const QByteArray refusal = second.window(Refusal);
         QVERIFY2(!refusal.isEmpty(), qPrintable(describeScreen() + second.output()));
         // Nothing of the register is touched while the refusal waits.
-        QCOMPARE(readAll(dataFile), before);
+        QCOMPARE(testsupport::readFile(dataFile), before);
         Program::press(refusal, "Return");
         QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(readAll(dataFile), before);
+        QCOMPARE(testsupport::readFile(dataFile), before);
         QCOMPARE(lockOwner(lockFile), first.pid());
 
         // The first carries on, and gives the register up when it ends.
@@ -757,7 +751,7 @@ private slots:
         Program::type(firstMain, "Novi");
         Program::click(firstMain, exitButtonCentre());
         QCOMPARE(first.exitCode(), 0);
-        const QByteArray saved = readAll(dataFile);
+        const QByteArray saved = testsupport::readFile(dataFile);
         const QStringList savedNames = names(dataFile);
         QCOMPARE(savedNames.size(), 2);
         QVERIFY2(savedNames[1].contains(QStringLiteral("Novi")), qPrintable(savedNames.join(u',')));
@@ -771,7 +765,7 @@ private slots:
         QVERIFY2(!close.isEmpty(), qPrintable(describeScreen()));
         Program::answerYes(close);
         QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(readAll(dataFile), saved);
+        QCOMPARE(testsupport::readFile(dataFile), saved);
     }
 
     // The register changed behind the program's back: Izlaz asks before
@@ -793,7 +787,7 @@ private slots:
         QTemporaryDir dir;
         const QString folder = makeRegister(dir);
         const QString dataFile = folder + QStringLiteral("/Baza.xml");
-        const QByteArray ours = readAll(dataFile);
+        const QByteArray ours = testsupport::readFile(dataFile);
         const QString renamed = folder + QStringLiteral("-staro");
 
         Program program(folder, dir.path());
@@ -844,7 +838,7 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(filesBesideTheLock(folder), before);
         if (change != QStringLiteral("moved over")) {
-            QCOMPARE(readAll(renamed + QStringLiteral("/Baza.xml")), ours);
+            QCOMPARE(testsupport::readFile(renamed + QStringLiteral("/Baza.xml")), ours);
             QDir(renamed).removeRecursively();
         }
     }
@@ -873,11 +867,11 @@ private slots:
         QVERIFY(::rename(QFile::encodeName(folder + QStringLiteral("/drugi.xml")).constData(),
                     QFile::encodeName(dataFile).constData())
             == 0);
-        const QByteArray foreign = readAll(dataFile);
+        const QByteArray foreign = testsupport::readFile(dataFile);
 
         program.terminate();
         QCOMPARE(program.exitCode(), 0);
-        QCOMPARE(readAll(dataFile), foreign);
+        QCOMPARE(testsupport::readFile(dataFile), foreign);
         const QStringList beside
             = QDir(folder).entryList({ QStringLiteral("Baza.xml.*") }, QDir::Files | QDir::Hidden);
         QCOMPARE(beside.size(), 1);
@@ -940,7 +934,7 @@ private slots:
             const QString path = folder + QLatin1Char('/') + QLatin1String(l.name);
             QVERIFY2(QFileInfo::exists(path) != l.removed, l.name);
             if (!l.removed)
-                QCOMPARE(readAll(path), QByteArray(l.name));
+                QCOMPARE(testsupport::readFile(path), QByteArray(l.name));
         }
         Program::press(greeting, "Return");
         const QByteArray main = program.window(MainTitle);

@@ -1,6 +1,7 @@
 // The window's life: start-up with and without a register, the greeting, the
 // record-limit check on first showing, and saving on close.
 #include "formfixture.h"
+#include "modalpoller.h"
 
 #include "bitbtn.h"
 
@@ -33,7 +34,29 @@ private slots:
         QVERIFY(!form->BitBtnDel->isEnabled());
         QVERIFY(form->BitBtnAdd->isEnabled());
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("0"));
-        QCOMPARE(form->dataFilePath(), QDir::currentPath() + QDir::separator() + "Baza.xml");
+        // The folder the window was made in, known to the test beforehand.
+        QCOMPARE(form->dataFilePath(), QDir(fx.path(".")).canonicalPath() + "/Baza.xml");
+    }
+
+    // The data file's path is fixed when the window is made: a later change
+    // of the current directory (a file dialog may make one) does not move
+    // where the register is saved.
+    void dataFilePathStaysWhenTheDirectoryChanges()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        const QString made = QDir(fx.path(".")).canonicalPath() + "/Baza.xml";
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        QCOMPARE(form->dataFilePath(), made);
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString("B");
+        form->CDSetLijekovi->post();
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QVERIFY(!QFile::exists(QDir(elsewhere.path()).filePath("Baza.xml")));
+        QVERIFY(form->recoveryFilePath().startsWith(QFileInfo(made).path() + "/"));
     }
 
     void startWithARegister_data()
@@ -90,15 +113,20 @@ private slots:
         FormFixture fx;
         fx.writeRegister({{{"Naziv", "A"}}});
         bool fileUntouchedAtGreeting = false;
+        std::optional<bool> windowHiddenAtGreeting;
         const QByteArray before = readFile(fx.dataFile());
         fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
-            if (call.caption == greetingCaption)
-                fileUntouchedAtGreeting = fx.form && !fx.form->CDSetLijekovi->active()
-                    && readFile(fx.dataFile()) == before;
+            if (call.caption != greetingCaption || !fx.form)
+                return;
+            fileUntouchedAtGreeting = !fx.form->CDSetLijekovi->active() && readFile(fx.dataFile()) == before;
+            windowHiddenAtGreeting = !fx.form->isVisible();
         };
         fx.start();
         QVERIFY(fileUntouchedAtGreeting);
-        QVERIFY(!fx.form->isVisible() || fx.shown.size() == 1);
+        // The greeting stands alone: the window comes after it is answered.
+        QVERIFY(windowHiddenAtGreeting.has_value());
+        QVERIFY(*windowHiddenAtGreeting);
+        QVERIFY(fx.form->isVisible());
     }
 
     void limitCheckedOnFirstShowingOnly()
@@ -333,16 +361,14 @@ private slots:
 
         toolkit::setMessageBoxHandler({});
         QStringList boxes;
-        QTimer enter;
-        connect(&enter, &QTimer::timeout, [&] {
-            if (QWidget *box = QApplication::activeModalWidget()) {
-                boxes << box->windowTitle();
-                QTest::keyClick(box, Qt::Key_Return);
-            }
+        testsupport::ModalPoller enter([&](QWidget *box) {
+            boxes << box->windowTitle();
+            QTest::keyClick(box, Qt::Key_Return);
+            return false;
         });
-        enter.start(10);
         const bool closed = form->close();
         enter.stop();
+        QVERIFY(!enter.expired());
         QCOMPARE(boxes, (QStringList{"Greška", "Pažnja!"}));
         QVERIFY(!closed);
         QVERIFY(form->isVisible());

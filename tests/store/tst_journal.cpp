@@ -1,5 +1,6 @@
 #include "clientdataset.h"
 #include "exception.h"
+#include "files.h"
 #include "journal.h"
 
 #include <QFile>
@@ -42,12 +43,6 @@ QStringList names(const Rows &rows)
     for (const Record &r : rows)
         out << r.text(Naziv);
     return out;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 void writeAll(const QString &path, const QByteArray &bytes)
@@ -278,7 +273,7 @@ void TestJournal::everyTornTailReadsAsAPrefix()
             sizes.push_back(QFileInfo(path).size());
         }
     }
-    const QByteArray whole = readAll(path);
+    const QByteArray whole = testsupport::readFile(path);
     const QString cut = m_dir.filePath(u"torn-cut"_s);
     for (qint64 length = sizes[0]; length <= whole.size(); ++length) {
         writeAll(cut, whole.left(length));
@@ -355,7 +350,7 @@ void TestJournal::refusesDamagedAndForeignFiles()
         Journalled j(good, {named(u"a"_s)});
         j.add(u"b"_s);
     }
-    QByteArray bytes = readAll(good);
+    QByteArray bytes = testsupport::readFile(good);
     const QString path = m_dir.filePath(u"damaged-%1"_s.arg(damage));
     // Offsets: 8 bytes of magic, then the header's length and CRC.
     const qsizetype header = 16 + qFromLittleEndian<quint32>(bytes.constData() + 8);
@@ -403,12 +398,12 @@ void TestJournal::refusesDamagedAndForeignFiles()
             QSKIP("giving a file to another user needs root");
         QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
     }
-    const QByteArray before = readAll(path);
+    const QByteArray before = testsupport::readFile(path);
     const QString message = refusal(path);
     QVERIFY2(message.startsWith(u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(path)),
              qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
-    QCOMPARE(readAll(path), before);
+    QCOMPARE(testsupport::readFile(path), before);
 }
 
 void TestJournal::failedWriteIsReportedAndTheNextChangeWritesEverything()

@@ -4,6 +4,7 @@
 #include "handlers.h"
 #include "scriptedmessageboxes.h"
 #include "tablefixture.h"
+#include "typing.h"
 
 #include "exception.h"
 
@@ -17,6 +18,7 @@
 using store::ClientDataSet;
 using toolkit::DataSource;
 using toolkit::DBEdit;
+using testsupport::typeText;
 
 // A window with one box per field under test, over a small table.
 class Form
@@ -50,18 +52,6 @@ void paste(DBEdit *edit, const QString &text)
 {
     QGuiApplication::clipboard()->setText(text);
     edit->paste();
-}
-
-// Key presses carrying any character, as a keyboard layout would send them
-// (QTest::keyClicks takes Latin-1 only).
-void typeText(QWidget *w, const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype length = text[i].isHighSurrogate() ? 2 : 1;
-        const QString character = text.mid(i, length);
-        i += length - 1;
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, character, Qt::NoModifier);
-    }
 }
 
 void typeByInputMethod(QWidget *w, const QString &text)
@@ -400,7 +390,7 @@ void TestDBEdit::pointIsReadOnlyAsItArrives()
     QTest::keyClick(cijena, Qt::Key_Left);
     QTest::keyClick(cijena, Qt::Key_Backspace);
     QCOMPARE(cijena->text(), QStringLiteral("1.23450"));
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     toolkit::runHandler([&] { form.table->post(); });
     QCOMPARE(boxes.texts(),
         QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.23450\"") });
@@ -432,7 +422,7 @@ void TestDBEdit::halfTypedNumberRefusedAtPost()
     typeText(kolicina, QStringLiteral("1-2"));
     QCOMPARE(kolicina->text(), QStringLiteral("1-2"));
 
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     toolkit::runHandler([&] { form.table->post(); });
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>({ { QStringLiteral("Neispravan broj u polju "

@@ -3,6 +3,7 @@
 #include "dbgrid.h"
 #include "exitwatcher.h"
 #include "messagebox.h"
+#include "modalpoller.h"
 #include "scriptedmessageboxes.h"
 #include "tablefixture.h"
 
@@ -196,18 +197,16 @@ void TestExit::modalBoxIsNotLeaving()
 
     // Read while the box is open: its widgets are gone once it closes.
     bool focusWasInTheBox = false;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    testsupport::ModalPoller closer([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
         if (!box)
-            return;
-        closer.stop();
+            return false;
         const QWidget *focus = QApplication::focusWidget();
         focusWasInTheBox = focus && focus->window() == box && focus->window() != &w.window;
         box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
                                      : box->buttons().first()->click();
+        return true;
     });
-    closer.start(10);
     QCOMPARE(
         toolkit::messageBox(QStringLiteral("Obavijest"), QString(), toolkit::MbOk), toolkit::IdOk);
     QVERIFY(focusWasInTheBox);
@@ -244,7 +243,7 @@ void TestExit::failingHandlerIsReported()
     QVERIFY(QTest::qWaitForWindowActive(&w.window));
     connect(w.first, &DBEdit::exited, w.first,
         [] { throw store::Exception(QStringLiteral("Neispravan unos.")); });
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     w.first->setFocus();
     QTest::keyClick(w.first, Qt::Key_Tab);
     QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Neispravan unos.") });
