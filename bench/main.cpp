@@ -1,6 +1,7 @@
 // The register at its limit and beyond: how long loading, saving, exporting
 // and starting take for 1000, 10000 and 100000 records, and how much memory
 // a start-up with a full register needs. Prints figures; judges nothing.
+#include "hostile.h"
 #include "sampleregister.h"
 
 #include "unit1.h"
@@ -59,12 +60,17 @@ void usage(std::FILE *to)
     std::fprintf(to,
         "usage: lijekovi-bench [--sizes N,N,...] [--runs N]\n"
         "       lijekovi-bench --write-register N PATH\n"
+        "       lijekovi-bench --hostile [NAME]\n"
+        "       lijekovi-bench --write-hostile NAME PATH\n"
         "\n"
         "Times load, save, export (store alone and with the window attached) and\n"
         "start-up for registers of the given sizes (default 1000,10000,100000),\n"
         "median of N runs (default 5, at most %d from %d records), and the peak\n"
         "memory of a start-up with 10000 records and with an empty register.\n"
-        "--write-register writes the benchmark's register of N records to PATH.\n",
+        "--write-register writes the benchmark's register of N records to PATH.\n"
+        "--hostile loads data files made to be costly, each near the size limit,\n"
+        "beside xmllint, and reports time and peak memory (all of them, or NAME);\n"
+        "--write-hostile writes one of them to PATH.\n",
         LargeSizeRuns, LargeSize);
 }
 
@@ -171,6 +177,7 @@ struct Figures
     qint64 fileBytes = 0;
     int runs = 0;
     double load = 0;
+    double loadOld = 0;
     double save = 0;
     double exportStore = 0;
     double exportWindow = 0;
@@ -311,7 +318,9 @@ Figures measure(int size, int runs, const QString &work)
     const QString data = QDir(dir).filePath(RegisterName);
     const QString saved = QDir(work).filePath(QStringLiteral("saved.xml"));
     const QString exported = QDir(work).filePath(QStringLiteral("export.txt"));
+    const QString older = QDir(work).filePath(QStringLiteral("older.xml"));
     bench::writeSampleRegister(size, data);
+    bench::writeOlderProgramsFile(data, older);
 
     Figures f;
     f.fileBytes = QFileInfo(data).size();
@@ -321,6 +330,9 @@ Figures measure(int size, int runs, const QString &work)
         f.load = medianMs(
             runs, [&] { table = std::make_unique<store::ClientDataSet>(); },
             [&] { loadInto(*table, data); });
+        f.loadOld = medianMs(
+            runs, [&] { table = std::make_unique<store::ClientDataSet>(); },
+            [&] { loadInto(*table, older); });
         f.save = medianMs(
             runs, [&] { loadInto(*table, data); }, [&] { saveLikeTheWindow(*table, saved); });
         loadInto(*table, data);
@@ -465,11 +477,11 @@ int runBenchmark(const Options &options)
     bench::writeSampleRegister(0, QDir(emptyDir).filePath(RegisterName));
     const double emptyStartup = timeStartup(emptyDir, options.runs);
 
-    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "records", "file MB",
-        "runs", "load", "save", "export", "export+w", "find", "find 0-9", "start-up", "post",
-        "1st post", "start+rec", "xmllint");
-    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9s %9s %9.1f %9s %9s %9s %9s\n", 0, 0.0,
-        options.runs, "-", "-", "-", "-", "-", "-", emptyStartup, "-", "-", "-", "-");
+    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "records",
+        "file MB", "runs", "load", "save", "export", "export+w", "find", "find 0-9", "start-up",
+        "post", "1st post", "start+rec", "xmllint", "load-old");
+    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9s %9s %9.1f %9s %9s %9s %9s %9s\n", 0, 0.0,
+        options.runs, "-", "-", "-", "-", "-", "-", emptyStartup, "-", "-", "-", "-", "-");
     std::fflush(stdout);
 
     std::map<int, Figures> results;
@@ -481,9 +493,10 @@ int runBenchmark(const Options &options)
         if (f.xmllint)
             std::snprintf(xmllint, sizeof xmllint, "%.1f", *f.xmllint);
         std::printf(
-            "%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.2f %9.1f %9.1f %9s\n", size,
-            mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.findText,
-            f.findDigits, f.startup, f.post, f.firstPost, f.startupRecovering, xmllint);
+            "%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.2f %9.1f %9.1f %9s %9.1f\n",
+            size, mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow,
+            f.findText, f.findDigits, f.startup, f.post, f.firstPost, f.startupRecovering, xmllint,
+            f.loadOld);
         std::fflush(stdout);
     }
     std::printf("\n  load: ClientDataSet::loadFromFile into a bare table\n"
@@ -499,7 +512,9 @@ int runBenchmark(const Options &options)
                 "        a new journal holding the whole register (fsync, rename)\n"
                 "  start+rec: start-up after a crash, recovery answered Yes (the\n"
                 "        journal read, replayed and written anew)\n"
-                "  xmllint: xmllint --noout on the same file, a process per run\n");
+                "  xmllint: xmllint --noout on the same file, a process per run\n"
+                "  load-old: load of the same register as the older program wrote it\n"
+                "            (Windows-1250 bytes, no declared encoding: the full XML reader)\n");
 
     const QString fullDir = QDir(work.path()).filePath(QString::number(10000));
     if (!QFileInfo::exists(QDir(fullDir).filePath(RegisterName))) {
@@ -585,6 +600,21 @@ int main(int argc, char *argv[])
             }
             bench::writeSampleRegister(*count, args[2]);
             return 0;
+        }
+        if (args.value(0) == QLatin1String("--write-hostile")) {
+            if (args.size() != 3 || !bench::writeHostileFile(args[1], args[2])) {
+                usage(stderr);
+                return 2;
+            }
+            return 0;
+        }
+        // The measured side of --hostile: no application, as little as the
+        // program's own reading needs.
+        if (args.value(0) == QLatin1String("--load-file") && args.size() == 2)
+            return bench::loadAndReport(args[1]);
+        if (args.value(0) == QLatin1String("--hostile") && args.size() <= 2) {
+            QCoreApplication application(argc, argv);
+            return bench::runHostileTable(QCoreApplication::applicationFilePath(), args.value(1));
         }
 
         QApplication application(argc, argv);

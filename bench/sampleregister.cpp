@@ -1,8 +1,11 @@
 #include "sampleregister.h"
 
+#include "codepage.h"
 #include "datapacket.h"
+#include "exception.h"
 #include "schema.h"
 
+#include <QFile>
 #include <QStringList>
 
 #include <cmath>
@@ -206,6 +209,37 @@ std::vector<store::Record> sampleRegister(int count)
 void writeSampleRegister(int count, const QString &path)
 {
     store::saveDataPacketFile(path, sampleRegister(count));
+}
+
+QByteArray olderProgramsBytes(const QByteArray &own)
+{
+    QByteArray old;
+    old.reserve(own.size());
+    for (qsizetype i = 0; i < own.size(); ++i) {
+        if (own[i] == '&' && i + 2 < own.size() && own[i + 1] == '#') {
+            const qsizetype end = own.indexOf(';', i);
+            bool ok = false;
+            const uint cp = own.mid(i + 2, end - i - 2).toUInt(&ok);
+            if (ok && cp >= 0x80 && cp < 0x10000 && store::codepage::holds(QChar(cp))) {
+                old += store::codepage::encode(QString(QChar(cp)));
+                i = end;
+                continue;
+            }
+        }
+        old += own[i];
+    }
+    return old;
+}
+
+void writeOlderProgramsFile(const QString &from, const QString &to)
+{
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly))
+        throw store::Exception(QStringLiteral("cannot read %1").arg(from));
+    const QByteArray old = olderProgramsBytes(in.readAll());
+    QFile out(to);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(old) != old.size())
+        throw store::Exception(QStringLiteral("cannot write %1").arg(to));
 }
 
 } // namespace bench

@@ -2,6 +2,7 @@
 
 #include "record.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -16,5 +17,11 @@ std::vector<store::Record> sampleRegister(int count);
 
 // Writes sampleRegister(count) as a data file, the way the program saves one.
 void writeSampleRegister(int count, const QString &path);
+
+// A packet as the older program wrote it: the Windows code page's bytes as
+// they are and no encoding declared. Such a file is not in this program's
+// own shape, so the full XML reader reads it.
+QByteArray olderProgramsBytes(const QByteArray &own);
+void writeOlderProgramsFile(const QString &from, const QString &to);
 
 } // namespace bench

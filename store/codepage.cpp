@@ -68,4 +68,14 @@ char16_t toUnicode(uchar byte)
     return tables().toChar[byte];
 }
 
+QString decode(QByteArrayView bytes)
+{
+    const auto &t = tables();
+    QString out(bytes.size(), Qt::Uninitialized);
+    QChar *dst = out.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        dst[i] = QChar(t.toChar[uchar(bytes[i])]);
+    return out;
+}
+
 } // namespace store::codepage

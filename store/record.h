@@ -33,6 +33,9 @@ public:
     // True when the field holds no value (empty text or null number).
     bool isEmpty(int field) const;
 
+    // Gives back the room the text buffer kept for growing.
+    void squeeze() { m_text.squeeze(); }
+
     friend bool operator==(const Record &a, const Record &b);
     friend bool operator!=(const Record &a, const Record &b) { return !(a == b); }
 

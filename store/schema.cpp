@@ -59,8 +59,16 @@ const std::array<FieldDef, FieldCount> &importRecordFields()
 
 int fieldIndex(QStringView name)
 {
+    // The names with their lengths, so that most fields are passed over by
+    // their length alone: the export and the XML reader ask per value.
+    static const std::array<QLatin1StringView, FieldCount> names = [] {
+        std::array<QLatin1StringView, FieldCount> n;
+        for (int i = 0; i < FieldCount; ++i)
+            n[size_t(i)] = QLatin1StringView(kFields[size_t(i)].name);
+        return n;
+    }();
     for (int i = 0; i < FieldCount; ++i) {
-        if (name == QLatin1StringView(kFields[i].name))
+        if (name == names[size_t(i)])
             return i;
     }
     return -1;
