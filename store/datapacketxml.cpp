@@ -20,10 +20,9 @@ namespace {
 
 enum class Encoding { Utf8, Ascii, Windows1250 };
 
-// How much of the file the XML reader is handed at a time. A token cut off
-// by the end of a slice is read again from its start once the next slice is
-// there; as no token is longer than a slice, none is read more than twice.
-constexpr qsizetype SliceBytes = MaxTextBytes;
+// How much of the file the XML reader is handed at a time, at first: small
+// enough for the slice and what the reader makes of it to stay in the caches.
+constexpr qsizetype SliceBytes = 64 * 1024;
 
 class PacketReader
 {
@@ -65,6 +64,7 @@ private:
     Encoding m_encoding = Encoding::Utf8;
     qsizetype m_start = 0; // past a byte order mark
     qsizetype m_pos = 0; // of the next slice
+    qsizetype m_slice = SliceBytes;
     // Where the file first breaks a bound; the reader gets it up to there.
     std::optional<BoundBreach> m_breach;
     qsizetype m_limit = 0;
@@ -192,7 +192,7 @@ bool PacketReader::feed()
             failAtByte(m_breach->offset, m_breach->reason);
         return false;
     }
-    const qsizetype end = std::min(m_limit, m_pos + SliceBytes);
+    const qsizetype end = std::min(m_limit, m_pos + m_slice);
     const QByteArrayView slice(m_bytes.constData() + m_pos, end - m_pos);
     if (m_encoding == Encoding::Windows1250)
         m_xml.addData(codepage::decode(slice));
@@ -268,10 +268,17 @@ QXmlStreamReader::TokenType PacketReader::readToken()
         if (!m_resuming) {
             m_tokenLine = m_xml.lineNumber();
             m_tokenColumn = m_xml.columnNumber() + 1;
+            m_slice = SliceBytes;
         }
         const QXmlStreamReader::TokenType token = m_xml.readNext();
-        m_resuming = token == QXmlStreamReader::Invalid
-            && m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed();
+        const bool starved = token == QXmlStreamReader::Invalid
+            && m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+        // A long token is read again from its start at every slice; with
+        // each slice twice the one before, that re-reading stays within
+        // twice the token's length instead of growing with its square.
+        if (starved && m_resuming)
+            m_slice *= 2;
+        m_resuming = starved && feed();
         if (!m_resuming)
             return token;
     }
