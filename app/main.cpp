@@ -3,6 +3,8 @@
 #include "handlers.h"
 #include "messagebox.h"
 #include "registerlock.h"
+#include "safefile.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,6 +16,7 @@
 
 int main(int argc, char *argv[])
 {
+    const qint64 started = store::nowNs();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lijekovi"));
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
@@ -33,9 +36,23 @@ int main(int argc, char *argv[])
                             QStringLiteral("Greška"), 0);
         return 0;
     }
+    if (lock.status() == RegisterLock::Locked) {
+        // No other copy works in this folder now: temporary files of saves
+        // that were killed before their rename are left over.
+        store::removeStaleTemporaryFiles(QDir::currentPath(), started);
+    } else {
+        toolkit::messageBox(lock.problem(), QStringLiteral("Pažnja!"), toolkit::MbOk);
+    }
 
     try {
         TForm1 Form1;
+        Form1.setRecoveryAllowed(lock.status() == RegisterLock::Locked);
+        // A kill, a closed terminal or a logout ends the program as Izlaz
+        // does; the desktop session's end saves too.
+        TerminationSignals terminationSignals;
+        QObject::connect(&terminationSignals, &TerminationSignals::received, &Form1, &TForm1::endUnattended);
+        QObject::connect(&application, &QGuiApplication::commitDataRequest, &Form1,
+                         &TForm1::saveForSession);
         Form1.FormCreate();
         Form1.show();
         QApplication::exec();

@@ -17,6 +17,7 @@ public:
         Locked, // this copy holds the register
         HeldElsewhere, // another running copy holds it
         Unavailable, // the folder cannot hold the lock file
+        Unusable, // something that is not a lock file is at its path
     };
 
     // The lock of the register kept in `folder`.
@@ -36,14 +37,25 @@ public:
     // stops the start: a folder that cannot hold the lock cannot hold a
     // register's save either, and the first save says so, whereas refusing
     // would keep a register on a read-only medium from being read at all.
+    // Unlocked, every save still checks that "Baza.xml" is the file it
+    // loaded, so a second copy cannot write over the first one's entries
+    // unasked.
     bool permitsStart() const { return m_status != HeldElsewhere; }
+
+    // For the user, when this copy runs without the lock (Unavailable,
+    // Unusable): what is wrong, with the lock's path; otherwise empty.
+    QString problem() const { return m_problem; }
 
     QString filePath() const { return m_lock.fileName(); }
     static QString fileName();
 
 private:
     bool unwrittenLongAgo() const;
+    QString notLocked(const QString &what) const;
+    QString unusableReason() const;
+    QString unavailableReason() const;
 
     QLockFile m_lock;
     Status m_status = Unlocked;
+    QString m_problem;
 };

@@ -2,20 +2,36 @@
 
 #include "bitbtn.h"
 #include "clientdataset.h"
+#include "datapacket.h"
 #include "datasource.h"
 #include "dbedit.h"
 #include "dbgrid.h"
 #include "exception.h"
+#include "fontfit.h"
 #include "handlers.h"
+#include "journal.h"
 #include "messagebox.h"
+#include "safefile.h"
+#include "registerfinder.h"
 #include "savedialog.h"
 #include "textexport.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QSessionManager>
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
 
 using toolkit::BitBtn;
 using toolkit::DataSource;
@@ -29,6 +45,13 @@ constexpr int RecordLimit = 10000;
 
 const QString Greska = QStringLiteral("Greška");
 const QString Paznja = QStringLiteral("Pažnja!");
+const QString Poruka = QStringLiteral("Poruka");
+
+// What is typed is recorded this long after the typing stops, and at least
+// this often while it goes on.
+constexpr int DraftDelayMs = 2000;
+// How long an ending by signal waits for open boxes and dialogs to close.
+constexpr int EndingGraceMs = 3000;
 
 QString greeting()
 {
@@ -39,24 +62,19 @@ QString greeting()
         + QStringLiteral("v2.1");
 }
 
-// The layout gives each label the width its caption has in the designed
-// font. Another font has other widths, so a label is re-fitted to its
-// caption and keeps the edge that matters: the right one when it labels a
-// box (so it never runs under the box), the left one otherwise. A caption
-// too wide to end there without leaving the panel starts at the panel's
-// edge and uses part of the gap before its box instead.
-void fitLabels(QFrame *panel)
+// The panel's controls keep their designed places at any window size, so a
+// narrower or lower window would cut off the right-hand boxes and buttons,
+// and then the grid, with no way to reach them. The smallest window shows
+// all of the panel and the grid's header with three rows under it.
+QSize smallestUsableSize(const QFrame *panel, const QTableView *grid)
 {
-    const int inner = panel->frameWidth();
-    const auto labels = panel->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QLabel *label : labels) {
-        const QRect designed = label->geometry();
-        const int width = label->sizeHint().width();
-        int left = designed.x();
-        if (label->buddy())
-            left = std::max(inner, designed.x() + designed.width() - width);
-        label->setGeometry(left, designed.y(), width, designed.height());
-    }
+    constexpr int gridRows = 3;
+    constexpr int rightMargin = 8;
+    const int width = panel->childrenRect().right() + 1 + panel->frameWidth() + rightMargin;
+    const int gridHeight = 2 * grid->frameWidth() + grid->horizontalHeader()->sizeHint().height()
+        + gridRows * grid->verticalHeader()->defaultSectionSize()
+        + grid->horizontalScrollBar()->sizeHint().height();
+    return { width, panel->minimumHeight() + gridHeight };
 }
 
 QList<DBGridColumn> gridColumns(const QStringList &description)
@@ -89,18 +107,28 @@ static void initArtwork()
 TForm1::TForm1(QWidget *parent) : QWidget(parent)
 {
     initArtwork();
-    // The designed font is not on Linux; a sans serif of like metrics stands in.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                                QStringLiteral("DejaVu Sans")});
+    toolkit::substituteClassicFonts();
     createComponents();
     setupUi(this);
-    fitLabels(Panel1);
+    toolkit::fitLabels(Panel1);
     bindComponents();
+    setMinimumSize(smallestUsableSize(Panel1, DBGridLijekovi));
+    // Ctrl+F, F3, Shift+F3: an addition that changes nothing of the layout.
+    new RegisterFinder(this, DataSourceLijekovi);
 
     MaxRecords = RecordLimit;
     DataFileName = QStringLiteral("Baza.xml");
     DataFilePath = QDir::currentPath() + QDir::separator() + DataFileName;
+
+    m_journal = std::make_unique<store::RecoveryJournal>(recoveryFilePath());
+    m_draftTimer.setSingleShot(true);
+    connect(&m_draftTimer, &QTimer::timeout, this, &TForm1::recordDraft);
+}
+
+QString TForm1::recoveryFilePath() const
+{
+    return QFileInfo(DataFilePath).absolutePath() + QStringLiteral("/.") + DataFileName
+        + QStringLiteral(".recovery");
 }
 
 TForm1::~TForm1()
@@ -109,6 +137,7 @@ TForm1::~TForm1()
     CDSetLijekovi->afterInsert = nullptr;
     CDSetLijekovi->beforePost = nullptr;
     CDSetLijekovi->afterPost = nullptr;
+    CDSetLijekovi->afterChange = nullptr;
     disconnect(DataSourceLijekovi, nullptr, this, nullptr);
     delete DBGridLijekovi;
     delete Panel1;
@@ -160,6 +189,12 @@ void TForm1::bindComponents()
     CDSetLijekovi->beforePost = [this] { CDSetLijekoviBeforePost(); };
     CDSetLijekovi->afterPost = [this] { CDSetLijekoviAfterPost(); };
     connect(DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::DataSourceLijekoviDataChange);
+
+    // The crash-recovery journal follows every change, and what is typed.
+    CDSetLijekovi->afterChange = [this](const store::TableChange &change) { journalChange(change); };
+    connect(DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::scheduleDraft);
+    for (DBEdit *edit : Panel1->findChildren<DBEdit *>())
+        connect(edit, &QLineEdit::textEdited, this, &TForm1::scheduleDraft);
 }
 
 // ------------------------------------------------------------- lifecycle
@@ -170,7 +205,7 @@ void TForm1::FormCreate()
         toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), 0);
         if (QFileInfo::exists(DataFileName)) {
             try {
-                CDSetLijekovi->loadFromFile(DataFilePath);
+                loadRegister(DataFilePath);
             } catch (const store::Exception &e) {
                 // The file stays as it is: only Erase may replace it.
                 throw store::Exception(
@@ -182,6 +217,7 @@ void TForm1::FormCreate()
             CreateEmptyDatabase(DataFileName);
             CDSetLijekovi->open();
         }
+        offerRecovery();
         if (CDSetLijekovi->recordCount() == 0)
             BitBtnDel->setEnabled(false);
     });
@@ -204,33 +240,39 @@ void TForm1::FormActivate()
     toolkit::runHandler([this] { CheckRecordLimit(); });
 }
 
-void TForm1::FormClose()
-{
-    toolkit::runHandler([this] { SaveDatabase(); });
-}
-
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    if (closeAllowed())
-        event->accept();
-    else
+    FormClose();
+    if (m_closeRefused)
         event->ignore();
+    else
+        event->accept();
 }
 
-bool TForm1::closeAllowed()
+void TForm1::FormClose()
 {
+    m_closeRefused = false;
     // A register that could not be loaded is never written over on close.
     if (!CDSetLijekovi->active())
-        return true;
+        return;
     bool saved = false;
     toolkit::runHandler([&] { saved = SaveDatabase(); });
-    if (saved)
-        return true;
+    // Nobody can answer: the journal keeps everything for the next start.
+    if (saved || toolkit::unattended())
+        return;
+    // The user chose to look at the records before they go.
+    if (m_saveDeclined) {
+        m_closeRefused = true;
+        return;
+    }
     // Closing now would lose every entry since the last save; the user may
-    // rather free space or fix the folder and close again.
-    return toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
-                               Paznja, 4)
-        == 6;
+    // rather free space or fix the folder and close again. No is the
+    // default: Enter pressed by reflex on the error box just before must not
+    // throw the entries away.
+    m_closeRefused
+        = toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
+                              Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+        != toolkit::IdYes;
 }
 
 void TForm1::BitBtnExitClick()
@@ -260,7 +302,7 @@ void TForm1::CreateEmptyDatabase(const QString &fileName)
     CDSetLijekovi->close();
     CDSetLijekovi->createDataSet();
     CDSetLijekovi->insert();
-    CDSetLijekovi->saveToFile(fileName);
+    writeRegisterFile(fileName, CDSetLijekovi->records());
     CDSetLijekovi->open();
 }
 
@@ -274,17 +316,62 @@ void TForm1::PurgeUnnamedRecords()
 
 bool TForm1::SaveDatabase()
 {
-    PurgeUnnamedRecords();
+    m_saveDeclined = false;
+    // A pending record takes part in the purge below; completing it may
+    // refuse a number that is not one, which stops the save.
+    completePendingRecord();
+
+    const int naziv = StringField2->index();
+    const auto typedButNameless = [this, naziv](const store::Record &record) {
+        return record.isEmpty(naziv) && holdsTypedData(record);
+    };
+    const auto &records = CDSetLijekovi->records();
+    const auto firstTyped = std::find_if(records.begin(), records.end(), typedButNameless);
+    const int typed = int(std::count_if(firstTyped, records.end(), typedButNameless));
+    std::vector<store::Record> keptForRecovery;
+    if (typed > 0 && toolkit::unattended()) {
+        // Nobody can be asked whether these may go: they are left out of
+        // the file and stay in the journal, so the next start offers them.
+        std::copy_if(firstTyped, records.end(), std::back_inserter(keptForRecovery), typedButNameless);
+        CDSetLijekovi->deleteWhere([naziv, typedButNameless](const store::Record &record) {
+            return record.isEmpty(naziv) && !typedButNameless(record);
+        });
+    } else if (typed > 0) {
+        const QString question
+            = QStringLiteral("Zapisa bez naziva lijeka s upisanim podacima (pacijent, propisivač, "
+                             "količina...): %1.\nZapisi bez naziva lijeka ne spremaju se i bit "
+                             "će obrisani.\nObrisati ih?")
+                  .arg(typed);
+        if (toolkit::messageBox(question, Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+            != toolkit::IdYes) {
+            m_saveDeclined = true;
+            CDSetLijekovi->moveTo(int(firstTyped - records.begin()));
+            return false;
+        }
+    }
+    if (keptForRecovery.empty())
+        PurgeUnnamedRecords();
+
+    std::vector<store::Record> saved;
     try {
         if (CDSetLijekovi->state() == store::ClientDataSet::Edit)
             CDSetLijekovi->post();
         CDSetLijekovi->mergeChangeLog();
-        CDSetLijekovi->saveToFile(DataFilePath);
-        return true;
+        if (keptForRecovery.empty()) {
+            saved = CDSetLijekovi->records();
+        } else {
+            std::copy_if(records.begin(), records.end(), std::back_inserter(saved),
+                         [naziv](const store::Record &record) { return !record.isEmpty(naziv); });
+        }
+        if (!registerFileMayBeWritten(DataFilePath, saved))
+            return false;
+        writeRegisterFile(DataFilePath, saved);
     } catch (const store::Exception &e) {
         toolkit::messageBox(e.message(), Greska, 0);
         return false;
     }
+    journalSaved(saved);
+    return true;
 }
 
 void TForm1::requireOpenRegister() const
@@ -295,6 +382,83 @@ void TForm1::requireOpenRegister() const
                            "Ništa nije promijenjeno.")
                 .arg(QDir::toNativeSeparators(DataFilePath)));
     }
+}
+
+// ------------------------------------------------------ the register's file
+
+void TForm1::loadRegister(const QString &fileName)
+{
+    const store::FileIdentity before = store::identifyFile(fileName);
+    // Remembered even when the load fails: Erase may replace that file, and
+    // only that one.
+    const auto remember = qScopeGuard([&] { m_registerFile.loaded(fileName, before); });
+    CDSetLijekovi->loadFromFile(fileName);
+}
+
+bool TForm1::registerFileMayBeWritten(
+    const QString &fileName, const std::vector<store::Record> &rows)
+{
+    m_registerFileKept = false;
+    const RegisterFileGuard::Finding found = m_registerFile.check(fileName);
+    if (found.change == RegisterFileGuard::Change::None) {
+        m_registerFile.approve(found.current);
+        return true;
+    }
+    if (toolkit::unattended()) {
+        writeRegisterBeside(fileName, rows);
+        return false;
+    }
+    if (toolkit::messageBox(found.question(), Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
+        != toolkit::IdYes) {
+        m_registerFileKept = true;
+        return false;
+    }
+    m_registerFile.approve(found.current);
+    return true;
+}
+
+void TForm1::writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows)
+{
+    // The write itself checks once more, just before its rename, that the
+    // file there is the one approved.
+    store::ReplaceCheck check(
+        fileName, store::ReplaceCheck::ReplaceExpected, m_registerFile.expected());
+    store::saveDataPacketFile(fileName, rows);
+    if (check.written())
+        m_registerFile.written(fileName, *check.written());
+}
+
+void TForm1::writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows)
+{
+    // Nobody can say whether the file found may go: it stays, and the
+    // register is kept next to it under a new name.
+    const QString base = fileName + QLatin1Char('.')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 1; n <= 100; ++n) {
+        const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
+        try {
+            store::saveDataPacketFile(name, rows);
+            qWarning("%ls was changed by another program and is kept; the register is saved "
+                     "beside it as %ls.",
+                qUtf16Printable(QDir::toNativeSeparators(fileName)),
+                qUtf16Printable(QDir::toNativeSeparators(name)));
+            return;
+        } catch (const store::Exception &) {
+            if (!check.nameTaken())
+                throw;
+        }
+    }
+    throw store::Exception(QStringLiteral("Datoteka \"%1\" ne može se spremiti: sva su imena "
+                                          "za kopiju pored nje zauzeta.")
+                               .arg(QDir::toNativeSeparators(base)));
+}
+
+QStringList TForm1::registerFolders() const
+{
+    // The folder of the path, and the folder the program started in, which
+    // it keeps even when that is renamed: its lock is there.
+    return { QFileInfo(DataFilePath).absolutePath(), QDir::currentPath() };
 }
 
 // -------------------------------------------------------------- commands
@@ -359,10 +523,14 @@ void TForm1::BitBtnEraseClick()
         if (toolkit::messageBox(QStringLiteral("Praznim baze?"), Paznja, 4) == 6
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
                                    Paznja, 4)
-                == 6) {
+                == 6
+            // Both questions were about this register, not a file another
+            // program has put in its place since.
+            && registerFileMayBeWritten(DataFileName, CDSetLijekovi->records())) {
             CreateEmptyDatabase(DataFileName);
-            CDSetLijekovi->loadFromFile(DataFileName);
+            loadRegister(DataFileName);
             CDSetLijekovi->last();
+            journalSaved(CDSetLijekovi->records());
             toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), 0);
         }
         CheckRecordLimit();
@@ -374,9 +542,21 @@ void TForm1::BitBtnExportClick()
 {
     toolkit::runHandler([this] {
         requireOpenRegister();
+        m_registerFileKept = false;
         SaveDatabase();
-        const QStringList lines = textexport::buildLines(*CDSetLijekovi);
+        // The user kept a file another program put in the register's place:
+        // the export of a register that is not on disk ends here too.
+        if (m_saveDeclined || m_registerFileKept)
+            return;
+        QStringList lines;
+        {
+            // The walk visits every record: the boxes and the grid's picture
+            // stay still meanwhile and show where it ended once it is done.
+            const toolkit::ControlsDisabled quiet(*DataSourceLijekovi);
+            lines = textexport::buildLines(*CDSetLijekovi);
+        }
         if (SaveDialog1->execute(this)) {
+            checkExportTarget(SaveDialog1->fileName(), registerFolders());
             textexport::saveLines(SaveDialog1->fileName(), lines);
             toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
                                     + QDir::toNativeSeparators(SaveDialog1->fileName()),
@@ -430,6 +610,260 @@ void TForm1::CDSetLijekoviAfterPost()
 
 void TForm1::DataSourceLijekoviDataChange()
 {
-    lblNumOfRecords->setText(QString::asprintf("%i", CDSetLijekovi->recordCount()));
-    lblNumOfRecords->adjustSize();
+    // Runs at every move through the table; the count changes far more rarely.
+    const QString count = QString::asprintf("%i", CDSetLijekovi->recordCount());
+    if (count != lblNumOfRecords->text()) {
+        lblNumOfRecords->setText(count);
+        toolkit::fitLabel(lblNumOfRecords);
+    }
+}
+
+// ------------------------------------------------------ crash recovery
+
+bool TForm1::holdsTypedData(const store::Record &record) const
+{
+    // The four carried-over values are what every new record starts with;
+    // anything else was typed.
+    const int carried[] = {StringField1->index(), StringField3->index(),
+                           CDSetLijekoviValuta->index(), CDSetLijekoviJed_mjere->index()};
+    for (int f = 0; f < CDSetLijekovi->getFieldCount(); ++f) {
+        if (std::find(std::begin(carried), std::end(carried), f) == std::end(carried)
+            && !record.isEmpty(f))
+            return true;
+    }
+    return false;
+}
+
+void TForm1::completePendingRecord()
+{
+    const auto state = CDSetLijekovi->state();
+    if (state != store::ClientDataSet::Edit && state != store::ClientDataSet::Insert)
+        return;
+    if (CDSetLijekovi->modified())
+        CDSetLijekovi->post();
+    else
+        CDSetLijekovi->cancel();
+}
+
+QString TForm1::setAside(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = path + QLatin1Char('-') + stamp;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = path + QLatin1Char('-') + stamp + QLatin1Char('-') + QString::number(n);
+    if (!QFile::rename(path, target))
+        return QString();
+    return target;
+}
+
+void TForm1::offerRecovery()
+{
+    if (!m_recoveryAllowed)
+        return;
+    const QString journalPath = recoveryFilePath();
+    std::vector<store::Record> loaded = CDSetLijekovi->records();
+    const QFileInfo journalInfo(journalPath);
+    if (journalInfo.exists() || journalInfo.isSymLink()) {
+        const QString shown = QDir::toNativeSeparators(journalPath);
+        std::optional<store::Recovery> recovery;
+        try {
+            recovery = store::RecoveryJournal::read(journalPath);
+        } catch (const store::Exception &e) {
+            // Kept for whoever wants to look; it never stops the start.
+            const QString aside = setAside(journalPath);
+            toolkit::messageBox(
+                e.message() + QStringLiteral("\n\n")
+                    + (aside.isEmpty()
+                           ? QStringLiteral("Datoteka je ostavljena kako jest.")
+                           : QStringLiteral("Datoteka je premještena u \"%1\".")
+                                 .arg(QDir::toNativeSeparators(aside)))
+                    + QStringLiteral("\nRegistar \"%1\" nije mijenjan.")
+                          .arg(QDir::toNativeSeparators(DataFilePath)),
+                Greska, toolkit::MbOk);
+        }
+        if (recovery && recovery->changes == 0) {
+            QFile::remove(journalPath);
+        } else if (recovery) {
+            const bool sameBase = recovery->base == loaded;
+            QString question;
+            int style = toolkit::MbYesNo;
+            if (sameBase) {
+                question = QStringLiteral("Program nije ispravno zatvoren.\n"
+                                          "Broj nespremljenih promjena: %1.\nVratiti ih?")
+                               .arg(recovery->changes);
+            } else {
+                // Never apply changes to a file they were not made on
+                // without the user's word; leaving both alone is the default.
+                question = QStringLiteral(
+                               "Program nije ispravno zatvoren, a datoteka \"%1\" je u "
+                               "međuvremenu promijenjena (imala je %2 zapisa, sada ima %3).\n"
+                               "Broj nespremljenih promjena: %4.\n"
+                               "Vratiti registar kakav je bio kad je program prekinut?")
+                               .arg(QDir::toNativeSeparators(DataFilePath))
+                               .arg(recovery->base.size())
+                               .arg(loaded.size())
+                               .arg(recovery->changes);
+                style |= toolkit::MbDefButton2;
+            }
+            if (toolkit::messageBox(question, Paznja, style) == toolkit::IdYes) {
+                m_journal->setBase(std::move(loaded));
+                m_journalling = true;
+                // Rewrites the journal from the file's records and the
+                // recovered ones, in one atomic replace of the old journal.
+                CDSetLijekovi->assignRecords(std::move(recovery->rows));
+                CDSetLijekovi->last();
+                return;
+            }
+            const QString aside = setAside(journalPath);
+            toolkit::messageBox(
+                aside.isEmpty()
+                    ? QStringLiteral("Nespremljene promjene nisu vraćene i ostaju u datoteci \"%1\".")
+                          .arg(shown)
+                    : QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
+                          .arg(QDir::toNativeSeparators(aside)),
+                Poruka, toolkit::MbOk);
+            if (aside.isEmpty()) {
+                // The journal could not be moved away; writing a new one
+                // over it would destroy what the user chose to keep.
+                return;
+            }
+        } else if (QFileInfo::exists(journalPath)) {
+            return; // could not be set aside either: leave it, keep no journal
+        }
+    }
+    m_journal->setBase(std::move(loaded));
+    m_journalling = true;
+}
+
+void TForm1::journalChange(const store::TableChange &change)
+{
+    if (!m_journalling)
+        return;
+    try {
+        m_journal->record(change, CDSetLijekovi->records());
+        m_journalFailureShown = false;
+    } catch (const store::Exception &e) {
+        reportJournalFailure(e.message());
+    }
+}
+
+void TForm1::reportJournalFailure(const QString &message)
+{
+    // Shown once until the journal works again, and after the change that
+    // failed has finished: the table must not be left half way.
+    if (m_journalFailureShown)
+        return;
+    m_journalFailureShown = true;
+    const QString text = message
+        + QStringLiteral("\n\nUpisani podaci još su u programu. Ako se program sada sruši, "
+                         "promjene od zadnjeg spremanja bit će izgubljene.");
+    QMetaObject::invokeMethod(
+        this, [text] { toolkit::messageBox(text, Greska, toolkit::MbOk); }, Qt::QueuedConnection);
+}
+
+void TForm1::journalSaved(const std::vector<store::Record> &saved)
+{
+    if (!m_journalling)
+        return;
+    m_journal->discard();
+    m_journal->setBase(saved);
+    if (CDSetLijekovi->records() != saved) {
+        // What the file was not given (nameless records nobody could be
+        // asked about) stays in a new journal.
+        journalChange({store::TableChange::Reset, -1, nullptr, {}, &CDSetLijekovi->records()});
+    }
+}
+
+void TForm1::scheduleDraft()
+{
+    const auto state = CDSetLijekovi->state();
+    if (state != store::ClientDataSet::Edit && state != store::ClientDataSet::Insert) {
+        m_draftTimer.stop();
+        m_draftPendingSince.invalidate();
+        // The record being typed was posted or dropped; a post has already
+        // superseded what was recorded of it, a drop must be recorded.
+        if (m_journal->hasDraft())
+            QMetaObject::invokeMethod(this, &TForm1::recordDraft, Qt::QueuedConnection);
+        return;
+    }
+    if (!m_draftPendingSince.isValid())
+        m_draftPendingSince.start();
+    // Restarted by every keystroke, but never put off for longer than the
+    // delay: a user who types on without a pause is recorded too.
+    const qint64 left = DraftDelayMs - m_draftPendingSince.elapsed();
+    m_draftTimer.start(int(std::max<qint64>(0, std::min<qint64>(DraftDelayMs, left))));
+}
+
+void TForm1::recordDraft()
+{
+    m_draftPendingSince.invalidate();
+    if (!m_journalling)
+        return;
+    try {
+        const auto state = CDSetLijekovi->state();
+        const store::Record *current = CDSetLijekovi->currentRecord();
+        const auto &rows = CDSetLijekovi->records();
+        if (state == store::ClientDataSet::Insert && current && holdsTypedData(*current)) {
+            m_journal->recordDraft(-1, *current, rows);
+        } else if (state == store::ClientDataSet::Edit && current
+                   && *current != rows[size_t(CDSetLijekovi->currentRow())]) {
+            m_journal->recordDraft(CDSetLijekovi->currentRow(), *current, rows);
+        } else {
+            m_journal->clearDraft(rows);
+        }
+        m_journalFailureShown = false;
+    } catch (const store::Exception &e) {
+        reportJournalFailure(e.message());
+    }
+}
+
+// ------------------------------------------------ ending without a user
+
+void TForm1::endUnattended()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_endingSince.start();
+    toolkit::setUnattended(true);
+    finishEnding();
+}
+
+void TForm1::finishEnding()
+{
+    // Answer whatever box or dialog is open, the safe way (No, Cancel), and
+    // let the handler that opened it finish before the window closes.
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break;
+    }
+    if (toolkit::runningHandlers() > 0 && m_endingSince.elapsed() < EndingGraceMs) {
+        QTimer::singleShot(50, this, &TForm1::finishEnding);
+        return;
+    }
+    close();
+    QCoreApplication::exit(0);
+}
+
+void TForm1::saveForSession(QSessionManager &manager)
+{
+    Q_UNUSED(manager);
+    saveUnattended();
+}
+
+bool TForm1::saveUnattended()
+{
+    const bool was = toolkit::unattended();
+    toolkit::setUnattended(true);
+    bool saved = false;
+    toolkit::runHandler([&] {
+        if (CDSetLijekovi->active())
+            saved = SaveDatabase();
+    });
+    toolkit::setUnattended(was);
+    return saved;
 }

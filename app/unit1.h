@@ -1,13 +1,24 @@
 #pragma once
 
+#include "registerfiles.h"
 #include "ui_unit1.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QSessionManager;
 
 namespace store {
 class ClientDataSet;
 class Field;
+class Record;
+class RecoveryJournal;
+struct TableChange;
 }
 namespace toolkit {
 class DataSource;
@@ -30,6 +41,11 @@ public:
     int maxRecords() const { return MaxRecords; }
     const QString &dataFileName() const { return DataFileName; }
     const QString &dataFilePath() const { return DataFilePath; }
+    // The crash-recovery journal beside the data file.
+    QString recoveryFilePath() const;
+    // Only the copy holding the register's lock may read or write the
+    // journal; a copy started without it keeps none.
+    void setRecoveryAllowed(bool allowed) { m_recoveryAllowed = allowed; }
 
     // Non-visual components.
     store::ClientDataSet *CDSetLijekovi = nullptr;
@@ -61,24 +77,36 @@ public:
 
 public slots:
     // Event handlers, bound by name in the layout or in bindComponents().
-    void FormCreate();
-    void FormActivate();
-    void FormClose();
-    void BitBtnExitClick();
-    void BitBtnAddClick();
-    void BitBtnDelClick();
-    void BitBtnFirstClick();
-    void BitBtnPrevClick();
-    void BitBtnNextClick();
-    void BitBtnLastClick();
-    void BitBtnEraseClick();
-    void BitBtnExportClick();
-    void DBGridLijekoviExit();
-    void DBEditAdresaExit();
-    void DataSourceLijekoviDataChange();
-    void CDSetLijekoviAfterInsert();
-    void CDSetLijekoviBeforePost();
-    void CDSetLijekoviAfterPost();
+    // Virtual, so that a test's subclass can see which of them each event
+    // reaches.
+    virtual void FormCreate();
+    virtual void FormActivate();
+    virtual void FormClose();
+    virtual void BitBtnExitClick();
+    virtual void BitBtnAddClick();
+    virtual void BitBtnDelClick();
+    virtual void BitBtnFirstClick();
+    virtual void BitBtnPrevClick();
+    virtual void BitBtnNextClick();
+    virtual void BitBtnLastClick();
+    virtual void BitBtnEraseClick();
+    virtual void BitBtnExportClick();
+    virtual void DBGridLijekoviExit();
+    virtual void DBEditAdresaExit();
+    virtual void DataSourceLijekoviDataChange();
+    virtual void CDSetLijekoviAfterInsert();
+    virtual void CDSetLijekoviBeforePost();
+    virtual void CDSetLijekoviAfterPost();
+
+public:
+    // Ends the program as Izlaz does, with nobody there to answer: after a
+    // termination signal. Open boxes and dialogs are answered safely first.
+    void endUnattended();
+    // The desktop session is ending: save without asking.
+    void saveForSession(QSessionManager &manager);
+    // Saves as the end of a session does, asking nothing; true when the
+    // data file was written.
+    bool saveUnattended();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -90,8 +118,25 @@ private:
     void requireOpenRegister() const;
     // The navigation buttons: a move on an open table, nothing on a closed one.
     void browse(void (store::ClientDataSet::*move)());
-    // Whether the close now under way may go ahead; false keeps the window open.
-    bool closeAllowed();
+
+    // The register's file: loaded, and written only over the file loaded or
+    // written last, unless the user agrees to replace another.
+    void loadRegister(const QString &fileName);
+    bool registerFileMayBeWritten(const QString &fileName, const std::vector<store::Record> &rows);
+    void writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows);
+    void writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows);
+    QStringList registerFolders() const;
+    // Crash recovery.
+    void offerRecovery();
+    void journalChange(const store::TableChange &change);
+    void scheduleDraft();
+    void recordDraft();
+    void reportJournalFailure(const QString &message);
+    void journalSaved(const std::vector<store::Record> &saved);
+    QString setAside(const QString &path);
+    bool holdsTypedData(const store::Record &record) const;
+    void completePendingRecord();
+    void finishEnding();
 
     int MaxRecords = 0;
     QString DataFileName;
@@ -102,4 +147,22 @@ private:
     QString LastJed_mjere;
 
     bool m_activated = false;
+    RegisterFileGuard m_registerFile;
+    // The last check found another file and the user kept it.
+    bool m_registerFileKept = false;
+
+    bool m_recoveryAllowed = true;
+    std::unique_ptr<store::RecoveryJournal> m_journal;
+    // Whether the journal follows the table (it does once the register is open).
+    bool m_journalling = false;
+    bool m_journalFailureShown = false;
+    QTimer m_draftTimer;
+    QElapsedTimer m_draftPendingSince;
+    // The user answered No to a question before saving: what asked for the
+    // save (closing, exporting) stops there.
+    bool m_saveDeclined = false;
+    // Set by FormClose when the window must stay open.
+    bool m_closeRefused = false;
+    bool m_ending = false;
+    QElapsedTimer m_endingSince;
 };

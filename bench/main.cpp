@@ -11,6 +11,8 @@
 #include "exception.h"
 #include "messagebox.h"
 #include "savedialog.h"
+#include "datasource.h"
+#include "search.h"
 #include "textexport.h"
 
 #include <QApplication>
@@ -125,6 +127,11 @@ void answerDialogs()
         [](const toolkit::SaveDialog &) -> std::optional<QString> { return std::nullopt; });
 }
 
+int answerYes(const toolkit::MessageBoxCall &call)
+{
+    return (call.style & 0xF) == toolkit::MbYesNo ? toolkit::IdYes : toolkit::IdOk;
+}
+
 // The program's own start: the window in the register's folder, its
 // create handler (greeting answered, register loaded), shown until the
 // window system has exposed it. QTest's wait would add its 10 ms polling
@@ -174,7 +181,12 @@ struct Figures
     double save = 0;
     double exportStore = 0;
     double exportWindow = 0;
+    double findText = 0;
+    double findDigits = 0;
     double startup = 0;
+    double post = 0;
+    double firstPost = 0;
+    double startupRecovering = 0;
     std::optional<double> xmllint;
 };
 
@@ -197,6 +209,19 @@ void exportTo(store::ClientDataSet &table, const QString &path)
     textexport::saveLines(path, textexport::buildLines(table));
 }
 
+// Text a search finds in no record, so that it visits every one: a name
+// the register does not hold, and digits, which also have every number
+// field of every record shown as text to be compared.
+const QString NameNowhere = QStringLiteral("Zrinski");
+const QString DigitsNowhere = QStringLiteral("987654321");
+
+// What Ctrl+F, typed text and Enter ask of the store.
+void findNothing(const store::ClientDataSet &table, const QString &text)
+{
+    if (store::findRecord(table, store::SearchText(text), store::SearchDirection::Forward))
+        throw store::Exception(QStringLiteral("the search found \"%1\"").arg(text));
+}
+
 std::optional<double> timeXmllint(const QString &path, int runs)
 {
     const QString xmllint = QStandardPaths::findExecutable(QStringLiteral("xmllint"));
@@ -215,6 +240,61 @@ std::optional<double> timeXmllint(const QString &path, int runs)
     if (failed)
         return std::nullopt;
     return ms;
+}
+
+// One entry of the entry loop posted, its change made durable in the
+// recovery journal before post() returns: the usual case appends to the
+// journal; the first change after a load or a save begins a new journal,
+// which holds the whole register as the file has it.
+void timePosts(TForm1 &form, int runs, Figures &f)
+{
+    // The sample register holds nameless entries with a patient typed in:
+    // the save asks before it purges them, and is told yes.
+    toolkit::setMessageBoxHandler(answerYes);
+    store::ClientDataSet &table = *form.CDSetLijekovi;
+    const auto newEntry = [&] {
+        table.insert();
+        form.StringField2->setAsString(QStringLiteral("Novi lijek"));
+    };
+    newEntry();
+    table.post(); // the journal exists from here on
+    f.post = medianMs(runs, newEntry, [&] { table.post(); });
+    f.firstPost = medianMs(
+        runs,
+        [&] {
+            form.SaveDatabase();
+            newEntry();
+        },
+        [&] { table.post(); });
+    form.SaveDatabase();
+    answerDialogs();
+}
+
+// A start after a crash: the journal holds the register and a few changes,
+// and the recovery question is answered Yes.
+double timeRecoveringStartup(const QString &dir, int runs)
+{
+    return inDirectory(dir, [&] {
+        std::unique_ptr<TForm1> form = startWindow();
+        for (int i = 0; i < 3; ++i) {
+            form->CDSetLijekovi->insert();
+            form->StringField2->setAsString(QStringLiteral("Nespremljen %1").arg(i));
+            form->CDSetLijekovi->post();
+        }
+        toolkit::setMessageBoxHandler(answerYes);
+        const double ms = medianMs(
+            runs,
+            [&] {
+                form.reset(); // the crash: nothing saved, the journal left
+                settle();
+            },
+            [&] { form = startWindow(); });
+        form->SaveDatabase();
+        answerDialogs();
+        // Leaves the register as it was for whoever comes next.
+        form.reset();
+        return ms;
+    });
 }
 
 double timeStartup(const QString &dir, int runs)
@@ -258,6 +338,10 @@ Figures measure(int size, int runs, const QString &work)
         loadInto(*table, data);
         f.exportStore = medianMs(
             runs, [] {}, [&] { exportTo(*table, exported); });
+        f.findText = medianMs(
+            runs, [] {}, [&] { findNothing(*table, NameNowhere); });
+        f.findDigits = medianMs(
+            runs, [] {}, [&] { findNothing(*table, DigitsNowhere); });
     }
     inDirectory(dir, [&] {
         const std::unique_ptr<TForm1> form = startWindow();
@@ -266,11 +350,22 @@ Figures measure(int size, int runs, const QString &work)
         form->activateWindow();
         form->DBEditTar_br->setFocus();
         settle();
-        f.exportWindow = medianMs(runs, settle, [&] { exportTo(*form->CDSetLijekovi, exported); });
+        f.exportWindow = medianMs(runs, settle, [&] {
+            // As BitBtnExportClick walks the table: the controls held still.
+            const toolkit::ControlsDisabled quiet(*form->DataSourceLijekovi);
+            exportTo(*form->CDSetLijekovi, exported);
+        });
+        timePosts(*form, runs, f);
         return 0;
     });
+    // The posts were saved into the register: write it afresh so start-up
+    // reads the same file as the figures before.
+    bench::writeSampleRegister(size, data);
     settle();
     f.startup = timeStartup(dir, runs);
+    settle();
+    f.startupRecovering = timeRecoveringStartup(dir, runs);
+    bench::writeSampleRegister(size, data);
     settle();
     f.xmllint = timeXmllint(data, runs);
     return f;
@@ -382,10 +477,11 @@ int runBenchmark(const Options &options)
     bench::writeSampleRegister(0, QDir(emptyDir).filePath(RegisterName));
     const double emptyStartup = timeStartup(emptyDir, options.runs);
 
-    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s\n", "records", "file MB", "runs", "load",
-        "save", "export", "export+w", "start-up", "xmllint", "load-old");
-    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9.1f %9s %9s\n", 0, 0.0, options.runs, "-", "-",
-        "-", "-", emptyStartup, "-", "-");
+    std::printf("%8s %8s %4s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "records",
+        "file MB", "runs", "load", "save", "export", "export+w", "find", "find 0-9", "start-up",
+        "post", "1st post", "start+rec", "xmllint", "load-old");
+    std::printf("%8d %8.2f %4d %9s %9s %9s %9s %9s %9s %9.1f %9s %9s %9s %9s %9s\n", 0, 0.0,
+        options.runs, "-", "-", "-", "-", "-", "-", emptyStartup, "-", "-", "-", "-", "-");
     std::fflush(stdout);
 
     std::map<int, Figures> results;
@@ -396,16 +492,26 @@ int runBenchmark(const Options &options)
         char xmllint[32] = "-";
         if (f.xmllint)
             std::snprintf(xmllint, sizeof xmllint, "%.1f", *f.xmllint);
-        std::printf("%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.1f %9s %9.1f\n", size,
-            mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow, f.startup,
-            xmllint, f.loadOld);
+        std::printf(
+            "%8d %8.2f %4d %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.2f %9.1f %9.1f %9s %9.1f\n",
+            size, mb(f.fileBytes), f.runs, f.load, f.save, f.exportStore, f.exportWindow,
+            f.findText, f.findDigits, f.startup, f.post, f.firstPost, f.startupRecovering, xmllint,
+            f.loadOld);
         std::fflush(stdout);
     }
     std::printf("\n  load: ClientDataSet::loadFromFile into a bare table\n"
                 "  save: purge of nameless records, merge, write (as SaveDatabase does)\n"
                 "  export: buildLines and saveLines on a bare table\n"
                 "  export+w: the same on the window's table, window shown\n"
+                "  find: a search that finds nothing (a name; find 0-9: digits, which numbers\n"
+                "        may hold)\n"
                 "  start-up: TForm1 made, FormCreate, shown until exposed\n"
+                "  post: one entry posted in the window, its recovery journal entry\n"
+                "        written and synced (fdatasync) before post() returns\n"
+                "  1st post: the same for the first change after a save, which begins\n"
+                "        a new journal holding the whole register (fsync, rename)\n"
+                "  start+rec: start-up after a crash, recovery answered Yes (the\n"
+                "        journal read, replayed and written anew)\n"
                 "  xmllint: xmllint --noout on the same file, a process per run\n"
                 "  load-old: load of the same register as the older program wrote it\n"
                 "            (Windows-1250 bytes, no declared encoding: the full XML reader)\n");
@@ -434,6 +540,11 @@ int runBenchmark(const Options &options)
             printRatio("load 10000 / xmllint 10000", f.load / *f.xmllint, 1.5);
             printRatio("start-up (10000 - empty) / xmllint 10000",
                 (f.startup - emptyStartup) / *f.xmllint, 1.5);
+            printRatio("start-up recovering (10000 - empty) / xmllint 10000",
+                (f.startupRecovering - emptyStartup) / *f.xmllint, 1.5);
+            printRatio("post at 10000 / xmllint 10000", f.post / *f.xmllint, 0.5);
+            printRatio("find, no match, 10000 / xmllint 10000", f.findText / *f.xmllint, 0.1);
+            printRatio("find 0-9, no match, 10000 / xmllint 10000", f.findDigits / *f.xmllint, 0.1);
         }
     }
     for (const auto &[size, f] : results)
@@ -445,6 +556,7 @@ int runBenchmark(const Options &options)
         printRatio("load 100000 / 10000", b.load / a.load, 12);
         printRatio("save 100000 / 10000", b.save / a.save, 12);
         printRatio("export 100000 / 10000", b.exportStore / a.exportStore, 12);
+        printRatio("find 100000 / 10000", b.findText / a.findText, 12);
     }
     if (emptyRss && fullRss) {
         printRatio(

@@ -67,7 +67,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads the display plugin (xcb) at run time, so no library link shows it;
 # libqt6gui6 only recommends the package that has it, and a system that skips
 # recommends would get a program that cannot open its window.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The window's captions are laid out for Arial's widths, which Liberation Sans
+# has; the program fits its labels to any other font, but smaller where they
+# are too wide.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2 | fonts-liberation")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     find_program(LIJEKOVI_DPKG_SHLIBDEPS dpkg-shlibdeps)

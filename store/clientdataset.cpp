@@ -157,7 +157,6 @@ void ClientDataSet::replaceRows(std::vector<Record> rows)
     m_rows = std::move(rows);
     m_buffer = Record();
     m_modified = false;
-    m_changeCount = 0;
     m_currentBeforeInsert = -1;
     m_state = Browse;
     m_current = m_rows.empty() ? -1 : 0;
@@ -166,6 +165,13 @@ void ClientDataSet::replaceRows(std::vector<Record> rows)
     emit reset();
     emit stateChanged(m_state);
     emit dataChanged();
+    reportChange({TableChange::Reset, -1, nullptr, {}, &m_rows});
+}
+
+void ClientDataSet::reportChange(const TableChange &change) const
+{
+    if (afterChange)
+        afterChange(change);
 }
 
 void ClientDataSet::createDataSet()
@@ -182,7 +188,6 @@ void ClientDataSet::close()
     m_rows.shrink_to_fit();
     m_buffer = Record();
     m_modified = false;
-    m_changeCount = 0;
     m_current = -1;
     m_bof = m_eof = true;
     m_state = Inactive;
@@ -204,16 +209,18 @@ void ClientDataSet::loadFromFile(const QString &path)
     replaceRows(loadDataPacketFile(path));
 }
 
+void ClientDataSet::assignRecords(std::vector<Record> rows)
+{
+    replaceRows(std::move(rows));
+}
+
 void ClientDataSet::saveToFile(const QString &path) const
 {
     checkActive();
     saveDataPacketFile(path, m_rows);
 }
 
-void ClientDataSet::mergeChangeLog()
-{
-    m_changeCount = 0;
-}
+void ClientDataSet::mergeChangeLog() { }
 
 void ClientDataSet::completeRecord()
 {
@@ -347,10 +354,10 @@ void ClientDataSet::post()
         m_rows[size_t(row)] = m_buffer;
     m_buffer = Record();
     m_modified = false;
-    ++m_changeCount;
     setState(Browse);
     emit rowChanged(row);
     emit dataChanged();
+    reportChange({TableChange::Posted, row, &m_rows[size_t(row)], {}, nullptr});
     if (afterPost)
         afterPost();
 }
@@ -396,34 +403,49 @@ void ClientDataSet::deleteRecord()
     const int row = m_current;
     emit rowAboutToBeRemoved(row);
     m_rows.erase(m_rows.begin() + row);
-    ++m_changeCount;
     if (m_current >= int(m_rows.size()))
         m_current = int(m_rows.size()) - 1;
     m_bof = m_current <= 0;
     m_eof = m_rows.empty();
     emit rowRemoved(row);
     emit dataChanged();
+    reportChange({TableChange::Deleted, row, nullptr, {}, nullptr});
 }
 
 int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwanted)
 {
     checkActive();
     first();
-    // remove_if keeps the order of what stays and moves each record at most
-    // once, in place; a partition would also keep what goes, through a
-    // buffer as large again.
-    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), unwanted);
-    const int removed = int(m_rows.end() - kept);
+    // The positions are noted first, for whoever replays the change. What
+    // stays keeps its order and moves at most once, in place; a partition
+    // would also keep what goes, through a buffer as large again.
+    std::vector<int> gone;
+    std::vector<char> drop(m_rows.size());
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        drop[i] = unwanted(m_rows[i]);
+        if (drop[i])
+            gone.push_back(int(i));
+    }
+    const int removed = int(gone.size());
     if (removed > 0) {
         emit aboutToReset();
-        m_rows.erase(kept, m_rows.end());
-        m_changeCount += removed;
+        size_t out = 0;
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (!drop[i]) {
+                if (out != i)
+                    m_rows[out] = std::move(m_rows[i]);
+                ++out;
+            }
+        }
+        m_rows.erase(m_rows.begin() + qsizetype(out), m_rows.end());
         emit reset();
     }
     m_current = int(m_rows.size()) - 1;
     m_bof = m_rows.empty();
     m_eof = true;
     emit dataChanged();
+    if (removed > 0)
+        reportChange({TableChange::Purged, -1, nullptr, std::move(gone), nullptr});
     return removed;
 }
 

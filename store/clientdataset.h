@@ -49,7 +49,26 @@ private:
 // Float text conversions shared by the fields, the grid and the edit boxes.
 QString floatToText(double value, int significantDigits);
 // Parses text in the user's locale; nothing when it is not a finite number.
+// Grouping characters are refused, never skipped: skipped, "1.234" under a
+// decimal comma or "1,5" under a decimal point would be read as 1234 or 15.
 std::optional<double> textToFloat(const QString &text);
+
+// One change to the posted records, in the terms a journal needs to replay
+// it on a copy of the table taken before.
+struct TableChange
+{
+    enum Kind {
+        Posted,  // `record` stored at `row`; appended when `row` was one past the end
+        Deleted, // the record at `row` removed
+        Purged,  // the records at `rows` (ascending, positions before the purge) removed
+        Reset,   // the table emptied and filled with `rows` of `all` (created or loaded)
+    };
+    Kind kind;
+    int row = -1;
+    const Record *record = nullptr;
+    std::vector<int> rows;
+    const std::vector<Record> *all = nullptr;
+};
 
 // The in-memory table that holds the register: an ordered list of posted
 // records, a cursor, an editing state and the events a form hangs its
@@ -65,7 +84,6 @@ public:
     ~ClientDataSet() override;
 
     // --- fields
-    int fieldCount() const { return FieldCount; }
     int getFieldCount() const { return FieldCount; }
     Field *fields(int index) const;
     // Throws store::Exception for an unknown name.
@@ -76,9 +94,12 @@ public:
     void close();
     void open();
     void loadFromFile(const QString &path);
+    // Replaces every record, as a load does; the cursor goes to the first.
+    void assignRecords(std::vector<Record> rows);
     void saveToFile(const QString &path) const;
+    // The table keeps no log of changes beside its records (the recovery
+    // journal is kept by the window): nothing is left to merge.
     void mergeChangeLog();
-    int changeCount() const { return m_changeCount; }
 
     // --- navigation and editing; all throw on an inactive table
     void first();
@@ -132,6 +153,9 @@ public:
     std::function<void()> afterPost;
     // Called first by post(): bound controls write their pending text into the record.
     std::function<void()> updateRecord;
+    // Called after every change to the posted records, before the operation
+    // that made it returns. May throw; the change stays made.
+    std::function<void(const TableChange &)> afterChange;
 
 signals:
     // Structural changes, for models over the table.
@@ -153,6 +177,7 @@ private:
     void setState(State state);
     Record &writableCurrent();
     void replaceRows(std::vector<Record> rows);
+    void reportChange(const TableChange &change) const;
 
     std::vector<Record> m_rows;
     Record m_buffer; // the record being edited or inserted
@@ -162,7 +187,6 @@ private:
     bool m_eof = true;
     bool m_bof = true;
     bool m_modified = false;
-    int m_changeCount = 0;
     std::vector<std::unique_ptr<Field>> m_fields;
 };
 

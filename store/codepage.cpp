@@ -45,16 +45,6 @@ bool holds(QChar c)
     return tables().toByte[c.unicode()] >= 0;
 }
 
-bool holdsAll(QStringView text)
-{
-    const auto &t = tables();
-    for (QChar c : text) {
-        if (t.toByte[c.unicode()] < 0)
-            return false;
-    }
-    return true;
-}
-
 QByteArray encode(QStringView text, char replacement)
 {
     const auto &t = tables();

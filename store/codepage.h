@@ -10,11 +10,10 @@ namespace codepage {
 
 // True when the code page has a byte for `c`.
 bool holds(QChar c);
-// True when every character of `text` has a byte in the code page.
-bool holdsAll(QStringView text);
 // Encodes `text`; each character the code page cannot hold (a surrogate
 // pair counts as one) becomes `replacement`.
 QByteArray encode(QStringView text, char replacement = '?');
+// Windows-1250 bytes as text; every byte has a character.
 QString decode(QByteArrayView bytes);
 // The character of one byte. The five bytes the code page leaves undefined
 // give the C1 controls of the same value, as Windows does.

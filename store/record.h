@@ -20,6 +20,9 @@ public:
     QString text(int field) const;
     // Raw UTF-8 bytes of a text field, without decoding.
     QByteArrayView textUtf8(int field) const;
+    // The bytes of all text fields, back to back: every textUtf8() lies
+    // within, so a reader may look past one field's end up to this one's.
+    QByteArrayView allTextUtf8() const { return m_text; }
     void setText(int field, QStringView value);
     void setTextUtf8(int field, QByteArrayView utf8);
 

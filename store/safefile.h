@@ -1,8 +1,11 @@
 #pragma once
 
+#include "fileidentity.h"
+
 #include <QByteArrayView>
 #include <QFileDevice>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -11,9 +14,73 @@ namespace store {
 // Replaces `path` whole with `bytes`: the bytes go to a temporary file beside
 // it, which is renamed over the old file only once every byte is on disk.
 // A crash, a kill or a full disk in between leaves the old file as it was.
-// `newFilePermissions` applies when the file does not exist yet; a replaced
-// file keeps its own. Throws store::Exception with the system's reason.
-void replaceFileContents(const QString &path, QByteArrayView bytes,
-                         std::optional<QFileDevice::Permissions> newFilePermissions = std::nullopt);
+// A symbolic link at `path` is followed: the file it leads to is replaced and
+// the link stays. Something there that is not a regular file (a folder, a
+// device, a FIFO) is refused and left alone.
+// `newFilePermissions` applies when the file does not exist yet (by default
+// 0666 less the umask). A replaced file keeps its mode, and its owner and
+// group as far as the saving user may set them: a colleague's save in a
+// folder shared by a group leaves the file to the group. Where the group
+// cannot be kept, the new group gets no more than everybody else.
+// Returns the identity of the file written. Throws store::Exception with the
+// system's reason.
+FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
+    std::optional<QFileDevice::Permissions> newFilePermissions = std::nullopt);
+
+// The file a replaceFileContents() of `path` writes: `path` made absolute,
+// with symbolic links followed to their end (the last one's target, which
+// need not exist yet).
+QString replacedFilePath(const QString &path);
+
+// Says what a save that passes through other code (the data file's writer)
+// may do to one path. While it lives, replaceFileContents() of `path` on
+// this thread
+// - with ReplaceExpected, replaces only the file `expected` (the same file
+//   with the same size and time): checked again just before the rename, so
+//   a file put there or changed meanwhile is refused and kept (none at all
+//   is fine);
+// - with CreateOnly, only creates: a file that is there by the time of the
+//   rename is never replaced, and nameTaken() tells so;
+// and keeps the identity of what it wrote, with its content hash.
+class ReplaceCheck
+{
+public:
+    enum Mode { ReplaceExpected, CreateOnly };
+
+    ReplaceCheck(const QString &path, Mode mode, const FileIdentity &expected = FileIdentity());
+    ~ReplaceCheck();
+    ReplaceCheck(const ReplaceCheck &) = delete;
+    ReplaceCheck &operator=(const ReplaceCheck &) = delete;
+
+    // The file written, once the rename is done.
+    const std::optional<FileIdentity> &written() const { return m_written; }
+    bool nameTaken() const { return m_nameTaken; }
+
+private:
+    friend FileIdentity replaceFileContents(
+        const QString &, QByteArrayView, std::optional<QFileDevice::Permissions>);
+    static ReplaceCheck *find(const QString &absolutePath);
+
+    QString m_path;
+    Mode m_mode;
+    FileIdentity m_expected;
+    std::optional<FileIdentity> m_written;
+    bool m_nameTaken = false;
+    ReplaceCheck *m_previous = nullptr;
+};
+
+// The name a save's temporary file gets beside `targetName`: a dot, the
+// target's name, a dot, this program's name and six random characters
+// (".Baza.xml.lijekovi-Ab3x9Q"). The leading dot and name keep it hidden
+// and next to its file, and no other program makes such names.
+bool isTemporaryFileName(const QString &name);
+
+// Removes from `folder` the temporary files that saves killed before their
+// rename left: only names of this program's pattern, regular files with one
+// link, owned by this user, readable by the owner only and last written
+// before `startedNs`, the program's start in nanoseconds since the epoch
+// (with two seconds to spare for the file system's coarser clock). Anything
+// else, even of the same name, stays. Returns the names removed.
+QStringList removeStaleTemporaryFiles(const QString &folder, qint64 startedNs);
 
 } // namespace store

@@ -4,15 +4,6 @@
 
 namespace toolkit {
 
-namespace {
-
-// Changes the controls follow one by one before the event loop runs again.
-// Every command of the window makes far fewer; a walk over the register
-// makes one per record.
-constexpr int ControlsFollowEachOf = 16;
-
-} // namespace
-
 // The table's updateRecord hook while a data source is attached. It keeps the
 // hook that was there before and calls it after the controls, so two sources
 // on one table both work; once its source is detached or gone it only passes
@@ -87,30 +78,19 @@ void DataSource::setDataSet(store::ClientDataSet *dataSet)
 
 void DataSource::notify()
 {
-    if (!m_endOfBurstQueued) {
-        m_endOfBurstQueued = true;
-        QMetaObject::invokeMethod(this, &DataSource::endBurst, Qt::QueuedConnection);
-    }
-    if (++m_burst <= ControlsFollowEachOf)
+    if (m_disabled == 0)
         emit controlsChange();
-    else
-        m_controlsBehind = true;
     emit dataChange();
 }
 
-void DataSource::endBurst()
-{
-    m_endOfBurstQueued = false;
-    catchUpControls();
-}
+void DataSource::disableControls() { ++m_disabled; }
 
-void DataSource::catchUpControls()
+void DataSource::enableControls()
 {
-    m_burst = 0;
-    if (m_controlsBehind) {
-        m_controlsBehind = false;
+    if (m_disabled == 0)
+        return;
+    if (--m_disabled == 0)
         emit controlsChange();
-    }
 }
 
 bool DataSource::startEdit()
@@ -140,6 +120,26 @@ void DataSource::addLink(DataLink *link)
 }
 
 void DataSource::removeLink(DataLink *link) { m_links.removeAll(link); }
+
+std::optional<QString> DataSource::pendingText(int field) const
+{
+    for (const DataLink *link : m_links) {
+        if (auto text = link->pendingText(field))
+            return text;
+    }
+    return std::nullopt;
+}
+
+void DataSource::announcePendingText() { emit pendingTextChange(); }
+
+void DataSource::dropPendingText(int field, const DataLink *writer)
+{
+    const QList<DataLink *> links = m_links;
+    for (DataLink *link : links) {
+        if (link != writer && m_links.contains(link))
+            link->dropPendingText(field);
+    }
+}
 
 void DataSource::updateLinks()
 {

@@ -17,7 +17,7 @@ DBEdit::DBEdit(QWidget *parent)
     : QLineEdit(parent)
 {
     m_validator = new FieldValidator(FieldValidator::Kind::Text, false, this);
-    setValidator(m_validator);
+    m_validator->attachTo(this);
     connect(this, &QLineEdit::textEdited, this, &DBEdit::onTextEdited);
     connect(new ExitWatcher(this), &ExitWatcher::exited, this, &DBEdit::exited);
 }
@@ -36,8 +36,8 @@ void DBEdit::setDataSource(DataSource *source)
         m_source->removeLink(this);
         disconnect(m_dataChange);
     }
+    setPending(false);
     m_source = source;
-    m_pending = false;
     if (source) {
         source->addLink(this);
         m_dataChange = connect(source, &DataSource::controlsChange, this, &DBEdit::refresh);
@@ -47,11 +47,11 @@ void DBEdit::setDataSource(DataSource *source)
 
 void DBEdit::setDataField(const QString &name)
 {
+    setPending(false);
     m_fieldName = name;
     m_fieldIndex = store::fieldIndex(name);
     if (m_fieldIndex < 0 && !name.isEmpty())
         qWarning("DBEdit %s: no field named \"%s\"", qPrintable(objectName()), qPrintable(name));
-    m_pending = false;
     configure();
     refresh();
 }
@@ -73,7 +73,7 @@ void DBEdit::configure()
         m_validator
             = new FieldValidator(number ? FieldValidator::Kind::Number : FieldValidator::Kind::Text,
                 m_charCase == Upper, this);
-        setValidator(m_validator);
+        m_validator->attachTo(this);
         delete old;
     }
     int length = 32767; // QLineEdit's own limit
@@ -110,7 +110,7 @@ void DBEdit::refresh()
     // once the record was posted, cancelled or left, the record speaks again.
     if (holdsPending())
         return;
-    m_pending = false;
+    setPending(false);
     const store::Field *f = field();
     // A closed table takes no typing: what was typed would go nowhere.
     const store::ClientDataSet *ds = dataSet();
@@ -134,14 +134,17 @@ void DBEdit::onTextEdited(const QString &text)
                 return;
             try {
                 f->setAsString(text);
-                m_pending = false;
+                setPending(false);
+                m_source->dropPendingText(m_fieldIndex, this);
             } catch (const store::Exception &) {
                 if (f->dataType() != store::FieldType::Float)
                     throw;
                 // Not a number yet; the user may be half way through one.
                 dataSet()->markModified();
-                m_pending = true;
                 m_pendingRow = dataSet()->currentRow();
+                m_pending = true;
+                // Every character typed changes what the grid must show.
+                m_source->announcePendingText();
             }
             stored = true;
         });
@@ -159,33 +162,31 @@ void DBEdit::updateRecord()
     const QScopedValueRollback<bool> writing(m_writing, true);
     // Throws when the text still is not a number: the post is refused.
     field()->setAsString(text());
-    m_pending = false;
+    setPending(false);
 }
 
-bool DBEdit::event(QEvent *event)
+void DBEdit::setPending(bool pending)
 {
-    // A key, a click or a paint must meet the current record's value, not
-    // one a walk over the table has since left behind. Only what comes from
-    // outside counts: the events a refresh raises itself (input method
-    // queries) must not end the walk's quiet.
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::ShortcutOverride:
-    case QEvent::InputMethod:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::FocusIn:
-    case QEvent::ContextMenu:
-    case QEvent::DragEnter:
-    case QEvent::Drop:
-    case QEvent::Paint:
-        if (m_source)
-            m_source->catchUpControls();
-        break;
-    default:
-        break;
-    }
-    return QLineEdit::event(event);
+    if (pending == m_pending)
+        return;
+    m_pending = pending;
+    if (m_source)
+        m_source->announcePendingText();
+}
+
+std::optional<QString> DBEdit::pendingText(int field) const
+{
+    if (field != m_fieldIndex || !holdsPending())
+        return std::nullopt;
+    return text();
+}
+
+void DBEdit::dropPendingText(int field)
+{
+    if (field != m_fieldIndex || !m_pending)
+        return;
+    setPending(false);
+    refresh();
 }
 
 void DBEdit::focusOutEvent(QFocusEvent *event)

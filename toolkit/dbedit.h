@@ -41,13 +41,14 @@ public:
     void refresh();
 
     void updateRecord() override;
+    std::optional<QString> pendingText(int field) const override;
+    void dropPendingText(int field) override;
 
 signals:
     // The focus went from this box to another widget of the same window.
     void exited();
 
 protected:
-    bool event(QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
@@ -55,6 +56,7 @@ private:
     void configure();
     void onTextEdited(const QString &text);
     bool holdsPending() const;
+    void setPending(bool pending);
 
     QPointer<DataSource> m_source;
     QMetaObject::Connection m_dataChange;

@@ -45,7 +45,7 @@ public:
         auto *validator = new FieldValidator(
             number ? FieldValidator::Kind::Number : FieldValidator::Kind::Text, false, editor);
         validator->setStoredText(index.data(Qt::EditRole).toString());
-        editor->setValidator(validator);
+        validator->attachTo(editor);
         if (def && !number && def->size > 0)
             editor->setMaxLength(def->size);
         Q_UNUSED(option);
@@ -186,16 +186,17 @@ void DBGrid::followTable()
         return;
     const QScopedValueRollback<bool> following(m_following, true);
     // Scrolling to each row of a walk over the whole register (an export)
-    // would move the grid's picture as many times; it scrolls once the walk
-    // is done.
+    // would move the grid's picture as many times; it scrolls once, when the
+    // event loop runs again.
     const bool autoScroll = hasAutoScroll();
     setAutoScroll(false);
     const QModelIndex target = m_model->index(row, column);
     const auto command = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
-    if (m_source && m_source->inBurst()) {
-        // Deep in such a walk the view need not work out, row by row, which
-        // cells to repaint: it repaints whole when the walk is done. The
-        // current row and the selection still follow at every step.
+    if (m_source && m_source->controlsDisabled()) {
+        // While the controls are held still for a walk the view need not
+        // work out, row by row, which cells to repaint: it repaints whole
+        // afterwards. The current row and the selection still follow at
+        // every step.
         const QSignalBlocker quiet(selectionModel());
         selectionModel()->setCurrentIndex(target, command);
         viewport()->update();

@@ -27,6 +27,11 @@ void DBGridModel::setDataSource(DataSource *source)
     attach();
     endResetModel();
     if (source) {
+        connect(source, &DataSource::pendingTextChange, this, [this] {
+            const int row = m_dataSet ? m_dataSet->currentRow() : -1;
+            if (row >= 0 && row < m_rows && !m_columns.isEmpty())
+                emit dataChanged(index(row, 0), index(row, int(m_columns.size()) - 1));
+        });
         connect(source, &DataSource::dataSetChanged, this, [this] {
             beginResetModel();
             detach();
@@ -147,6 +152,12 @@ QVariant DBGridModel::data(const QModelIndex &index, int role) const
     case Qt::EditRole: {
         if (index.row() >= m_dataSet->rowCount())
             return {};
+        // A box holding text that is not a number yet: the cell shows that
+        // text, not the value it is about to replace, and post refuses both.
+        if (number && index.row() == m_dataSet->currentRow() && m_source) {
+            if (auto pending = m_source->pendingText(field))
+                return *pending;
+        }
         const store::Record &record = m_dataSet->rowRecord(index.row());
         if (!number)
             return record.text(field);
@@ -207,6 +218,9 @@ bool DBGridModel::setData(const QModelIndex &index, const QVariant &value, int r
             return;
         m_dataSet->fields(field)->setAsString(text);
         stored = true;
+        // The value typed here is the newest: a box's unfinished text for
+        // the field would otherwise come back at post and overrule it.
+        m_source->dropPendingText(field, nullptr);
     });
     return stored;
 }

@@ -7,6 +7,8 @@
 
 namespace toolkit {
 
+int ExitWatcher::s_quiet = 0;
+
 ExitWatcher::ExitWatcher(QWidget *watched)
     : QObject(watched)
     , m_watched(watched)
@@ -34,10 +36,24 @@ void ExitWatcher::onFocusChanged(QWidget *old)
     // while the window was inactive, which is reported with no old widget.
     const bool left = !inside && (m_hadFocus || contains(old));
     m_hadFocus = inside;
+    if (s_quiet > 0)
+        return;
     // The form's exit handlers run from Qt's focus machinery, which no
     // exception may cross.
     if (left)
         runHandler([this] { emit exited(); });
+}
+
+void ExitWatcher::moveFocusQuietly(QWidget *target)
+{
+    // Each watcher takes the focus to be where it is going already, so the
+    // move is not a leaving when it happens later, on the window's
+    // activation; one made now is let through in silence.
+    for (ExitWatcher *watcher : target->window()->findChildren<ExitWatcher *>())
+        watcher->m_hadFocus = watcher->contains(target);
+    ++s_quiet;
+    target->setFocus(Qt::OtherFocusReason);
+    --s_quiet;
 }
 
 } // namespace toolkit

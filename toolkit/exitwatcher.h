@@ -17,6 +17,12 @@ class ExitWatcher : public QObject
 public:
     explicit ExitWatcher(QWidget *watched);
 
+    // Gives `target` the keyboard focus, at once or, when its window is not
+    // active, when the window is next activated, without any watcher of
+    // that window counting it as leaving: a jump the program makes on the
+    // user's behalf (to a found entry) is not the user moving on.
+    static void moveFocusQuietly(QWidget *target);
+
 signals:
     void exited();
 
@@ -26,6 +32,7 @@ private:
 
     QPointer<QWidget> m_watched;
     bool m_hadFocus = false;
+    static int s_quiet;
 };
 
 } // namespace toolkit

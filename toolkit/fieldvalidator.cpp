@@ -2,7 +2,12 @@
 
 #include "codepage.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLocale>
+
+#include <algorithm>
 
 namespace toolkit {
 
@@ -34,6 +39,13 @@ FieldValidator::FieldValidator(Kind kind, bool upperCase, QObject *parent)
 {
 }
 
+void FieldValidator::attachTo(QLineEdit *edit)
+{
+    m_accepted = edit->text();
+    edit->setValidator(this);
+    edit->installEventFilter(this);
+}
+
 bool FieldValidator::isAllowedInText(QChar c) { return !isControl(c) && store::codepage::holds(c); }
 
 bool FieldValidator::isAllowedInNumber(QChar c)
@@ -41,6 +53,10 @@ bool FieldValidator::isAllowedInNumber(QChar c)
     if (c.unicode() >= '0' && c.unicode() <= '9')
         return true;
     if (c == u'+' || c == u'-' || c == u'e' || c == u'E')
+        return true;
+    // Either may be meant as the decimal separator; dropping one that is not
+    // the locale's would make a number ten or a hundred times larger.
+    if (c == u'.' || c == u',')
         return true;
     // The table parses and shows numbers in the default locale (the user's
     // unless a test chose another); its separator and signs, such as the
@@ -74,9 +90,58 @@ QValidator::State FieldValidator::validate(QString &input, int &pos) const
         if (m_kind == Kind::Text && m_upperCase)
             c = upper(c);
     }
+    if (m_kind == Kind::Number)
+        readPointAsSeparator(input);
+    m_accepted = input;
     // Anything made of allowed characters is accepted as it stands: a half
     // typed number is kept in the box and judged when the record is posted.
     return Acceptable;
+}
+
+void FieldValidator::readPointAsSeparator(QString &input) const
+{
+    const QString separator = QLocale().decimalPoint();
+    if (separator.size() != 1 || separator == u"." || input.contains(separator))
+        return;
+    // Only what this edit brings in, the part between what it shares with the
+    // last accepted text at the start and at the end. A "." the box already
+    // held stays: it was kept because the text held the separator as well,
+    // and deleting that one must not turn "1.234,50" into 1,23450.
+    qsizetype start = 0;
+    const qsizetype shared = std::min(input.size(), m_accepted.size());
+    while (start < shared && input.at(start) == m_accepted.at(start))
+        ++start;
+    qsizetype end = input.size();
+    qsizetype acceptedEnd = m_accepted.size();
+    while (
+        end > start && acceptedEnd > start && input.at(end - 1) == m_accepted.at(acceptedEnd - 1)) {
+        --end;
+        --acceptedEnd;
+    }
+    for (qsizetype i = start; i < end; ++i) {
+        if (input.at(i) == u'.')
+            input[i] = separator.at(0);
+    }
+}
+
+bool FieldValidator::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_kind == Kind::Number && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString separator = QLocale().decimalPoint();
+        // X11 names the keypad's decimal key KP_Decimal or KP_Separator and
+        // gives it "." or "," by keyboard layout, not by regional settings.
+        if (key->modifiers().testFlag(Qt::KeypadModifier)
+            && (key->key() == Qt::Key_Period || key->key() == Qt::Key_Comma)
+            && key->text() != separator) {
+            QKeyEvent decimal(QEvent::KeyPress, key->key(), key->modifiers(), separator,
+                key->isAutoRepeat(), key->count());
+            QCoreApplication::sendEvent(watched, &decimal);
+            event->setAccepted(decimal.isAccepted());
+            return true;
+        }
+    }
+    return QValidator::eventFilter(watched, event);
 }
 
 QString FieldValidator::shown(const QString &text) const

@@ -2,12 +2,23 @@
 
 #include <QValidator>
 
+class QLineEdit;
+
 namespace toolkit {
 
 // The character filter of the data-aware boxes and grid cell editors. Refuses
 // (typed or pasted alike) control characters and anything the program's code
 // page, Windows-1250, cannot hold; a number box takes only what can make up
 // a number. Upper case turns letters into capitals as they arrive.
+//
+// A number box reads a typed or pasted "." as the decimal separator where
+// the user's locale writes another one (Croatian: "1.5" arrives as "1,5"),
+// unless the text then holds that separator anyway: "1.234,50" stays as it
+// is, and the table refuses it, rather than being read one way or the other.
+// A "," under a locale that writes "." is kept too, for the same refusal:
+// dropping it would turn "1,5" into 15. The numeric keypad's decimal key
+// gives the locale's separator, whichever character the keyboard layout
+// assigns to it.
 class FieldValidator : public QValidator
 {
     Q_OBJECT
@@ -15,6 +26,9 @@ public:
     enum class Kind { Text, Number };
 
     explicit FieldValidator(Kind kind, bool upperCase = false, QObject *parent = nullptr);
+
+    // Makes this the validator of `edit` and has it see the edit's keys.
+    void attachTo(QLineEdit *edit);
 
     Kind kind() const { return m_kind; }
     bool upperCase() const { return m_upperCase; }
@@ -32,15 +46,22 @@ public:
 
     static bool isAllowedInText(QChar c);
     // Digits, signs, the decimal separator and the exponent letter of the
-    // user's locale, which is also the one the table parses numbers with.
+    // user's locale, which is also the one the table parses numbers with;
+    // and "." and ",", which are never dropped from a number.
     static bool isAllowedInNumber(QChar c);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool isAllowed(QChar c) const;
+    void readPointAsSeparator(QString &input) const;
 
     Kind m_kind;
     bool m_upperCase;
     QString m_tolerated;
+    // The text last accepted: what an edit adds is what differs from it.
+    mutable QString m_accepted;
 };
 
 } // namespace toolkit

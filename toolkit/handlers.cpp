@@ -4,11 +4,14 @@
 
 #include "exception.h"
 
+#include <QScopedValueRollback>
 #include <QString>
 
 namespace toolkit {
 
 namespace {
+
+int running = 0;
 
 const QString &errorCaption()
 {
@@ -26,8 +29,14 @@ void showException(const std::exception &e)
         messageBox(QString::fromUtf8(e.what()), errorCaption(), MbOk);
 }
 
+int runningHandlers()
+{
+    return running;
+}
+
 void runHandler(const std::function<void()> &handler)
 {
+    const QScopedValueRollback<int> depth(running, running + 1);
     try {
         handler();
     } catch (const std::exception &e) {

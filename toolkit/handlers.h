@@ -11,6 +11,10 @@ namespace toolkit {
 // the program's code on behalf of Qt goes through here.
 void runHandler(const std::function<void()> &handler);
 
+// How many handlers are running now: more than none while a handler waits
+// in a message box or dialog of its own.
+int runningHandlers();
+
 // Shows an exception the way runHandler() does.
 void showException(const std::exception &e);
 

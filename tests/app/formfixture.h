@@ -7,6 +7,10 @@
 #include "messagebox.h"
 #include "savedialog.h"
 
+#include "files.h"
+#include "scriptedmessageboxes.h"
+#include "typing.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -37,27 +41,8 @@ inline std::vector<store::Record> makeRecords(const QList<Values> &records)
     return rows;
 }
 
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<missing>");
-    return f.readAll();
-}
-
-// Types text as key presses. QTest::keyClicks only takes Latin-1, and a
-// Croatian user types č, ć, đ, š and ž.
-inline void typeText(QWidget *widget, const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() < 0x80) {
-            QTest::keyClick(widget, char(c.unicode()));
-        } else {
-            QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-            QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        }
-    }
-}
+using testsupport::readFile;
+using testsupport::typeText;
 
 // The user switches to another program and back: the window is deactivated
 // and activated again, and no control's focus changes inside it.
@@ -77,32 +62,12 @@ inline void switchAwayAndBack(QWidget *window)
 class FormFixture
 {
 public:
-    struct Shown
-    {
-        QString text;
-        QString caption;
-        int style;
-    };
+    using Shown = toolkit::MessageBoxCall;
 
     FormFixture()
     {
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
-        toolkit::setMessageBoxHandler([this](const toolkit::MessageBoxCall &call) {
-            shown.push_back({call.text, call.caption, call.style});
-            if (onMessage)
-                onMessage(call);
-            if (call.style == 4) {
-                if (answers.empty()) {
-                    unexpectedQuestions << call.text;
-                    return 7;
-                }
-                const int a = answers.front();
-                answers.pop_front();
-                return a;
-            }
-            return 1;
-        });
         toolkit::SaveDialog::setHandler([this](const toolkit::SaveDialog &dialog) -> std::optional<QString> {
             offeredNames << dialog.fileName();
             if (saveAnswers.empty())
@@ -116,7 +81,6 @@ public:
     ~FormFixture()
     {
         form.reset();
-        toolkit::setMessageBoxHandler({});
         toolkit::SaveDialog::setHandler({});
         QDir::setCurrent(m_oldDir);
     }
@@ -139,10 +103,12 @@ public:
     }
 
     // Creates the window as the program does, shows it and lets the first
-    // activation run.
-    TForm1 *start()
+    // activation run. `Form` may be a test's subclass of the window.
+    template <class Form = TForm1>
+    Form *start()
     {
-        form = std::make_unique<TForm1>();
+        auto *made = new Form;
+        form.reset(made);
         form->FormCreate();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
@@ -150,23 +116,11 @@ public:
         QApplication::processEvents();
         form->activateWindow();
         QApplication::processEvents();
-        return form.get();
+        return made;
     }
 
-    QStringList captions() const
-    {
-        QStringList c;
-        for (const Shown &s : shown)
-            c << s.caption;
-        return c;
-    }
-    QStringList texts() const
-    {
-        QStringList t;
-        for (const Shown &s : shown)
-            t << s.text;
-        return t;
-    }
+    QStringList captions() const { return boxes.captions(); }
+    QStringList texts() const { return boxes.texts(); }
 
     // The register as saved in the data file, one Naziv per record.
     QStringList savedNames() const
@@ -177,13 +131,14 @@ public:
         return names;
     }
 
+    // Every message box asked for, and the answers to its questions.
+    testsupport::ScriptedMessageBoxes boxes;
+    std::vector<Shown> &shown = boxes.shown;
+    std::deque<int> &answers = boxes.answers;
+    std::function<void(const toolkit::MessageBoxCall &)> &onMessage = boxes.onMessage;
     std::unique_ptr<TForm1> form;
-    std::vector<Shown> shown;
-    std::deque<int> answers;
     std::deque<std::optional<QString>> saveAnswers;
     QStringList offeredNames;
-    QStringList unexpectedQuestions;
-    std::function<void(const toolkit::MessageBoxCall &)> onMessage;
 
 private:
     QTemporaryDir m_dir;

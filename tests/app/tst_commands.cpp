@@ -1,8 +1,10 @@
 // The record commands as a person uses them: typing entries in tab order,
 // the carry-over fields, Delete, Erase, browsing, leaving the grid.
 #include "formfixture.h"
+#include "modalpoller.h"
 
 #include "bitbtn.h"
+#include "datasource.h"
 #include "dbedit.h"
 #include "dbgrid.h"
 
@@ -111,6 +113,59 @@ private slots:
         QVERIFY(!form->BitBtnAdd->isEnabled());
     }
 
+    // After each command that changes the number of records the limit is
+    // checked again: the message only at the limit, and the Add button
+    // enabled exactly when there is room. At the limit Add is already
+    // disabled from the start, so a click on it does nothing.
+    void recordLimitAfterACommand_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("recordsAfter");
+        QTest::addColumn<bool>("limitShown");
+        QTest::addColumn<bool>("addEnabled");
+        QTest::addColumn<bool>("focusInTarBr");
+        const QList<int> yes{toolkit::IdYes, toolkit::IdYes};
+        const QList<int> no{toolkit::IdNo};
+        QTest::newRow("Add at 9999") << 9999 << "BitBtnAdd" << QList<int>{} << 9999 << false << true << true;
+        QTest::newRow("Add at 10000 (disabled)") << 10000 << "BitBtnAdd" << QList<int>{} << 10000 << false << false << false;
+        QTest::newRow("Delete at 9999") << 9999 << "BitBtnDel" << QList<int>{} << 9998 << false << true << true;
+        QTest::newRow("Delete at 10000") << 10000 << "BitBtnDel" << QList<int>{} << 9999 << false << true << true;
+        QTest::newRow("Erase, Yes, at 9999") << 9999 << "BitBtnErase" << yes << 0 << false << true << true;
+        QTest::newRow("Erase, Yes, at 10000") << 10000 << "BitBtnErase" << yes << 0 << false << true << true;
+        QTest::newRow("Erase, No, at 9999") << 9999 << "BitBtnErase" << no << 9999 << false << true << true;
+        QTest::newRow("Erase, No, at 10000") << 10000 << "BitBtnErase" << no << 10000 << true << false << true;
+    }
+
+    void recordLimitAfterACommand()
+    {
+        QFETCH(int, records);
+        QFETCH(QString, command);
+        QFETCH(QList<int>, answers);
+        QFETCH(int, recordsAfter);
+        QFETCH(bool, limitShown);
+        QFETCH(bool, addEnabled);
+        QFETCH(bool, focusInTarBr);
+        FormFixture fx;
+        fx.writeRegister(records);
+        TForm1 *form = fx.start();
+        QCOMPARE(form->BitBtnAdd->isEnabled(), records < 10000);
+        form->DBEditNaziv->setFocus();
+        fx.shown.clear();
+        fx.answers.assign(answers.begin(), answers.end());
+        QTest::mouseClick(form->Panel1->findChild<toolkit::BitBtn *>(command), Qt::LeftButton);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), recordsAfter);
+        QCOMPARE(fx.texts().count(limitMessage), limitShown ? 1 : 0);
+        if (limitShown) {
+            QCOMPARE(fx.texts().last(), limitMessage);
+            QCOMPARE(fx.shown.back().caption, QStringLiteral("Greška"));
+        }
+        QCOMPARE(form->BitBtnAdd->isEnabled(), addEnabled);
+        QVERIFY(fx.answers.empty());
+        QCOMPARE(QApplication::focusWidget() == form->DBEditTar_br, focusInTarBr);
+    }
+
     void leavingTheAddressBoxByClick()
     {
         FormFixture fx;
@@ -185,7 +240,7 @@ private slots:
             QCOMPARE(form->CDSetLijekoviValuta->asString(), QStringLiteral("EUR"));
             QCOMPARE(form->StringField2->asString(), QString());
         }
-        QVERIFY(fx.unexpectedQuestions.isEmpty());
+        QVERIFY(fx.boxes.unexpected.isEmpty());
     }
 
     void erase_data()
@@ -252,20 +307,19 @@ private slots:
         TForm1 *form = fx.start();
         toolkit::setMessageBoxHandler({});
         QStringList seen;
-        std::function<void()> answer = [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box) {
-                QTimer::singleShot(10, answer);
-                return;
-            }
+        testsupport::ModalPoller answer([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return false;
             seen << box->windowTitle() + "|" + box->text();
             for (QAbstractButton *b : box->buttons()) {
                 if (b->text() == QStringLiteral("Ne"))
                     QTest::mouseClick(b, Qt::LeftButton);
             }
-        };
-        QTimer::singleShot(0, answer);
+            return true;
+        });
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        QVERIFY(!answer.expired());
         QCOMPARE(seen, QStringList{QStringLiteral("Pažnja!|Praznim baze?")});
         QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
     }
@@ -295,9 +349,10 @@ private slots:
         QCOMPARE(form->DBGridLijekovi->currentIndex().row(), form->CDSetLijekovi->currentRow());
     }
 
-    // A long walk (the export's) lets the boxes catch up once, when the event
-    // loop runs again; they must then show the record the table stands on.
-    void boxesCatchUpAfterALongWalk()
+    // Every move reaches the boxes at once, however many a command makes;
+    // inside the bracket a long walk (the export's) puts around itself the
+    // boxes stay still and show the record the walk ended on once it closes.
+    void boxesFollowEveryMoveAndCatchUpAfterABracket()
     {
         FormFixture fx;
         QList<Values> records;
@@ -306,15 +361,23 @@ private slots:
         fx.writeRegister(records);
         TForm1 *form = fx.start();
         form->DBEditNaziv->setFocus();
+        for (form->CDSetLijekovi->first(); !form->CDSetLijekovi->eof(); form->CDSetLijekovi->next()) {
+            const int row = form->CDSetLijekovi->currentRow();
+            QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("L%1").arg(row));
+            QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("M%1").arg(row));
+        }
         form->CDSetLijekovi->first();
-        for (int i = 0; i < 30; ++i)
-            form->CDSetLijekovi->next();
-        // The count label follows every move at once.
-        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("40"));
-        QApplication::processEvents();
+        {
+            const toolkit::ControlsDisabled quiet(*form->DataSourceLijekovi);
+            for (int i = 0; i < 30; ++i)
+                form->CDSetLijekovi->next();
+            QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("L0"));
+            // The count label and the grid's current row follow every move.
+            QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("40"));
+            QCOMPARE(form->DBGridLijekovi->currentIndex().row(), 30);
+        }
         QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("L30"));
         QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("M30"));
-        QCOMPARE(form->DBGridLijekovi->currentIndex().row(), 30);
         // and typing then edits that record, not another.
         typeText(form->DBEditNaziv, "x");
         QCOMPARE(form->StringField2->asString(), QStringLiteral("L30x"));

@@ -5,6 +5,10 @@
 #include "bitbtn.h"
 #include "dbedit.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using store::ClientDataSet;
 
 namespace {
@@ -13,6 +17,35 @@ QByteArray line(const QString &naziv)
 {
     return "\"\";\"\";\"" + naziv.toLatin1() + "\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n";
 }
+
+// Every entry under `folder` (links not followed): its kind and, for a
+// regular file, its bytes.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    QDir dir(folder);
+    const auto names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const QString path = dir.filePath(name);
+        struct stat st {};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        if (S_ISLNK(st.st_mode))
+            out[name] = "link to " + QFile::encodeName(QFileInfo(path).symLinkTarget());
+        else if (S_ISDIR(st.st_mode))
+            for (auto [inner, bytes] : snapshot(path).asKeyValueRange())
+                out[name + "/" + inner] = bytes;
+        else if (S_ISREG(st.st_mode))
+            out[name] = readFile(path);
+        else
+            out[name] = "special " + QByteArray::number(uint(st.st_mode), 8) + " "
+                + QByteArray::number(quint64(st.st_rdev));
+    }
+    return out;
+}
+
+const QString RegisterItself = QStringLiteral("to je sam registar, datoteka \"Baza.xml\".");
+const QString RegisterHelper = QStringLiteral(
+    "to je pomoćna datoteka registra (zaključavanje, podaci za oporavak ili spremljena kopija).");
 
 } // namespace
 
@@ -24,7 +57,7 @@ private slots:
     void exportsWhatTheSaveLeaves()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Tar_br", "9"}}, {{"Naziv", "B"}}});
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Ljekarna", "L"}}, {{"Naziv", "B"}}});
         TForm1 *form = fx.start();
         // A change still being typed is posted by the save and exported.
         form->DBEditNaziv->setFocus();
@@ -42,10 +75,49 @@ private slots:
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("2"));
     }
 
+    // The walk leaves the table on its last record; by the time the next
+    // thing is shown (the dialog, the closing message) the boxes and the grid
+    // show that record, not the one the export started from.
+    void boxesShowWhereTheWalkEnded()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}, {"Mjesto", "Split"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}, {"Mjesto", "Osijek"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->first();
+        QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("Split"));
+        QStringList seen;
+        fx.onMessage = [&](const toolkit::MessageBoxCall &) {
+            seen << form->DBEditNaziv->text() + QLatin1Char('/') + form->DBEditMjesto->text();
+        };
+        fx.saveAnswers = {fx.path("out.txt")};
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(readFile(fx.path("out.txt")).count("\r\n"), 3);
+        QCOMPARE(seen, QStringList{"C/Osijek"});
+        QCOMPARE(form->DBGridLijekovi->currentIndex().row(), form->CDSetLijekovi->currentRow());
+    }
+
+    void namelessRecordWithDataEndsTheExportOnNo()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Pacijent", "Ana"}}});
+        const QByteArray before = readFile(fx.dataFile());
+        TForm1 *form = fx.start();
+        fx.shown.clear();
+        fx.answers = {7};
+        fx.saveAnswers = {fx.path("out.txt")};
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
+        QVERIFY(fx.offeredNames.isEmpty());
+        QVERIFY(!QFileInfo::exists(fx.path("out.txt")));
+        QCOMPARE(readFile(fx.dataFile()), before);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+        QCOMPARE(form->CDSetLijekovi->currentRow(), 1);
+    }
+
     void cancelWritesNoFileButSavesTheRegister()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Tar_br", "9"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Valuta", "EUR"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
         TForm1 *form = fx.start();
         form->CDSetLijekovi->first();
         fx.shown.clear();
@@ -158,6 +230,103 @@ private slots:
         QCOMPARE(fx.captions(), (QStringList{"Greška", "Poruka"}));
         // The rows in memory are exported all the same.
         QCOMPARE(readFile(fx.path("out.txt")), line("A"));
+    }
+
+    // An export never lands on the register's own files, however the name
+    // reaches them, nor on anything that is not a regular file. It is
+    // refused after the dialog, before anything is written.
+    void exportOntoTheRegistersFilesOrNoFileIsRefused_data()
+    {
+        QTest::addColumn<QString>("target"); // relative to the register's folder
+        QTest::addColumn<QString>("setup"); // what is there before
+        QTest::addColumn<QString>("reason"); // empty: the export is written
+
+        QTest::newRow("the register") << "Baza.xml" << "" << RegisterItself;
+        QTest::newRow("its lock") << ".Baza.xml.lock" << "file" << RegisterHelper;
+        QTest::newRow("its recovery data") << ".Baza.xml.recovery" << "file" << RegisterHelper;
+        QTest::newRow("a recovery copy not yet there")
+            << ".Baza.xml.recovery-20261210-143055" << "" << RegisterHelper;
+        QTest::newRow("a copy kept beside it") << "Baza.xml.20261210-143055" << "file" << RegisterHelper;
+        QTest::newRow("a save's temporary file")
+            << ".Baza.xml.lijekovi-Ab3x9Q" << "file" << RegisterHelper;
+        QTest::newRow("the register through a link to its folder")
+            << "veza/Baza.xml" << "link to folder" << RegisterItself;
+        QTest::newRow("a link elsewhere to the register")
+            << "drugdje/izvoz.txt" << "link to Baza.xml" << RegisterItself;
+        QTest::newRow("a link elsewhere to recovery data not yet there")
+            << "drugdje/izvoz.txt" << "link to .Baza.xml.recovery" << RegisterHelper;
+        QTest::newRow("a second name of the lock elsewhere")
+            << "drugdje/izvoz.txt" << "hard link to .Baza.xml.lock" << RegisterHelper;
+        QTest::newRow("a FIFO") << "cijev.txt" << "fifo"
+                                << "to nije obična datoteka, nego imenovana cijev (FIFO).";
+        QTest::newRow("a link to a FIFO") << "drugdje/izvoz.txt" << "link to FIFO"
+                                          << "to nije obična datoteka, nego imenovana cijev (FIFO).";
+        QTest::newRow("a folder") << "mapa.txt" << "folder" << "to nije obična datoteka, nego mapa.";
+        QTest::newRow("a device node") << "uredaj.txt" << "device"
+                                       << "to nije obična datoteka, nego datoteka uređaja.";
+        // Names merely like the register's, or elsewhere, are the user's.
+        QTest::newRow("another file in the register's folder") << "lijekovi.txt" << "file" << "";
+        QTest::newRow("a register's name in another folder") << "drugdje/Baza.xml" << "file" << "";
+    }
+
+    void exportOntoTheRegistersFilesOrNoFileIsRefused()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, setup);
+        QFETCH(QString, reason);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        QVERIFY(QDir(fx.path(".")).mkdir("drugdje"));
+        const QString path = fx.path(target);
+        const QByteArray native = QFile::encodeName(path);
+        if (setup == "file") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("staro " + target.toUtf8());
+        } else if (setup == "link to folder") {
+            QVERIFY(QFile::link(fx.path("."), fx.path("veza")));
+        } else if (setup.startsWith("link to FIFO")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(fx.path("drugdje/cijev")).constData(), 0600), 0);
+            QVERIFY(QFile::link(fx.path("drugdje/cijev"), path));
+        } else if (setup.startsWith("link to ")) {
+            QVERIFY(QFile::link(fx.path(setup.mid(8)), path));
+        } else if (setup.startsWith("hard link to ")) {
+            QFile lock(fx.path(setup.mid(13)));
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write("123\nlijekovi\nhost\n");
+            lock.close();
+            QCOMPARE(::link(QFile::encodeName(lock.fileName()).constData(), native.constData()), 0);
+        } else if (setup == "fifo") {
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else if (setup == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (setup == "device") {
+            if (::geteuid() != 0 || ::mknod(native.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+                QSKIP("making a device node needs the superuser");
+        }
+
+        TForm1 *form = fx.start();
+        // The save before the dialog writes the same register again.
+        const auto before = snapshot(fx.path("."));
+        fx.shown.clear();
+        fx.saveAnswers = {path};
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+
+        QCOMPARE(fx.offeredNames.size(), 1);
+        if (reason.isEmpty()) {
+            QCOMPARE(fx.captions(), QStringList{"Poruka"});
+            QCOMPARE(readFile(path), line("A") + line("B"));
+            return;
+        }
+        QCOMPARE(fx.captions(), QStringList{"Greška"});
+        QCOMPARE(fx.shown[0].text,
+                 QStringLiteral("Izvoz se ne može spremiti u \"%1\": %2\nNišta nije zapisano. %3")
+                     .arg(QDir::toNativeSeparators(path), reason,
+                          reason.startsWith("to nije")
+                              ? QStringLiteral("Odaberite ime obične datoteke.")
+                              : QStringLiteral("Odaberite drugo ime ili drugu mapu.")));
+        QCOMPARE(snapshot(fx.path(".")), before);
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
     }
 };
 

@@ -1,11 +1,13 @@
 // The window's life: start-up with and without a register, the greeting, the
 // record-limit check on first showing, and saving on close.
 #include "formfixture.h"
+#include "modalpoller.h"
 
 #include "bitbtn.h"
 
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTimer>
 
 using store::ClientDataSet;
 
@@ -32,7 +34,29 @@ private slots:
         QVERIFY(!form->BitBtnDel->isEnabled());
         QVERIFY(form->BitBtnAdd->isEnabled());
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("0"));
-        QCOMPARE(form->dataFilePath(), QDir::currentPath() + QDir::separator() + "Baza.xml");
+        // The folder the window was made in, known to the test beforehand.
+        QCOMPARE(form->dataFilePath(), QDir(fx.path(".")).canonicalPath() + "/Baza.xml");
+    }
+
+    // The data file's path is fixed when the window is made: a later change
+    // of the current directory (a file dialog may make one) does not move
+    // where the register is saved.
+    void dataFilePathStaysWhenTheDirectoryChanges()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        const QString made = QDir(fx.path(".")).canonicalPath() + "/Baza.xml";
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        QCOMPARE(form->dataFilePath(), made);
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString("B");
+        form->CDSetLijekovi->post();
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QVERIFY(!QFile::exists(QDir(elsewhere.path()).filePath("Baza.xml")));
+        QVERIFY(form->recoveryFilePath().startsWith(QFileInfo(made).path() + "/"));
     }
 
     void startWithARegister_data()
@@ -89,15 +113,20 @@ private slots:
         FormFixture fx;
         fx.writeRegister({{{"Naziv", "A"}}});
         bool fileUntouchedAtGreeting = false;
+        std::optional<bool> windowHiddenAtGreeting;
         const QByteArray before = readFile(fx.dataFile());
         fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
-            if (call.caption == greetingCaption)
-                fileUntouchedAtGreeting = fx.form && !fx.form->CDSetLijekovi->active()
-                    && readFile(fx.dataFile()) == before;
+            if (call.caption != greetingCaption || !fx.form)
+                return;
+            fileUntouchedAtGreeting = !fx.form->CDSetLijekovi->active() && readFile(fx.dataFile()) == before;
+            windowHiddenAtGreeting = !fx.form->isVisible();
         };
         fx.start();
         QVERIFY(fileUntouchedAtGreeting);
-        QVERIFY(!fx.form->isVisible() || fx.shown.size() == 1);
+        // The greeting stands alone: the window comes after it is answered.
+        QVERIFY(windowHiddenAtGreeting.has_value());
+        QVERIFY(*windowHiddenAtGreeting);
+        QVERIFY(fx.form->isVisible());
     }
 
     void limitCheckedOnFirstShowingOnly()
@@ -137,8 +166,11 @@ private slots:
     {
         QFETCH(bool, byExitButton);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", ""}, {"Tar_br", "1"}}, {{"Naziv", "A"}}, {{"Tar_br", "2"}},
-                          {{"Naziv", "B"}}, {{"Pacijent", "x"}}});
+        // Nameless records that hold only the carried-over values are the
+        // entry loop's leftovers and go without a word.
+        fx.writeRegister({{{"Naziv", ""}, {"Ljekarna", "L"}}, {{"Naziv", "A"}},
+                          {{"Valuta", "EUR"}, {"Jed_mjere", "kom"}, {"Proizvodjac", "P"}},
+                          {{"Naziv", "B"}}, {}});
         TForm1 *form = fx.start();
         QCOMPARE(form->CDSetLijekovi->recordCount(), 5);
         if (byExitButton)
@@ -232,6 +264,49 @@ private slots:
         QVERIFY(fx.texts().contains(QStringLiteral("Baze prezne!")));
     }
 
+    void namelessRecordsWithTypedDataAreAskedFor_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QStringList>("saved");
+        QTest::newRow("Yes purges them") << 6 << true << QStringList{"A", "B"};
+        QTest::newRow("No keeps the window") << 7 << false << QStringList{"A", "B", "", "", ""};
+    }
+
+    // A patient, a prescriber or a quantity typed into a record whose
+    // medicine was forgotten must not vanish at close without a word.
+    void namelessRecordsWithTypedDataAreAskedFor()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, closed);
+        QFETCH(QStringList, saved);
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Ljekarna", "L"}}, {{"Tar_br", "1"}},
+                          {{"Pacijent", "x"}, {"Ljekarna", "L"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->CDSetLijekoviKolicina->setAsString(QStringLiteral("3"));
+        const QByteArray before = readFile(fx.dataFile());
+        fx.shown.clear();
+        fx.answers = {answer};
+        QCOMPARE(form->close(), closed);
+        QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
+        QVERIFY2(fx.shown[0].text.contains(QStringLiteral(": 3.")), qPrintable(fx.shown[0].text));
+        QCOMPARE(fx.shown[0].style, toolkit::MbYesNo | toolkit::MbDefButton2);
+        if (closed) {
+            QCOMPARE(fx.savedNames(), saved);
+        } else {
+            QVERIFY(form->isVisible());
+            QCOMPARE(readFile(fx.dataFile()), before);
+            // The cursor shows the first of them, the quantity typed is kept.
+            QCOMPARE(form->CDSetLijekovi->currentRow(), 3);
+            QCOMPARE(form->DBEditTar_br->text(), QStringLiteral("1"));
+            QCOMPARE(form->CDSetLijekovi->recordCount(), 6);
+            QCOMPARE(form->CDSetLijekovi->records()[5].number(form->CDSetLijekoviKolicina->index()),
+                     std::optional<double>(3));
+        }
+    }
+
     void failedSaveOnCloseAsksBeforeLosingEntries()
     {
         FormFixture fx;
@@ -252,7 +327,8 @@ private slots:
         QCOMPARE(fx.captions(), (QStringList{"Greška", "Pažnja!"}));
         QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
         QCOMPARE(fx.shown[1].text, QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
-        QCOMPARE(fx.shown[1].style, 4);
+        // Enter by reflex, straight after the error box, must keep the entries.
+        QCOMPARE(fx.shown[1].style, toolkit::MbYesNo | toolkit::MbDefButton2);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
 
         // The user frees the place and closes again: everything is saved.
@@ -268,6 +344,39 @@ private slots:
         fx2.answers = {6};
         QVERIFY(form2->close());
         QVERIFY(!form2->isVisible());
+    }
+
+    // The same on the real boxes, answered as a hurried user does: Enter on
+    // the error box and Enter again on the question that follows it.
+    void enterOnEveryBoxOfAFailedCloseKeepsTheEntries()
+    {
+        FormFixture fx;
+        fx.writeRegister({{{"Naziv", "A"}}});
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString("B");
+        form->CDSetLijekovi->post();
+        QVERIFY(QFile::remove(fx.dataFile()));
+        QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
+
+        toolkit::setMessageBoxHandler({});
+        QStringList boxes;
+        testsupport::ModalPoller enter([&](QWidget *box) {
+            boxes << box->windowTitle();
+            QTest::keyClick(box, Qt::Key_Return);
+            return false;
+        });
+        const bool closed = form->close();
+        enter.stop();
+        QVERIFY(!enter.expired());
+        QCOMPARE(boxes, (QStringList{"Greška", "Pažnja!"}));
+        QVERIFY(!closed);
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+
+        QVERIFY(QDir(fx.dataFile()).removeRecursively());
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
     }
 };
 

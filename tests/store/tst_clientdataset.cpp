@@ -300,6 +300,41 @@ private slots:
         QVERIFY(ds.fieldByName("Kolicina")->isNull());
     }
 
+    // A grouping character dropped by the parser would make a plainly
+    // wrong number of "1.234" under hr_HR's decimal comma or of "1,5" under
+    // a decimal point; every grouped text is refused instead.
+    void groupedNumberTextIsRefused_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("hr point grouping") << "hr_HR" << "1.234";
+        QTest::newRow("hr grouped decimal") << "hr_HR" << "1.234,50";
+        QTest::newRow("hr two groups") << "hr_HR" << "1.234.567";
+        QTest::newRow("hr space") << "hr_HR" << "1 234";
+        QTest::newRow("hr no-break space") << "hr_HR" << "1\u00a0234";
+        QTest::newRow("C comma grouping") << "C" << "1,234";
+        QTest::newRow("C decimal comma") << "C" << "1,5";
+        QTest::newRow("C grouped decimal") << "C" << "1,234.50";
+        QTest::newRow("en_US comma grouping") << "en_US" << "1,234";
+        QTest::newRow("fr narrow no-break space") << "fr_FR" << "1\u202f234";
+        QTest::newRow("fr no-break space") << "fr_FR" << "1\u00a0234";
+        QTest::newRow("de_CH apostrophe") << "de_CH" << "1\u2019234";
+    }
+
+    void groupedNumberTextIsRefused()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, text);
+        QLocale::setDefault(QLocale(locale));
+        QVERIFY(!store::textToFloat(text));
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        ds.fieldByName("Cijena")->setAsFloat(7);
+        QVERIFY_THROWS_EXCEPTION(store::Exception, ds.fieldByName("Cijena")->setAsString(text));
+        QCOMPARE(ds.fieldByName("Cijena")->asFloat(), 7.0);
+    }
+
     void longTextIsKept()
     {
         // Sizes limit typing in the boxes; the table never cuts stored data.
@@ -364,19 +399,48 @@ private slots:
         QCOMPARE(ds.state(), ClientDataSet::Browse);
     }
 
+    // What a model over the table hears, in order, for each operation: the
+    // rows that came and went, the row that was written, one dataChanged
+    // per operation and the state changes.
     void signalsForModels()
     {
         ClientDataSet ds;
         ds.createDataSet();
-        QSignalSpy inserted(&ds, &ClientDataSet::rowInserted);
-        QSignalSpy removed(&ds, &ClientDataSet::rowRemoved);
-        QSignalSpy changed(&ds, &ClientDataSet::dataChanged);
-        ds.insert();
-        QCOMPARE(inserted.count(), 1);
-        QCOMPARE(inserted.at(0).at(0).toInt(), 0);
-        ds.first(); // unmodified: dropped
-        QCOMPARE(removed.count(), 1);
-        QVERIFY(changed.count() >= 2);
+        QStringList heard;
+        const auto note = [&](const char *what, int row = -1) {
+            heard << (row < 0 ? QString::fromLatin1(what) : QStringLiteral("%1 %2").arg(what).arg(row));
+        };
+        connect(&ds, &ClientDataSet::rowAboutToBeInserted, this, [&](int r) { note("aboutToInsert", r); });
+        connect(&ds, &ClientDataSet::rowInserted, this, [&](int r) { note("inserted", r); });
+        connect(&ds, &ClientDataSet::rowAboutToBeRemoved, this, [&](int r) { note("aboutToRemove", r); });
+        connect(&ds, &ClientDataSet::rowRemoved, this, [&](int r) { note("removed", r); });
+        connect(&ds, &ClientDataSet::rowChanged, this, [&](int r) { note("changed", r); });
+        connect(&ds, &ClientDataSet::dataChanged, this, [&] { note("data"); });
+        connect(&ds, &ClientDataSet::stateChanged, this, [&](ClientDataSet::State st) {
+            note("state", int(st));
+        });
+        const auto after = [&](const std::function<void()> &operation) {
+            heard.clear();
+            operation();
+            return heard;
+        };
+
+        QCOMPARE(after([&] { ds.insert(); }), (QStringList{"aboutToInsert 0", "inserted 0", "state 3", "data"}));
+        // Unmodified, the new record is dropped, then the cursor moves: one
+        // change each.
+        QCOMPARE(after([&] { ds.first(); }),
+            (QStringList { "aboutToRemove 0", "removed 0", "state 1", "data", "data" }));
+        addRecord(ds, "A");
+        addRecord(ds, "B");
+        QCOMPARE(after([&] { ds.first(); }), QStringList{"data"});
+        QCOMPARE(after([&] { ds.edit(); }), (QStringList{"state 2", "data"}));
+        // The row shows what is being typed into it.
+        QCOMPARE(after([&] { ds.fieldByName("Naziv")->setAsString("A2"); }),
+            (QStringList { "changed 0", "data" }));
+        QCOMPARE(after([&] { ds.post(); }), (QStringList { "state 1", "changed 0", "data" }));
+        QCOMPARE(after([&] { ds.deleteRecord(); }),
+            (QStringList { "aboutToRemove 0", "removed 0", "data" }));
+        QCOMPARE(ds.recordCount(), 1);
     }
 };
 

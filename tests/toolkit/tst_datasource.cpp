@@ -42,6 +42,8 @@ private slots:
     void failingLinkRefusesPost();
     void earlierHookKeptAndRestored();
     void tableDestroyedFirst();
+    void controlsFollowEveryChangeOutsideABracket();
+    void bracketHoldsControlsAndEndsWithOneChange();
 };
 
 void TestDataSource::dataChangeOncePerOperation_data()
@@ -236,6 +238,74 @@ void TestDataSource::tableDestroyedFirst()
     QCOMPARE(source.dataSet(), nullptr);
     QCOMPARE(changed.count(), 1);
     QVERIFY(!source.startEdit());
+}
+
+void TestDataSource::controlsFollowEveryChangeOutsideABracket()
+{
+    // However many changes a command makes, each reaches the controls at
+    // once: nothing is put off to a later turn of the event loop.
+    auto ds = makeTable(100);
+    DataSource source;
+    source.setDataSet(ds.get());
+    QStringList shown;
+    connect(&source, &DataSource::controlsChange, this,
+        [&] { shown << fieldText(*ds, "Naziv"); });
+    for (ds->first(); !ds->eof(); ds->next()) { }
+    QCOMPARE(shown.size(), 100);
+    QCOMPARE(shown.first(), QStringLiteral("Lijek 1"));
+    QCOMPARE(shown.last(), QStringLiteral("Lijek 100"));
+}
+
+void TestDataSource::bracketHoldsControlsAndEndsWithOneChange()
+{
+    auto ds = makeTable(50);
+    DataSource source;
+    source.setDataSet(ds.get());
+    QSignalSpy controls(&source, &DataSource::controlsChange);
+    QSignalSpy data(&source, &DataSource::dataChange);
+    QStringList shownAtEnd;
+    connect(&source, &DataSource::controlsChange, this,
+        [&] { shownAtEnd << fieldText(*ds, "Naziv"); });
+
+    {
+        const toolkit::ControlsDisabled outer(source);
+        QVERIFY(source.controlsDisabled());
+        ds->first();
+        {
+            // Nested: only the outermost bracket lets the controls go.
+            const toolkit::ControlsDisabled inner(source);
+            for (int i = 0; i < 20; ++i)
+                ds->next();
+        }
+        QVERIFY(source.controlsDisabled());
+        QCOMPARE(controls.count(), 0);
+        ds->next();
+        QCOMPARE(controls.count(), 0);
+        // The window's handlers still hear of every move.
+        QCOMPARE(data.count(), 22);
+    }
+    QVERIFY(!source.controlsDisabled());
+    QCOMPARE(shownAtEnd, QStringList { QStringLiteral("Lijek 22") });
+
+    // A walk that throws still lets the controls go.
+    controls.clear();
+    try {
+        const toolkit::ControlsDisabled quiet(source);
+        ds->last();
+        throw store::Exception(QStringLiteral("prekinuto"));
+    } catch (const store::Exception &) {
+    }
+    QVERIFY(!source.controlsDisabled());
+    QCOMPARE(controls.count(), 1);
+    QCOMPARE(shownAtEnd.last(), QStringLiteral("Lijek 50"));
+
+    // An unmatched enable does not unbalance later brackets.
+    source.enableControls();
+    source.disableControls();
+    ds->first();
+    QCOMPARE(controls.count(), 1);
+    source.enableControls();
+    QCOMPARE(controls.count(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestDataSource)

@@ -4,6 +4,7 @@
 #include "handlers.h"
 #include "scriptedmessageboxes.h"
 #include "tablefixture.h"
+#include "typing.h"
 
 #include "exception.h"
 
@@ -17,6 +18,7 @@
 using store::ClientDataSet;
 using toolkit::DataSource;
 using toolkit::DBEdit;
+using testsupport::typeText;
 
 // A window with one box per field under test, over a small table.
 class Form
@@ -52,18 +54,6 @@ void paste(DBEdit *edit, const QString &text)
     edit->paste();
 }
 
-// Key presses carrying any character, as a keyboard layout would send them
-// (QTest::keyClicks takes Latin-1 only).
-void typeText(QWidget *w, const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype length = text[i].isHighSurrogate() ? 2 : 1;
-        const QString character = text.mid(i, length);
-        i += length - 1;
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, character, Qt::NoModifier);
-    }
-}
-
 void typeByInputMethod(QWidget *w, const QString &text)
 {
     QInputMethodEvent event;
@@ -94,6 +84,7 @@ private slots:
     void numberBoxFilter_data();
     void numberBoxFilter();
     void numberUsesTheLocaleSeparator();
+    void pointIsReadOnlyAsItArrives();
     void halfTypedNumberRefusedAtPost();
     void halfTypedNumberSurvivesOtherBoxes();
     void halfTypedNumberDroppedByCancel();
@@ -333,8 +324,10 @@ void TestDBEdit::numberBoxFilter_data()
                                 << "-+5";
     QTest::newRow("separator kept") << "0.25"
                                     << "0.25";
-    QTest::newRow("grouping refused") << "1,000"
-                                      << "1000";
+    // Under a locale that writes "." it may be a decimal comma or grouping;
+    // kept, so that post refuses it instead of the box making 1000 of "1,5".
+    QTest::newRow("comma kept") << "1,000"
+                                << "1,000";
     QTest::newRow("space refused") << "1 2"
                                    << "12";
 }
@@ -379,6 +372,43 @@ void TestDBEdit::numberUsesTheLocaleSeparator()
     QCOMPARE(form.table->fieldByName(QStringLiteral("Cijena"))->asFloat(), -3.0);
 }
 
+// A "." becomes the separator when it is typed or pasted into a text that
+// holds none; one the box kept beside a "," is not read again later.
+void TestDBEdit::pointIsReadOnlyAsItArrives()
+{
+    QLocale::setDefault(QLocale(QLocale::Croatian, QLocale::Croatia));
+    Form form(1);
+    DBEdit *cijena = form.edit("Cijena");
+    cijena->setFocus();
+    cijena->selectAll();
+    paste(cijena, QStringLiteral("1.234,50"));
+    QCOMPARE(cijena->text(), QStringLiteral("1.234,50"));
+    // Deleting the comma leaves a text that is no number here: refused at
+    // post, not turned into 1,23450.
+    cijena->end(false);
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Backspace);
+    QCOMPARE(cijena->text(), QStringLiteral("1.23450"));
+    testsupport::ScriptedMessageBoxes boxes;
+    toolkit::runHandler([&] { form.table->post(); });
+    QCOMPARE(boxes.texts(),
+        QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.23450\"") });
+
+    // Typed into the middle of a number without a separator, a point is one.
+    cijena->selectAll();
+    typeText(cijena, QStringLiteral("125"));
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Left);
+    QTest::keyClick(cijena, Qt::Key_Period);
+    QCOMPARE(cijena->text(), QStringLiteral("1,25"));
+    QCOMPARE(form.table->fieldByName(QStringLiteral("Cijena"))->asFloat(), 1.25);
+    // A second one is kept as typed, for post to refuse.
+    cijena->end(false);
+    QTest::keyClick(cijena, Qt::Key_Period);
+    QCOMPARE(cijena->text(), QStringLiteral("1,25."));
+}
+
 void TestDBEdit::halfTypedNumberRefusedAtPost()
 {
     Form form(1);
@@ -392,7 +422,7 @@ void TestDBEdit::halfTypedNumberRefusedAtPost()
     typeText(kolicina, QStringLiteral("1-2"));
     QCOMPARE(kolicina->text(), QStringLiteral("1-2"));
 
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     toolkit::runHandler([&] { form.table->post(); });
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>({ { QStringLiteral("Neispravan broj u polju "

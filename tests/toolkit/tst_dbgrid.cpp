@@ -140,7 +140,7 @@ void TestDBGrid::recordThatCannotBeLeftKeepsTheGridOnIt()
     f.table->edit();
     f.table->fieldByName(QStringLiteral("Naziv"))->setAsString(QString());
 
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     f.clickRow(3);
     QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Unesite naziv.") });
     QCOMPARE(f.table->currentRow(), 1);
@@ -225,7 +225,7 @@ void TestDBGrid::cellEditorFiltersLikeAnEditBox()
 void TestDBGrid::badNumberInCellIsReportedNotThrown()
 {
     Fixture f(2);
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     f.grid.setCurrentIndex(f.index(0, 1));
     QTest::keyClick(&f.grid, Qt::Key_F2);
     QVERIFY(f.editor());

@@ -245,7 +245,7 @@ void TestDBGridModel::setDataEditsCurrentRecord()
 void TestDBGridModel::setDataRefusesBadNumberWithMessage()
 {
     Fixture f(1);
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     QVERIFY(!f.model.setData(f.model.index(0, 1), QStringLiteral("1-2")));
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>(

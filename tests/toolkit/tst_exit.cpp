@@ -1,7 +1,9 @@
 #include "datasource.h"
 #include "dbedit.h"
 #include "dbgrid.h"
+#include "exitwatcher.h"
 #include "messagebox.h"
+#include "modalpoller.h"
 #include "scriptedmessageboxes.h"
 #include "tablefixture.h"
 
@@ -80,6 +82,7 @@ private slots:
     void modalBoxIsNotLeaving();
     void handlerMovingFocusWinsOverTab();
     void failingHandlerIsReported();
+    void quietMoveIsNotLeaving();
 };
 
 void TestExit::leavingABox_data()
@@ -194,18 +197,16 @@ void TestExit::modalBoxIsNotLeaving()
 
     // Read while the box is open: its widgets are gone once it closes.
     bool focusWasInTheBox = false;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    testsupport::ModalPoller closer([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
         if (!box)
-            return;
-        closer.stop();
+            return false;
         const QWidget *focus = QApplication::focusWidget();
         focusWasInTheBox = focus && focus->window() == box && focus->window() != &w.window;
         box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
                                      : box->buttons().first()->click();
+        return true;
     });
-    closer.start(10);
     QCOMPARE(
         toolkit::messageBox(QStringLiteral("Obavijest"), QString(), toolkit::MbOk), toolkit::IdOk);
     QVERIFY(focusWasInTheBox);
@@ -242,11 +243,49 @@ void TestExit::failingHandlerIsReported()
     QVERIFY(QTest::qWaitForWindowActive(&w.window));
     connect(w.first, &DBEdit::exited, w.first,
         [] { throw store::Exception(QStringLiteral("Neispravan unos.")); });
-    toolkit::ScriptedMessageBoxes boxes;
+    testsupport::ScriptedMessageBoxes boxes;
     w.first->setFocus();
     QTest::keyClick(w.first, Qt::Key_Tab);
     QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Neispravan unos.") });
     QCOMPARE(QApplication::focusWidget(), w.second);
+}
+
+void TestExit::quietMoveIsNotLeaving()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowActive(&w.window));
+    QSignalSpy exited(w.second, &DBEdit::exited);
+    QSignalSpy gridExited(w.grid, &DBGrid::exited);
+
+    // In the active window, at once.
+    w.second->setFocus();
+    toolkit::ExitWatcher::moveFocusQuietly(w.first);
+    QCOMPARE(QApplication::focusWidget(), w.first);
+    w.grid->setFocus();
+    toolkit::ExitWatcher::moveFocusQuietly(w.second);
+    QCOMPARE(QApplication::focusWidget(), w.second);
+    QCOMPARE(exited.count(), 0);
+    QCOMPARE(gridExited.count(), 0);
+
+    // While another window is active: the move happens when the window is
+    // activated again, and is no leaving then either.
+    QWidget other;
+    auto *otherBox = new QLineEdit(&other);
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    otherBox->setFocus();
+    toolkit::ExitWatcher::moveFocusQuietly(w.first);
+    QCOMPARE(w.window.focusWidget(), w.first);
+    w.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.window));
+    QCOMPARE(QApplication::focusWidget(), w.first);
+    QCOMPARE(exited.count(), 0);
+
+    // The user leaving afterwards still counts.
+    w.second->setFocus();
+    QTest::keyClick(w.second, Qt::Key_Tab);
+    QCOMPARE(exited.count(), 1);
 }
 
 QTEST_MAIN(TestExit)

@@ -1,10 +1,12 @@
 #include "handlers.h"
 #include "messagebox.h"
+#include "modalpoller.h"
 #include "scriptedmessageboxes.h"
 
 #include "exception.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -13,20 +15,19 @@
 #include <stdexcept>
 
 using toolkit::MessageBoxCall;
-using toolkit::ScriptedMessageBoxes;
+using testsupport::ScriptedMessageBoxes;
 
 namespace {
 
 // Answers the next real message box by pressing the button captioned
 // `button` (or with Escape when empty), and notes what the box showed.
-class BoxAnswerer : public QObject
+class BoxAnswerer
 {
 public:
     explicit BoxAnswerer(QString button)
         : m_button(std::move(button))
+        , m_poller([this](QWidget *modal) { return tryAnswer(modal); })
     {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::tryAnswer);
-        m_timer.start(10);
     }
 
     QString title;
@@ -37,12 +38,11 @@ public:
     bool answered = false;
 
 private:
-    void tryAnswer()
+    bool tryAnswer(QWidget *widget)
     {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        auto *box = qobject_cast<QMessageBox *>(widget);
         if (!box)
-            return;
-        m_timer.stop();
+            return false;
         title = box->windowTitle();
         text = box->text();
         modal = box->isModal();
@@ -54,18 +54,19 @@ private:
         answered = true;
         if (m_button.isEmpty()) {
             QTest::keyClick(box, Qt::Key_Escape);
-            return;
+            return true;
         }
         for (QAbstractButton *b : box->buttons()) {
             if (b->text() == m_button) {
                 b->click();
-                return;
+                return true;
             }
         }
+        return true;
     }
 
     QString m_button;
-    QTimer m_timer;
+    testsupport::ModalPoller m_poller;
 };
 
 } // namespace
@@ -88,6 +89,7 @@ private slots:
     void enterTakesTheDefault_data();
     void enterTakesTheDefault();
     void unattendedAnswersWithoutBoxes();
+    void pollerGivesUpAtItsDeadline();
 };
 
 void TestMessageBox::initTestCase()
@@ -190,7 +192,7 @@ void TestMessageBox::scriptedBoxesRecordAndAnswer()
     QCOMPARE(boxes.texts(),
         QStringList({ QStringLiteral("Spremljeno."), QStringLiteral("Praznim baze?"),
             QStringLiteral("Jeste li SIGURNI?") }));
-    QVERIFY(boxes.unexpected().isEmpty());
+    QVERIFY(boxes.unexpected.isEmpty());
     QCOMPARE(boxes.unusedAnswers(), 0);
 }
 
@@ -198,7 +200,7 @@ void TestMessageBox::unansweredQuestionIsUnexpected()
 {
     ScriptedMessageBoxes boxes;
     QCOMPARE(toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), 4), toolkit::IdNo);
-    QCOMPARE(boxes.unexpected(),
+    QCOMPARE(boxes.unexpected,
         QList<MessageBoxCall>({ { QStringLiteral("Izbrisati?"), QString(), 4 } }));
     boxes.answer(toolkit::IdYes);
     QCOMPARE(boxes.unusedAnswers(), 1);
@@ -258,6 +260,23 @@ void TestMessageBox::runHandlerShowsWhatEscapes()
     QCOMPARE(boxes.texts(), QStringList { QStringLiteral("Poruka") });
 }
 
+// A box the test's poller does not recognise must not hang the suite: at
+// the deadline the poller gives up and closes it, and says so.
+void TestMessageBox::pollerGivesUpAtItsDeadline()
+{
+    QElapsedTimer took;
+    took.start();
+    testsupport::ModalPoller waitsForAnother([](QWidget *) { return false; }, 300);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Nitko ne odgovara"), QString(),
+                 toolkit::MbYesNo | toolkit::MbDefButton2),
+        toolkit::IdNo);
+    QVERIFY(waitsForAnother.expired());
+    QVERIFY(!waitsForAnother.done());
+    QVERIFY(waitsForAnother.handled() > 0);
+    QVERIFY(took.elapsed() < 10000);
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
 QTEST_MAIN(TestMessageBox)
 #include "tst_messagebox.moc"
 
@@ -278,19 +297,13 @@ void TestMessageBox::enterTakesTheDefault()
     QWidget window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    bool pressed = false;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, [&] {
-        if (QWidget *box = QApplication::activeModalWidget()) {
-            timer.stop();
-            pressed = true;
-            QTest::keyClick(box, Qt::Key_Return);
-        }
+    testsupport::ModalPoller enter([](QWidget *box) {
+        QTest::keyClick(box, Qt::Key_Return);
+        return true;
     });
-    timer.start(10);
     QCOMPARE(toolkit::messageBox(QStringLiteral("Zatvoriti?"), QStringLiteral("Pažnja!"), style),
         answer);
-    QVERIFY(pressed);
+    QVERIFY(enter.done());
 }
 
 void TestMessageBox::unattendedAnswersWithoutBoxes()

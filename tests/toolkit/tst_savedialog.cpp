@@ -1,4 +1,5 @@
 #include "savedialog.h"
+#include "modalpoller.h"
 
 #include <QApplication>
 #include <QDir>
@@ -150,12 +151,10 @@ void TestSaveDialog::realDialog()
     QString title;
     QString offered;
     QStringList filters;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, this, [&] {
-        auto *fd = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    testsupport::ModalPoller answer([&](QWidget *modal) {
+        auto *fd = qobject_cast<QFileDialog *>(modal);
         if (!fd)
-            return;
-        timer.stop();
+            return false;
         seen = fd;
         acceptsSave = fd->acceptMode() == QFileDialog::AcceptSave;
         asksNothing = fd->testOption(QFileDialog::DontConfirmOverwrite);
@@ -164,13 +163,13 @@ void TestSaveDialog::realDialog()
         auto *name = fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         if (!name) {
             fd->reject(); // never leave the modal dialog open on a failure
-            return;
+            return true;
         }
         offered = name->text();
         name->setText(QStringLiteral("postojeci"));
         QMetaObject::invokeMethod(fd, "accept");
+        return true;
     });
-    timer.start(10);
     QVERIFY(dialog.execute(nullptr));
     QVERIFY(seen);
     QVERIFY(acceptsSave);
@@ -183,14 +182,12 @@ void TestSaveDialog::realDialog()
         dialog.fileName(), QDir(m_dir.path()).absoluteFilePath(QStringLiteral("postojeci.txt")));
 
     // Cancelled: the name stays.
-    QTimer canceller;
-    connect(&canceller, &QTimer::timeout, this, [&] {
-        if (auto *fd = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            canceller.stop();
+    testsupport::ModalPoller canceller([](QWidget *modal) {
+        auto *fd = qobject_cast<QFileDialog *>(modal);
+        if (fd)
             fd->reject();
-        }
+        return fd != nullptr;
     });
-    canceller.start(10);
     QVERIFY(!dialog.execute(nullptr));
     QCOMPARE(
         dialog.fileName(), QDir(m_dir.path()).absoluteFilePath(QStringLiteral("postojeci.txt")));

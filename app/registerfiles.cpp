@@ -1,0 +1,207 @@
+#include "registerfiles.h"
+
+#include "exception.h"
+#include "safefile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+
+QString folderOf(const QString &path) { return QFileInfo(path).absolutePath(); }
+
+QString when(const store::FileIdentity &id)
+{
+    return QDateTime::fromMSecsSinceEpoch(id.modified / 1000000)
+        .toString(QStringLiteral("dd.MM.yyyy. 'u' HH:mm:ss"));
+}
+
+// "izmijenjena 10.12.2026. u 14:30:55, veličina 3612 B"
+QString stateOf(const store::FileIdentity &id)
+{
+    return QStringLiteral("izmijenjena %1, veličina %2 B").arg(when(id)).arg(id.size);
+}
+
+} // namespace
+
+QString fileTypeName(store::FileIdentity::Type type)
+{
+    switch (type) {
+    case store::FileIdentity::Folder:
+        return QStringLiteral("mapa");
+    case store::FileIdentity::Fifo:
+        return QStringLiteral("imenovana cijev (FIFO)");
+    case store::FileIdentity::Device:
+        return QStringLiteral("datoteka uređaja");
+    case store::FileIdentity::Socket:
+        return QStringLiteral("utičnica (socket)");
+    case store::FileIdentity::Missing:
+    case store::FileIdentity::Regular:
+    case store::FileIdentity::Other:
+        break;
+    }
+    return QStringLiteral("posebna datoteka sustava");
+}
+
+QString RegisterFileGuard::Finding::question() const
+{
+    if (!current.exists) {
+        return description
+            + QStringLiteral("\n\nSpremiti podatke iz ovog prozora u tu mapu?\n"
+                             "Ne: ništa se ne zapisuje.");
+    }
+    return description
+        + QStringLiteral("\n\nZamijeniti tu datoteku podacima iz ovog prozora? Njezin bi se "
+                         "sadržaj izgubio.\nNe: ništa se ne zapisuje.");
+}
+
+void RegisterFileGuard::loaded(const QString &path, const store::FileIdentity &before)
+{
+    Known known { store::identifyFile(folderOf(path)), before };
+    const store::FileIdentity after = store::identifyFile(path);
+    if (before.regular && after.sameStateAs(before)) {
+        if (m_known && m_known->file.sameStateAs(before))
+            known.file.sha256 = m_known->file.sha256; // the file just written, read back
+        else if (store::stampIsRecent(before, store::nowNs()))
+            known.file.sha256 = store::fileSha256(path);
+    }
+    // A file that changed during the read keeps the state found before it,
+    // so the next check sees the change.
+    m_known = known;
+    m_approved.reset();
+}
+
+void RegisterFileGuard::written(const QString &path, const store::FileIdentity &identity)
+{
+    m_known = Known { store::identifyFile(folderOf(path)), identity };
+    m_approved.reset();
+}
+
+RegisterFileGuard::Finding RegisterFileGuard::check(const QString &path) const
+{
+    Finding f;
+    f.current = store::identifyFile(path);
+    if (m_known && m_known->folder.exists) {
+        const QString folder = folderOf(path);
+        const store::FileIdentity now = store::identifyFile(folder);
+        // A folder that is gone altogether is left to the write, which says so.
+        if (now.exists && !now.sameFileAs(m_known->folder)) {
+            f.change = Change::FolderReplaced;
+            f.description
+                = QStringLiteral("Mapa \"%1\" nije više ona iz koje je registar učitan: "
+                                 "preimenovana je ili premještena, a pod njezinim je imenom "
+                                 "sada druga mapa.\n")
+                      .arg(shown(folder));
+            f.description += f.current.exists
+                ? QStringLiteral("U njoj već postoji datoteka \"%1\" koju ovaj program nije "
+                                 "zapisao (%2).")
+                      .arg(QFileInfo(path).fileName(), stateOf(f.current))
+                : QStringLiteral("U njoj nema datoteke \"%1\".").arg(QFileInfo(path).fileName());
+            return f;
+        }
+    }
+    // No file: the write creates it. Not a regular file: the write refuses it
+    // with its own reason.
+    if (!f.current.regular)
+        return f;
+    const QString file = shown(QFileInfo(path).absoluteFilePath());
+    if (!m_known || !m_known->file.exists) {
+        f.change = Change::Appeared;
+        f.description = QStringLiteral("Datoteka \"%1\" nastala je dok je program radio; nije je "
+                                       "zapisao ovaj program (%2).")
+                            .arg(file, stateOf(f.current));
+        return f;
+    }
+    const store::FileIdentity &known = m_known->file;
+    if (!f.current.sameFileAs(known)) {
+        f.change = Change::Replaced;
+        f.description = QStringLiteral("Datoteku \"%1\" zamijenila je druga datoteka: to više nije "
+                                       "ona koju je ovaj program učitao ili zadnji put spremio.\n"
+                                       "Bila je %2.\nSada je %3.")
+                            .arg(file, stateOf(known), stateOf(f.current));
+        return f;
+    }
+    if (f.current.size != known.size || f.current.modified != known.modified) {
+        f.change = Change::Modified;
+        f.description = QStringLiteral("Datoteku \"%1\" promijenio je drugi program otkako ju je "
+                                       "ovaj program učitao ili zadnji put spremio.\n"
+                                       "Bila je %2.\nSada je %3.")
+                            .arg(file, stateOf(known), stateOf(f.current));
+        return f;
+    }
+    // The same stamps, but taken so soon after a write that another write
+    // within the same clock tick would have kept them: the content decides.
+    if (!known.sha256.isEmpty() && store::fileSha256(path) != known.sha256) {
+        f.change = Change::Modified;
+        f.description = QStringLiteral("Datoteku \"%1\" promijenio je drugi program otkako ju je "
+                                       "ovaj program učitao ili zadnji put spremio: veličina i "
+                                       "vrijeme izmjene su isti, ali sadržaj nije.")
+                            .arg(file);
+    }
+    return f;
+}
+
+store::FileIdentity RegisterFileGuard::expected() const
+{
+    if (m_approved)
+        return *m_approved;
+    return m_known ? m_known->file : store::FileIdentity();
+}
+
+bool isRegisterFileName(const QString &name)
+{
+    // Case-blind, for the file systems that are.
+    const QString base = QStringLiteral("Baza.xml");
+    return name.compare(base, Qt::CaseInsensitive) == 0
+        || name.startsWith(base + QLatin1Char('.'), Qt::CaseInsensitive)
+        || name.startsWith(QLatin1Char('.') + base + QLatin1Char('.'), Qt::CaseInsensitive);
+}
+
+void checkExportTarget(const QString &target, const QStringList &registerFolders)
+{
+    // What the export would write: a link is followed, as the save does.
+    const QString written = store::replacedFilePath(target);
+    const store::FileIdentity id = store::identifyFile(written);
+    if (id.exists && !id.regular) {
+        throw store::Exception(
+            QStringLiteral("Izvoz se ne može spremiti u \"%1\": to nije obična datoteka, nego %2.\n"
+                           "Ništa nije zapisano. Odaberite ime obične datoteke.")
+                .arg(shown(target), fileTypeName(id.type)));
+    }
+
+    const QString name = QFileInfo(written).fileName();
+    const store::FileIdentity folder = store::identifyFile(folderOf(written));
+    for (const QString &registerFolder : registerFolders) {
+        const store::FileIdentity home = store::identifyFile(registerFolder);
+        bool own = isRegisterFileName(name) && folder.sameFileAs(home);
+        bool isRegister = own && name.compare(QStringLiteral("Baza.xml"), Qt::CaseInsensitive) == 0;
+        // Hard links and links from elsewhere reach the same files.
+        if (!own && id.exists) {
+            const QStringList names
+                = QDir(registerFolder)
+                      .entryList({ QStringLiteral("Baza.xml"), QStringLiteral("Baza.xml.*"),
+                                     QStringLiteral(".Baza.xml.*") },
+                          QDir::Files | QDir::Hidden | QDir::System);
+            for (const QString &n : names) {
+                if (store::identifyFile(QDir(registerFolder).filePath(n)).sameFileAs(id)) {
+                    own = true;
+                    isRegister = n == QStringLiteral("Baza.xml");
+                    break;
+                }
+            }
+        }
+        if (own) {
+            throw store::Exception(
+                QStringLiteral("Izvoz se ne može spremiti u \"%1\": %2\n"
+                               "Ništa nije zapisano. Odaberite drugo ime ili drugu mapu.")
+                    .arg(shown(target),
+                        isRegister ? QStringLiteral("to je sam registar, datoteka \"Baza.xml\".")
+                                   : QStringLiteral("to je pomoćna datoteka registra "
+                                                    "(zaključavanje, podaci za oporavak ili "
+                                                    "spremljena kopija).")));
+        }
+    }
+}

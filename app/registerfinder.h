@@ -1,0 +1,48 @@
+#pragma once
+
+#include "search.h"
+
+#include "datasource.h"
+#include "findbox.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QWidget;
+
+namespace toolkit {
+class DataSource;
+} // namespace toolkit
+
+// Finding an entry from the main window: Ctrl+F opens the find box, F3 and
+// Shift+F3 search again, forward and back, with the box closed too. A match
+// moves the table's cursor the way a click in the grid does (a record being
+// typed is completed first by the table's usual rules), and the edit box of
+// the matching field gets the focus with the match selected. The search
+// itself is the store's; this only asks it and moves.
+class RegisterFinder : public QObject
+{
+    Q_OBJECT
+public:
+    // `window` holds the grid and the edit boxes bound to `source`.
+    RegisterFinder(QWidget *window, toolkit::DataSource *source);
+
+    // The find box, once Ctrl+F has made it.
+    toolkit::FindBox *findBox() const { return m_box; }
+
+    void openFindBox();
+    // Searches for the find box's text; with none yet, opens the box.
+    void find(store::SearchDirection direction);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void showMatch(const store::SearchHit &hit);
+    void placeFindBox();
+    void keepCurrentRowInSight();
+
+    QWidget *m_window;
+    QPointer<toolkit::DataSource> m_source;
+    QPointer<toolkit::FindBox> m_box;
+};

@@ -1,0 +1,424 @@
+// The register's file changed behind the program's back: a file moved over
+// it, a write into it, the folder renamed and a new one made. No close,
+// export or Erase writes over such a file unasked, and nobody-can-answer
+// saves put the register beside it instead.
+#include "formfixture.h"
+
+#include "bitbtn.h"
+#include "fileidentity.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QScopeGuard>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Warning = u"Pažnja!"_s;
+const QString NotSaved = u"Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"_s;
+constexpr int Question = toolkit::MbYesNo | toolkit::MbDefButton2;
+
+QString native(const QString &path) { return QDir::toNativeSeparators(path); }
+
+// A file's state as the question words it.
+QString stateOf(const QString &path)
+{
+    const store::FileIdentity id = store::identifyFile(path);
+    return u"izmijenjena %1, veličina %2 B"_s
+        .arg(QDateTime::fromMSecsSinceEpoch(id.modified / 1000000)
+                 .toString(u"dd.MM.yyyy. 'u' HH:mm:ss"_s))
+        .arg(id.size);
+}
+
+const QString ReplaceTail = u"\n\nZamijeniti tu datoteku podacima iz ovog prozora? Njezin bi se "
+                            "sadržaj izgubio.\nNe: ništa se ne zapisuje."_s;
+const QString NewFolderTail
+    = u"\n\nSpremiti podatke iz ovog prozora u tu mapu?\nNe: ništa se ne zapisuje."_s;
+
+QString replacedText(const QString &file, const QString &was, const QString &is)
+{
+    return u"Datoteku \"%1\" zamijenila je druga datoteka: to više nije ona koju je ovaj program "
+           "učitao ili zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is)
+        + ReplaceTail;
+}
+
+QString modifiedText(const QString &file, const QString &was, const QString &is)
+{
+    return u"Datoteku \"%1\" promijenio je drugi program otkako ju je ovaj program učitao ili "
+           "zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is)
+        + ReplaceTail;
+}
+
+QString contentText(const QString &file)
+{
+    return u"Datoteku \"%1\" promijenio je drugi program otkako ju je ovaj program učitao ili "
+           "zadnji put spremio: veličina i vrijeme izmjene su isti, ali sadržaj nije."_s.arg(
+               native(file))
+        + ReplaceTail;
+}
+
+QString folderText(const QString &folder, const QString &inside, bool hasFile)
+{
+    return u"Mapa \"%1\" nije više ona iz koje je registar učitan: preimenovana je ili "
+           "premještena, a pod njezinim je imenom sada druga mapa.\n"_s.arg(native(folder))
+        + inside + (hasFile ? ReplaceTail : NewFolderTail);
+}
+
+// A register of `count` entries named "<prefix> <n>", as another program
+// (a backup, a colleague's copy) leaves it.
+QByteArray foreignRegister(const QString &prefix, int count)
+{
+    std::vector<store::Record> rows(static_cast<size_t>(count));
+    const int naziv = store::fieldIndex(u"Naziv");
+    for (int i = 0; i < count; ++i)
+        rows[size_t(i)].setText(naziv, u"%1 %2"_s.arg(prefix).arg(i + 1));
+    return store::serializeDataPacket(rows);
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Another program's file renamed over the register, as a sync client or a
+// restored backup does.
+void moveOver(const QString &path, const QByteArray &bytes)
+{
+    const QString other = path + u".drugi"_s;
+    writeBytes(other, bytes);
+    QFile::remove(path);
+    QVERIFY(QFile::rename(other, path));
+}
+
+// Every file under `folder`, with its bytes.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    const QDir dir(folder);
+    for (const QString &name :
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        out[name] = readFile(dir.filePath(name));
+    return out;
+}
+
+} // namespace
+
+class TestRegisterFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { toolkit::setUnattended(false); }
+
+    // Each change is found at close, named in a "Pažnja!" question whose
+    // default is No, and No writes nothing; the close question that
+    // follows may keep the window open.
+    void changeIsFoundAtClose_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("another file moved over it") << u"moved over"_s;
+        QTest::newRow("written into, another size") << u"written into"_s;
+        QTest::newRow("written into, the same size and time") << u"same stamps"_s;
+        QTest::newRow("folder renamed, a new one with a register") << u"new folder, register"_s;
+        QTest::newRow("folder renamed, a new empty one") << u"new folder, empty"_s;
+    }
+
+    void changeIsFoundAtClose()
+    {
+        QFETCH(QString, change);
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } }, { { "Naziv", "Brufen" } } });
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->insert();
+        form->StringField2->setAsString(u"Čaj"_s);
+        form->CDSetLijekovi->post();
+
+        const QString folder = QDir::cleanPath(fx.path(u"."_s));
+        const QString file = fx.dataFile();
+        const QString oldState = stateOf(file);
+        const QByteArray ours = readFile(file);
+        QString renamed;
+        auto removeRenamed = qScopeGuard([&] {
+            if (!renamed.isEmpty())
+                QDir(renamed).removeRecursively();
+        });
+        QString expected;
+        if (change == u"moved over") {
+            moveOver(file, foreignRegister(u"Tuđi"_s, 250));
+            expected = replacedText(file, oldState, stateOf(file));
+        } else if (change == u"written into") {
+            writeBytes(file, foreignRegister(u"Tuđi"_s, 5));
+            expected = modifiedText(file, oldState, stateOf(file));
+        } else if (change == u"same stamps") {
+            // Written within the same clock tick as the load would look the
+            // same by size and time: only the content tells.
+            const store::FileIdentity before = store::identifyFile(file);
+            QByteArray other = ours;
+            other.replace("Brufen", "Bruxen");
+            writeBytes(file, other);
+            const timespec times[2] = { { 0, UTIME_OMIT },
+                { time_t(before.modified / 1000000000), long(before.modified % 1000000000) } };
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+            QVERIFY(store::identifyFile(file).sameStateAs(before));
+            expected = contentText(file);
+        } else {
+            renamed = folder + u"-staro"_s;
+            QVERIFY(QDir().rename(folder, renamed));
+            QVERIFY(QDir().mkdir(folder));
+            if (change == u"new folder, register") {
+                writeBytes(file, foreignRegister(u"Nova godina"_s, 3));
+                expected = folderText(folder,
+                    u"U njoj već postoji datoteka \"Baza.xml\" koju ovaj program "
+                    "nije zapisao (%1)."_s.arg(stateOf(file)),
+                    true);
+            } else {
+                expected = folderText(folder, u"U njoj nema datoteke \"Baza.xml\"."_s, false);
+            }
+        }
+        const auto before = snapshot(folder);
+        const auto beforeRenamed = renamed.isEmpty() ? decltype(before)() : snapshot(renamed);
+
+        fx.shown.clear();
+        fx.answers = { toolkit::IdNo, toolkit::IdNo }; // keep the file, keep the window
+        QVERIFY(!form->close());
+        QVERIFY(form->isVisible());
+        QCOMPARE(fx.captions(), (QStringList { Warning, Warning }));
+        QCOMPARE(fx.shown[0].text, expected);
+        QCOMPARE(fx.shown[0].style, Question);
+        QCOMPARE(fx.shown[1].text, NotSaved);
+        QCOMPARE(snapshot(folder), before);
+        if (!renamed.isEmpty()) {
+            QCOMPARE(snapshot(renamed), beforeRenamed);
+            QCOMPARE(readFile(renamed + u"/Baza.xml"_s), ours);
+        }
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 3);
+
+        // Asked again at the next close, and closing without saving leaves
+        // every file as it was.
+        fx.shown.clear();
+        fx.answers = { toolkit::IdNo, toolkit::IdYes };
+        QVERIFY(form->close());
+        QCOMPARE(fx.texts(), (QStringList { expected, NotSaved }));
+        QCOMPARE(snapshot(folder), before);
+    }
+
+    // What Yes and No do at each place the register is written.
+    void answerDecides_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("close, No") << u"close"_s << false;
+        QTest::newRow("close, Yes") << u"close"_s << true;
+        QTest::newRow("export, No") << u"export"_s << false;
+        QTest::newRow("export, Yes") << u"export"_s << true;
+        QTest::newRow("erase, No") << u"erase"_s << false;
+        QTest::newRow("erase, Yes") << u"erase"_s << true;
+    }
+
+    void answerDecides()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, replace);
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } }, { { "Naziv", "Brufen" } } });
+        TForm1 *form = fx.start();
+        const QString oldState = stateOf(fx.dataFile());
+        const QByteArray foreign = foreignRegister(u"Tuđi"_s, 250);
+        moveOver(fx.dataFile(), foreign);
+        const QString question = replacedText(fx.dataFile(), oldState, stateOf(fx.dataFile()));
+        const int answer = replace ? toolkit::IdYes : toolkit::IdNo;
+
+        fx.shown.clear();
+        QStringList expectedTexts;
+        if (action == u"close") {
+            fx.answers = { answer, toolkit::IdNo };
+            QCOMPARE(form->close(), replace);
+            expectedTexts << question;
+            if (!replace)
+                expectedTexts << NotSaved;
+        } else if (action == u"export") {
+            fx.answers = { answer };
+            fx.saveAnswers = { fx.path(u"izvoz.txt"_s) };
+            QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+            expectedTexts << question;
+            if (replace)
+                expectedTexts << u"Baza eksportirana u "_s + native(fx.path(u"izvoz.txt"_s));
+            // No ends the export before its dialog.
+            QCOMPARE(fx.offeredNames.size(), replace ? 1 : 0);
+            QCOMPARE(QFile::exists(fx.path(u"izvoz.txt"_s)), replace);
+        } else {
+            fx.answers = { toolkit::IdYes, toolkit::IdYes, answer };
+            QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+            expectedTexts << u"Praznim baze?"_s << u"Jeste li SIGURNI?\nNakon ovog nema povratka!"_s
+                          << question;
+            if (replace)
+                expectedTexts << u"Baze prezne!"_s;
+            QCOMPARE(form->CDSetLijekovi->recordCount(), replace ? 0 : 2);
+        }
+        QCOMPARE(fx.texts(), expectedTexts);
+        QCOMPARE(fx.shown[expectedTexts.indexOf(question)].style, Question);
+        QVERIFY(fx.boxes.unexpected.isEmpty());
+        QCOMPARE(fx.answers.size(), size_t(action == u"close" && replace ? 1 : 0));
+        if (!replace) {
+            QCOMPARE(readFile(fx.dataFile()), foreign);
+        } else if (action == u"erase") {
+            QCOMPARE(fx.savedNames(), QStringList());
+        } else {
+            QCOMPARE(fx.savedNames(), (QStringList { u"Aspirin"_s, u"Brufen"_s }));
+        }
+    }
+
+    // Once replaced with the user's consent, the file is this program's
+    // again: the next save asks nothing.
+    void replacedFileIsOwnAfterTheReplace()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        TForm1 *form = fx.start();
+        moveOver(fx.dataFile(), foreignRegister(u"Tuđi"_s, 3));
+        fx.answers = { toolkit::IdYes };
+        QVERIFY(form->SaveDatabase());
+        fx.shown.clear();
+        QVERIFY(form->SaveDatabase());
+        QVERIFY(form->close());
+        QVERIFY(fx.shown.empty());
+        QCOMPARE(fx.savedNames(), QStringList { u"Aspirin"_s });
+    }
+
+    // The file changes again while the question waits: the user agreed to
+    // replace the file named in it, not this one.
+    void fileChangedWhileTheQuestionWaitsIsKept()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        TForm1 *form = fx.start();
+        moveOver(fx.dataFile(), foreignRegister(u"Tuđi"_s, 3));
+        const QByteArray later = foreignRegister(u"Još noviji"_s, 7);
+        fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
+            if (call.caption == Warning && call.text.startsWith(u"Datoteku"_s))
+                moveOver(fx.dataFile(), later);
+        };
+        fx.shown.clear();
+        fx.answers = { toolkit::IdYes, toolkit::IdNo };
+        QVERIFY(!form->close());
+        QCOMPARE(fx.captions(), (QStringList { Warning, u"Greška"_s, Warning }));
+        QCOMPARE(fx.shown[1].text,
+            u"Datoteka \"%1\" ne može se spremiti: datoteku je u međuvremenu promijenio drugi "
+            "program, pa nije zamijenjena. Ništa nije zapisano."_s.arg(native(fx.dataFile())));
+        QCOMPARE(readFile(fx.dataFile()), later);
+        QCOMPARE(QDir(fx.path(u"."_s)).entryList(QDir::Files | QDir::Hidden),
+            QStringList { u"Baza.xml"_s });
+    }
+
+    // The program's own saves, and changes that leave the content alone,
+    // raise no question.
+    void noQuestion_data()
+    {
+        QTest::addColumn<QString>("between");
+        QTest::newRow("an export, then the close") << u"export"_s;
+        QTest::newRow("permissions changed") << u"chmod"_s;
+        QTest::newRow("file removed: written anew") << u"remove"_s;
+        QTest::newRow("an unreadable register erased") << u"unreadable"_s;
+    }
+
+    void noQuestion()
+    {
+        QFETCH(QString, between);
+        FormFixture fx;
+        if (between == u"unreadable")
+            writeBytes(fx.dataFile(), "nije XML");
+        else
+            fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        TForm1 *form = fx.start();
+        fx.shown.clear();
+        if (between == u"export") {
+            fx.saveAnswers = { fx.path(u"izvoz.txt"_s) };
+            QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        } else if (between == u"chmod") {
+            QVERIFY(QFile::setPermissions(fx.dataFile(),
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        } else if (between == u"remove") {
+            QVERIFY(QFile::remove(fx.dataFile()));
+        } else {
+            fx.answers = { toolkit::IdYes, toolkit::IdYes };
+            QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        }
+        QVERIFY(form->close());
+        for (const auto &s : fx.shown)
+            QVERIFY2(s.caption != Warning || s.text.startsWith(u"Praznim"_s)
+                    || s.text.startsWith(u"Jeste li"_s),
+                qPrintable(s.text));
+        QVERIFY(fx.boxes.unexpected.isEmpty());
+        QCOMPARE(fx.savedNames(),
+            between == u"unreadable" ? QStringList() : QStringList { u"Aspirin"_s });
+    }
+
+    // A save nobody can answer (a signal, the end of the session) never
+    // replaces another file: it writes the register beside it, readable by
+    // its owner only, under a name nobody else has taken.
+    void unattendedSaveWritesBeside()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } }, { { "Naziv", "Brufen" } } });
+        TForm1 *form = fx.start();
+        const QByteArray foreign = foreignRegister(u"Tuđi"_s, 250);
+        moveOver(fx.dataFile(), foreign);
+        // The names of this second and the next ones are taken already.
+        QStringList taken;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int s = 0; s < 3; ++s) {
+            const QString base = u"Baza.xml."_s + now.addSecs(s).toString(u"yyyyMMdd-HHmmss"_s);
+            taken << base << base + u"-2"_s;
+        }
+        for (const QString &name : taken)
+            writeBytes(fx.path(name), name.toUtf8());
+        const auto before = snapshot(fx.path(u"."_s));
+
+        toolkit::setUnattended(true);
+        fx.shown.clear();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is kept; the register is saved"_s));
+        QVERIFY(!form->SaveDatabase());
+        QVERIFY(fx.shown.empty());
+
+        auto after = snapshot(fx.path(u"."_s));
+        QStringList added;
+        for (const QString &name : after.keys()) {
+            if (!before.contains(name))
+                added << name;
+            else
+                QCOMPARE(after[name], before[name]);
+        }
+        QCOMPARE(added.size(), 1);
+        QVERIFY2(QRegularExpression(u"^Baza\\.xml\\.\\d{8}-\\d{6}(-\\d+)?$"_s)
+                     .match(added[0])
+                     .hasMatch(),
+            qPrintable(added[0]));
+        QCOMPARE(int(QFileInfo(fx.path(added[0])).permissions() & 0x7777),
+            int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                | QFileDevice::WriteUser));
+        QStringList names;
+        for (const store::Record &r : store::loadDataPacketFile(fx.path(added[0])))
+            names << r.text(store::fieldIndex(u"Naziv"));
+        QCOMPARE(names, (QStringList { u"Aspirin"_s, u"Brufen"_s }));
+        QCOMPARE(readFile(fx.dataFile()), foreign);
+
+        // An unchanged file is simply saved.
+        toolkit::setUnattended(false);
+        FormFixture fx2;
+        fx2.writeRegister({ { { "Naziv", "Aspirin" } } });
+        TForm1 *form2 = fx2.start();
+        toolkit::setUnattended(true);
+        QVERIFY(form2->SaveDatabase());
+        QCOMPARE(QDir(fx2.path(u"."_s)).entryList(QDir::Files | QDir::Hidden),
+            QStringList { u"Baza.xml"_s });
+    }
+};
+
+QTEST_MAIN(TestRegisterFile)
+#include "tst_registerfile.moc"

@@ -1,0 +1,546 @@
+// The safe replace on its own: what it refuses, what it keeps of the file it
+// replaces, the checks a caller can put around it, and the temporary files
+// it leaves when killed and removes at the next start.
+#include "datapacket.h"
+#include "exception.h"
+#include "fileidentity.h"
+#include "safefile.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return f.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size()
+        && f.flush();
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+struct stat statOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    ::lstat(native(path).constData(), &st);
+    return st;
+}
+
+void setAge(const QString &path, qint64 seconds)
+{
+    const timeval now[2] = { { time(nullptr) - seconds, 0 }, { time(nullptr) - seconds, 0 } };
+    QCOMPARE(::lutimes(native(path).constData(), now), 0);
+}
+
+QString refusal(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const store::Exception &e) {
+        return e.message();
+    }
+    return {};
+}
+
+bool isRoot() { return ::geteuid() == 0; }
+
+// ------------------------------------------------------ child processes
+
+constexpr char childLoopArg[] = "--replace-in-a-loop";
+constexpr char childSaveArg[] = "--save-register";
+constexpr char childLoadArg[] = "--load-register";
+
+int childReplaceInALoop(const QString &path)
+{
+    const QByteArray bytes(8 * 1024 * 1024, 'x');
+    QTextStream(stdout) << "ready" << Qt::endl;
+    for (;;)
+        store::replaceFileContents(path, bytes);
+}
+
+// A register of `count` rows named after `who`.
+std::vector<store::Record> registerOf(const QString &who, int count)
+{
+    std::vector<store::Record> rows { size_t(count), store::Record() };
+    for (int i = 0; i < count; ++i)
+        rows[size_t(i)].setText(store::fieldIndex(u"Naziv"), u"%1 %2"_s.arg(who).arg(i));
+    return rows;
+}
+
+int childSave(const QString &path, const QString &who)
+{
+    try {
+        store::saveDataPacketFile(path, registerOf(who, 3));
+    } catch (const store::Exception &e) {
+        QTextStream(stdout) << e.message();
+        return 1;
+    }
+    return 0;
+}
+
+int childLoad(const QString &path)
+{
+    try {
+        for (const store::Record &r : store::loadDataPacketFile(path))
+            QTextStream(stdout) << r.text(store::fieldIndex(u"Naziv")) << '\n';
+    } catch (const store::Exception &e) {
+        QTextStream(stdout) << e.message();
+        return 1;
+    }
+    return 0;
+}
+
+// This test program again, as another user (numeric ids, no account needed).
+struct Run
+{
+    int exitCode = -1;
+    QString output;
+};
+
+Run runAs(uint uid, uint gid, const QList<uint> &groups, const QStringList &args)
+{
+    QStringList groupList;
+    for (uint g : groups)
+        groupList << QString::number(g);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(u"setpriv"_s,
+        QStringList { u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(gid),
+            groups.isEmpty() ? u"--clear-groups"_s : u"--groups=%1"_s.arg(groupList.join(u',')),
+            QCoreApplication::applicationFilePath() }
+            + args);
+    Run run;
+    if (!p.waitForFinished(60000))
+        return run;
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.output = QString::fromUtf8(p.readAll());
+    return run;
+}
+
+} // namespace
+
+class TestSafeFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Something that is not a regular file is never replaced by one, nor
+    // opened (a FIFO would wait for a reader).
+    void refusesWhatIsNotARegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("FIFO") << u"fifo"_s << false;
+        QTest::newRow("link to a FIFO") << u"fifo"_s << true;
+        QTest::newRow("folder") << u"folder"_s << false;
+        QTest::newRow("device node") << u"device"_s << false;
+        QTest::newRow("link to a device node") << u"device"_s << true;
+    }
+
+    void refusesWhatIsNotARegularFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, throughLink);
+        QTemporaryDir dir;
+        const QString thing = dir.filePath(u"stvar"_s);
+        const QByteArray name = native(thing);
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        else if (kind == u"folder")
+            QVERIFY(QDir().mkdir(thing));
+        else if (!isRoot() || ::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("making a device node needs the superuser");
+        const QString target = throughLink ? dir.filePath(u"izvoz.txt"_s) : thing;
+        if (throughLink)
+            QVERIFY(QFile::link(thing, target));
+        const struct stat before = statOf(thing);
+        const QStringList names = entries(dir.path());
+
+        const QString message = refusal(
+            [&] { store::replaceFileContents(target, "podaci", QFileDevice::ReadOwner); });
+        QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(target)),
+            qPrintable(message));
+        const struct stat after = statOf(thing);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_rdev, before.st_rdev);
+        QCOMPARE(entries(dir.path()), names);
+        if (throughLink)
+            QCOMPARE(QFileInfo(target).symLinkTarget(), thing);
+    }
+
+    // A link is followed: the file it leads to is replaced, the link stays.
+    void followsALinkToItsFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"pravi"_s));
+        const QString file = dir.filePath(u"pravi/Baza.xml"_s);
+        QVERIFY(writeFile(file, "staro"));
+        QCOMPARE(::chmod(native(file).constData(), 0640), 0);
+        const QString link = dir.filePath(u"Baza.xml"_s);
+        QVERIFY(QFile::link(u"pravi/Baza.xml"_s, link));
+
+        const store::FileIdentity written = store::replaceFileContents(link, "novo");
+        QCOMPARE(QFileInfo(link).symLinkTarget(), file);
+        QCOMPARE(readAll(file), QByteArray("novo"));
+        QCOMPARE(int(statOf(file).st_mode & 07777), 0640);
+        QVERIFY(written.sameStateAs(store::identifyFile(file)));
+        QCOMPARE(store::replacedFilePath(link), file);
+        QCOMPARE(entries(dir.filePath(u"pravi"_s)), QStringList { u"Baza.xml"_s });
+    }
+
+    // What a caller can ask of a replace it does not make itself: replace
+    // only the file it has seen, or only create.
+    void replaceCheck_data()
+    {
+        QTest::addColumn<QString>("meanwhile"); // what happens after the caller looked
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("written");
+        const int replace = store::ReplaceCheck::ReplaceExpected;
+        const int create = store::ReplaceCheck::CreateOnly;
+        QTest::newRow("unchanged") << u"nothing"_s << replace << true;
+        QTest::newRow("renamed over") << u"renamed over"_s << replace << false;
+        QTest::newRow("written into") << u"written into"_s << replace << false;
+        QTest::newRow("removed") << u"removed"_s << replace << true;
+        QTest::newRow("created where none was") << u"created"_s << replace << false;
+        QTest::newRow("create, name free") << u"removed"_s << create << true;
+        QTest::newRow("create, name taken") << u"nothing"_s << create << false;
+        QTest::newRow("create, name taken meanwhile") << u"created"_s << create << false;
+        QTest::newRow("create, a link at the name") << u"linked"_s << create << false;
+    }
+
+    void replaceCheck()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(int, mode);
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Baza.xml"_s);
+        if (meanwhile != u"created")
+            QVERIFY(writeFile(path, "prvo"));
+        const store::FileIdentity seen = store::identifyFile(path);
+
+        QByteArray other;
+        if (meanwhile == u"renamed over" || meanwhile == u"created") {
+            other = "drugi program";
+            QVERIFY(writeFile(dir.filePath(u"drugo"_s), other));
+            QCOMPARE(
+                ::rename(native(dir.filePath(u"drugo"_s)).constData(), native(path).constData()),
+                0);
+        } else if (meanwhile == u"written into") {
+            other = "drugo"; // the same size, later
+            QTest::qWait(20);
+            QVERIFY(writeFile(path, other));
+        } else if (meanwhile == u"linked") {
+            // A link leading nowhere: following it would create a file elsewhere.
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QFile::link(dir.filePath(u"drugdje"_s), path));
+            other = "<missing>";
+        } else if (meanwhile == u"removed") {
+            QVERIFY(QFile::remove(path));
+        } else {
+            other = "prvo";
+        }
+
+        store::ReplaceCheck check(path, store::ReplaceCheck::Mode(mode), seen);
+        const QString message = refusal([&] { store::replaceFileContents(path, "novi registar"); });
+        if (written) {
+            QCOMPARE(message, QString());
+            QCOMPARE(readAll(path), QByteArray("novi registar"));
+            QVERIFY(check.written());
+            QVERIFY(check.written()->sameStateAs(store::identifyFile(path)));
+            QCOMPARE(check.written()->sha256,
+                QCryptographicHash::hash("novi registar", QCryptographicHash::Sha256));
+        } else {
+            QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(path)),
+                qPrintable(message));
+            QCOMPARE(readAll(path), other);
+            QVERIFY(!check.written());
+            QCOMPARE(check.nameTaken(), mode == store::ReplaceCheck::CreateOnly);
+        }
+        // Nothing else is left, and nothing made where a link leads.
+        QCOMPARE(entries(dir.path()), QStringList { u"Baza.xml"_s });
+    }
+
+    // A check for one path leaves the saves of every other path alone.
+    void replaceCheckIsForItsPathOnly()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Baza.xml"_s);
+        const QString other = dir.filePath(u"izvoz.txt"_s);
+        QVERIFY(writeFile(other, "staro"));
+        store::ReplaceCheck check(path, store::ReplaceCheck::CreateOnly);
+        store::replaceFileContents(other, "novo");
+        QCOMPARE(readAll(other), QByteArray("novo"));
+        QVERIFY(!check.written());
+    }
+
+    // A save killed before its rename leaves the old file whole, and at
+    // most a temporary file of this program's own pattern, readable by its
+    // owner only; the next start's sweep removes it.
+    void killedSaveLeavesATemporaryFileTheSweepRemoves()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Baza.xml"_s);
+        const QByteArray old = "stari registar";
+        QVERIFY(writeFile(path, old));
+        QRandomGenerator rng(20261210);
+        int leftovers = 0;
+        for (int round = 0; round < 20 && leftovers < 3; ++round) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(),
+                { QString::fromLatin1(childLoopArg), path });
+            QVERIFY(child.waitForStarted());
+            QVERIFY(child.waitForReadyRead(60000));
+            QThread::usleep(rng.bounded(5000, 60000));
+            ::kill(pid_t(child.processId()), SIGKILL);
+            QVERIFY(child.waitForFinished(60000));
+
+            const QByteArray now = readAll(path);
+            QVERIFY(now == old || now == QByteArray(8 * 1024 * 1024, 'x'));
+            QStringList names = entries(dir.path());
+            names.removeOne(u"Baza.xml"_s);
+            QVERIFY2(names.size() <= 1, qPrintable(names.join(u' ')));
+            for (const QString &name : names) {
+                ++leftovers;
+                QVERIFY2(name.startsWith(u".Baza.xml.lijekovi-"_s), qPrintable(name));
+                QVERIFY(store::isTemporaryFileName(name));
+                const struct stat st = statOf(dir.filePath(name));
+                QCOMPARE(int(st.st_mode & 0777), 0600);
+                QCOMPARE(st.st_uid, ::geteuid());
+                // Written before a program starting now: stale to it.
+                setAge(dir.filePath(name), 10);
+                QCOMPARE(store::removeStaleTemporaryFiles(dir.path(), store::nowNs()),
+                    QStringList { name });
+            }
+            QCOMPARE(entries(dir.path()), QStringList { u"Baza.xml"_s });
+        }
+        QVERIFY2(leftovers > 0, "no kill landed within a save");
+    }
+
+    // The sweep removes only what can be nothing but a stale leftover of
+    // this program's own saves.
+    void sweepRemovesOnlyOwnStaleTemporaryFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind"); // file, link, folder, second link
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("foreignOwner");
+        QTest::addColumn<int>("age"); // seconds before the program's start; < 0: after it
+        QTest::addColumn<bool>("removed");
+
+        const QString own = u".Baza.xml.lijekovi-Ab3x9Q"_s;
+        QTest::newRow("own, a killed save's") << own << u"file"_s << 0600 << false << 3600 << true;
+        QTest::newRow("own, of an export beside the register")
+            << u".lijekovi.txt.lijekovi-Zz0000"_s << u"file"_s << 0600 << false << 3600 << true;
+        QTest::newRow("just before the start, within the clock's lag")
+            << own << u"file"_s << 0600 << false << 1 << false;
+        QTest::newRow("after the start") << own << u"file"_s << 0600 << false << -5 << false;
+        QTest::newRow("readable by the group")
+            << own << u"file"_s << 0640 << false << 3600 << false;
+        QTest::newRow("another user's") << own << u"file"_s << 0600 << true << 3600 << false;
+        QTest::newRow("a link of the name") << own << u"link"_s << 0600 << false << 3600 << false;
+        QTest::newRow("a folder of the name")
+            << own << u"folder"_s << 0700 << false << 3600 << false;
+        QTest::newRow("a file with a second name")
+            << own << u"second link"_s << 0600 << false << 3600 << false;
+        QTest::newRow("the recovery data")
+            << u".Baza.xml.recovery"_s << u"file"_s << 0600 << false << 3600 << false;
+        QTest::newRow("no leading dot")
+            << u"Baza.xml.lijekovi-Ab3x9Q"_s << u"file"_s << 0600 << false << 3600 << false;
+        QTest::newRow("five characters")
+            << u".Baza.xml.lijekovi-Ab3x9"_s << u"file"_s << 0600 << false << 3600 << false;
+        QTest::newRow("something after the pattern")
+            << u".Baza.xml.lijekovi-Ab3x9Q~"_s << u"file"_s << 0600 << false << 3600 << false;
+        QTest::newRow("another program's pattern")
+            << u".Baza.xml.XXXXXX-Ab3x9Q"_s << u"file"_s << 0600 << false << 3600 << false;
+    }
+
+    void sweepRemovesOnlyOwnStaleTemporaryFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(int, mode);
+        QFETCH(bool, foreignOwner);
+        QFETCH(int, age);
+        QFETCH(bool, removed);
+        if (foreignOwner && !isRoot())
+            QSKIP("giving a file to another user needs the superuser");
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        const QString elsewhere = dir.filePath(u"Baza.xml"_s);
+        const QByteArray content = "ostaci spremanja";
+        QVERIFY(writeFile(elsewhere, "registar"));
+        if (kind == u"file") {
+            QVERIFY(writeFile(path, content));
+        } else if (kind == u"link") {
+            QVERIFY(QFile::link(elsewhere, path));
+        } else if (kind == u"folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            QCOMPARE(::link(native(elsewhere).constData(), native(path).constData()), 0);
+        }
+        if (kind != u"link")
+            QCOMPARE(::chmod(native(path).constData(), mode_t(mode)), 0);
+        if (foreignOwner)
+            QCOMPARE(::chown(native(path).constData(), 65534, 65534), 0);
+        const qint64 started = store::nowNs();
+        setAge(path, age);
+        const QStringList before = entries(dir.path());
+
+        const QStringList gone = store::removeStaleTemporaryFiles(dir.path(), started);
+        QCOMPARE(gone, removed ? QStringList { name } : QStringList());
+        QStringList expected = before;
+        if (removed)
+            expected.removeOne(name);
+        QCOMPARE(entries(dir.path()), expected);
+        QCOMPARE(readAll(elsewhere), QByteArray("registar"));
+        if (!removed && kind == u"file")
+            QCOMPARE(readAll(path), content);
+    }
+
+    // A register in a folder shared by a group (folder 0775 root:group, file
+    // 0660) keeps working for every member, whoever saved last.
+    void sharedFolderKeepsTheFileToItsGroup_data()
+    {
+        QTest::addColumn<uint>("saver");
+        QTest::addColumn<QList<uint>>("saverGroups");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<uint>("expectedOwner");
+        QTest::addColumn<uint>("expectedGroup");
+        QTest::addColumn<int>("expectedMode");
+
+        constexpr uint group = 61000;
+        constexpr uint alice = 61001;
+        constexpr uint bob = 61002;
+        constexpr uint stranger = 61003;
+        QTest::newRow("a member saves")
+            << alice << QList<uint> { group } << 0775 << 0660 << alice << group << 0660;
+        QTest::newRow("a member saves a file readable by all")
+            << bob << QList<uint> { group } << 0775 << 0664 << bob << group << 0664;
+        // Not in the group: it cannot keep it, and its own group gets no
+        // more than everybody else.
+        QTest::newRow("an outsider saves")
+            << stranger << QList<uint>() << 0777 << 0660 << stranger << stranger << 0600;
+        QTest::newRow("an outsider saves a file readable by all")
+            << stranger << QList<uint>() << 0777 << 0664 << stranger << stranger << 0644;
+        // The superuser may give the file back to its owner.
+        QTest::newRow("the superuser saves")
+            << 0u << QList<uint>() << 0775 << 0660 << alice << group << 0660;
+    }
+
+    void sharedFolderKeepsTheFileToItsGroup()
+    {
+        QFETCH(uint, saver);
+        QFETCH(QList<uint>, saverGroups);
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
+        QFETCH(uint, expectedOwner);
+        QFETCH(uint, expectedGroup);
+        QFETCH(int, expectedMode);
+        if (!isRoot() || QStandardPaths::findExecutable(u"setpriv"_s).isEmpty())
+            QSKIP("taking turns as two users needs the superuser and setpriv");
+
+        constexpr uint group = 61000;
+        constexpr uint alice = 61001;
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(native(dir.path()).constData(), 0755), 0);
+        const QString folder = dir.filePath(u"zajednicka"_s);
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chown(native(folder).constData(), 0, group), 0);
+        QCOMPARE(::chmod(native(folder).constData(), mode_t(folderMode)), 0);
+        const QString path = folder + u"/Baza.xml"_s;
+
+        // Alice made the register.
+        QVERIFY(writeFile(path, store::serializeDataPacket(registerOf(u"Alice"_s, 2))));
+        QCOMPARE(::chown(native(path).constData(), alice, group), 0);
+        QCOMPARE(::chmod(native(path).constData(), mode_t(fileMode)), 0);
+
+        const Run save = saver == 0 ? Run { childSave(path, u"Saver"_s), QString() }
+                                    : runAs(saver, saver, saverGroups,
+                                        { QString::fromLatin1(childSaveArg), path, u"Saver"_s });
+        QVERIFY2(save.exitCode == 0, qPrintable(save.output));
+        const struct stat st = statOf(path);
+        QCOMPARE(uint(st.st_uid), expectedOwner);
+        QCOMPARE(uint(st.st_gid), expectedGroup);
+        QCOMPARE(int(st.st_mode & 07777), expectedMode);
+        QCOMPARE(entries(folder), QStringList { u"Baza.xml"_s });
+
+        // Whoever is in the group still reads it, and saves in turn.
+        const bool groupKeeps = expectedGroup == group;
+        const Run aliceLoads
+            = runAs(alice, alice, { group }, { QString::fromLatin1(childLoadArg), path });
+        const bool aliceMayRead = groupKeeps || expectedOwner == alice || (expectedMode & 04);
+        QCOMPARE(aliceLoads.exitCode, aliceMayRead ? 0 : 1);
+        if (aliceLoads.exitCode == 0) {
+            QCOMPARE(aliceLoads.output, u"Saver 0\nSaver 1\nSaver 2\n"_s);
+            const Run aliceSaves = runAs(
+                alice, alice, { group }, { QString::fromLatin1(childSaveArg), path, u"Alice"_s });
+            QVERIFY2(aliceSaves.exitCode == 0, qPrintable(aliceSaves.output));
+            if (groupKeeps) {
+                QCOMPARE(uint(statOf(path).st_gid), group);
+                const Run bobLoads
+                    = runAs(61002, 61002, { group }, { QString::fromLatin1(childLoadArg), path });
+                QCOMPARE(bobLoads.exitCode, 0);
+                QCOMPARE(bobLoads.output, u"Alice 0\nAlice 1\nAlice 2\n"_s);
+            }
+        } else {
+            // Refused, not lost: the saver's register is there whole.
+            QVERIFY2(aliceLoads.output.contains(path), qPrintable(aliceLoads.output));
+            QCOMPARE(store::loadDataPacketFile(path).size(), size_t(3));
+        }
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && std::strcmp(argv[1], childLoopArg) == 0)
+        return childReplaceInALoop(QString::fromLocal8Bit(argv[2]));
+    if (argc == 4 && std::strcmp(argv[1], childSaveArg) == 0)
+        return childSave(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], childLoadArg) == 0)
+        return childLoad(QString::fromLocal8Bit(argv[2]));
+
+    QCoreApplication app(argc, argv);
+    TestSafeFile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_safefile.moc"
