@@ -29,6 +29,21 @@ FileIdentity::Type typeOf(unsigned mode)
 }
 #endif
 
+#ifdef Q_OS_UNIX
+FileIdentity identityOf(const struct stat &st)
+{
+    FileIdentity id;
+    id.exists = true;
+    id.regular = S_ISREG(st.st_mode);
+    id.type = typeOf(st.st_mode);
+    id.device = quint64(st.st_dev);
+    id.inode = quint64(st.st_ino);
+    id.size = qint64(st.st_size);
+    id.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+#endif
+
 FileIdentity identifyFile(const QString &path)
 {
     FileIdentity id;
@@ -38,13 +53,7 @@ FileIdentity identifyFile(const QString &path)
     };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return id;
-    id.exists = true;
-    id.regular = S_ISREG(st.st_mode);
-    id.type = typeOf(st.st_mode);
-    id.device = quint64(st.st_dev);
-    id.inode = quint64(st.st_ino);
-    id.size = qint64(st.st_size);
-    id.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id = identityOf(st);
 #else
     // No inode here: a file renamed over the old one shows only through its
     // size and time, and the content hash.

@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include "exception.h"
+#include "safefile.h"
 #include "schema.h"
 
 #include <QDateTime>
@@ -288,15 +289,9 @@ bool writeAll(int fd, const char *data, qsizetype size)
 }
 
 // A new or renamed name is durable only once its folder is.
-bool syncFolder(const QString &file)
+bool syncFolderOf(const QString &file)
 {
-    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return ok;
+    return syncFolder(QFile::encodeName(QFileInfo(file).absolutePath()));
 }
 
 } // namespace
@@ -351,7 +346,7 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
     }
     m_fd = fd;
     m_broken = false;
-    if (!syncFolder(m_path)) {
+    if (!syncFolderOf(m_path)) {
         const int error = errno;
         m_broken = true;
         writeFailed(m_path, error);
@@ -411,7 +406,7 @@ void RecoveryJournal::discard()
     m_draft = false;
     const QByteArray name = QFile::encodeName(m_path);
     if (::unlink(name.constData()) == 0)
-        syncFolder(m_path);
+        syncFolderOf(m_path);
 }
 
 Recovery RecoveryJournal::read(const QString &path)

@@ -128,19 +128,6 @@ mode_t defaultNewFileMode()
     return 0666 & ~mask;
 }
 
-FileIdentity identityOf(const struct stat &st)
-{
-    FileIdentity id;
-    id.exists = true;
-    id.regular = S_ISREG(st.st_mode);
-    id.type = typeOf(st.st_mode);
-    id.device = quint64(st.st_dev);
-    id.inode = quint64(st.st_ino);
-    id.size = qint64(st.st_size);
-    id.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return id;
-}
-
 // The temporary file until it is renamed: removed, and its descriptor
 // closed, unless the rename took it.
 class TemporaryFile
@@ -272,20 +259,25 @@ void linkNew(TemporaryFile &file, const QString &path, const QByteArray &target,
     fail(path, systemReason(error));
 }
 
-void syncFolder(const QByteArray &folder)
-{
-    // Makes the rename itself durable. Some file systems cannot sync a
-    // folder; the file's own data is on disk by now either way.
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    while (::fsync(fd) != 0 && errno == EINTR) { }
-    ::close(fd);
-}
-
 #endif // Q_OS_UNIX
 
 } // namespace
+
+#ifdef Q_OS_UNIX
+bool syncFolder(const QByteArray &folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int result;
+    while ((result = ::fsync(fd)) != 0 && errno == EINTR) { }
+    // Some file systems cannot sync a folder at all (EINVAL).
+    const bool ok = result == 0 || errno == EINVAL;
+    ::close(fd);
+    return ok;
+}
+#endif
+
 
 ReplaceCheck::ReplaceCheck(const QString &path, Mode mode, const FileIdentity &expected)
     : m_path(absolute(path))
@@ -371,6 +363,8 @@ FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
             fail(path, systemReason(errno));
         file.keep();
     }
+    // Makes the rename itself durable; the file's own data is on disk by
+    // now whether or not the folder can be synced.
     syncFolder(folder);
 
     if (check) {
