@@ -1,10 +1,10 @@
-#include "unit1.h"
+#include "app/unit1.h"
 
-#include "handlers.h"
-#include "messagebox.h"
-#include "registerlock.h"
-#include "safefile.h"
-#include "terminationsignals.h"
+#include "toolkit/handlers.h"
+#include "toolkit/messagebox.h"
+#include "app/registerlock.h"
+#include "store/safefile.h"
+#include "app/terminationsignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     lock.acquire();
     if (!lock.permitsStart()) {
         toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugom prozoru."),
-                            QStringLiteral("Greška"), 0);
+                            QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok);
         return 0;
     }
     if (lock.status() == RegisterLock::Locked) {
@@ -41,7 +41,7 @@ int main(int argc, char *argv[])
         // that were killed before their rename are left over.
         store::removeStaleTemporaryFiles(QDir::currentPath(), started);
     } else {
-        toolkit::messageBox(lock.problem(), QStringLiteral("Pažnja!"), toolkit::MbOk);
+        toolkit::messageBox(lock.problem(), QStringLiteral("Pažnja!"), toolkit::MessageBoxStyle::Ok);
     }
 
     try {

@@ -1,7 +1,7 @@
-#include "registerfiles.h"
+#include "app/registerfiles.h"
 
-#include "exception.h"
-#include "safefile.h"
+#include "store/exception.h"
+#include "store/safefile.h"
 
 #include <QDateTime>
 #include <QDir>

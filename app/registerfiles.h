@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fileidentity.h"
+#include "store/fileidentity.h"
 
 #include <QString>
 #include <QStringList>

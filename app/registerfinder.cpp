@@ -1,15 +1,15 @@
-#include "registerfinder.h"
+#include "app/registerfinder.h"
 
-#include "datasource.h"
-#include "dbedit.h"
-#include "dbgrid.h"
-#include "exitwatcher.h"
-#include "findbox.h"
-#include "handlers.h"
-#include "messagebox.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
+#include "toolkit/exitwatcher.h"
+#include "toolkit/findbox.h"
+#include "toolkit/handlers.h"
+#include "toolkit/messagebox.h"
 
-#include "clientdataset.h"
-#include "schema.h"
+#include "store/clientdataset.h"
+#include "store/schema.h"
 
 #include <QEvent>
 #include <QLineEdit>
@@ -125,7 +125,7 @@ void RegisterFinder::find(SearchDirection direction)
             = table ? store::findRecord(*table, store::SearchText(text), direction) : std::nullopt;
         if (!hit) {
             toolkit::messageBox(QStringLiteral("Nije pronađeno: «%1»").arg(text),
-                QStringLiteral("Poruka"), toolkit::MbOk);
+                QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
             return;
         }
         // As a click on the row in the grid: throws, and stays, when the

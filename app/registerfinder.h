@@ -1,9 +1,9 @@
 #pragma once
 
-#include "search.h"
+#include "store/search.h"
 
-#include "datasource.h"
-#include "findbox.h"
+#include "toolkit/datasource.h"
+#include "toolkit/findbox.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "registerlock.h"
+#include "app/registerlock.h"
 
-#include "registerfiles.h"
+#include "app/registerfiles.h"
 
 #include <QDateTime>
 #include <QDir>

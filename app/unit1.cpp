@@ -1,20 +1,20 @@
-#include "unit1.h"
+#include "app/unit1.h"
 
-#include "bitbtn.h"
-#include "clientdataset.h"
-#include "datapacket.h"
-#include "datasource.h"
-#include "dbedit.h"
-#include "dbgrid.h"
-#include "exception.h"
-#include "fontfit.h"
-#include "handlers.h"
-#include "journal.h"
-#include "messagebox.h"
-#include "safefile.h"
-#include "registerfinder.h"
-#include "savedialog.h"
-#include "textexport.h"
+#include "toolkit/bitbtn.h"
+#include "store/clientdataset.h"
+#include "store/datapacket.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
+#include "store/exception.h"
+#include "toolkit/fontfit.h"
+#include "toolkit/handlers.h"
+#include "store/journal.h"
+#include "toolkit/messagebox.h"
+#include "store/safefile.h"
+#include "app/registerfinder.h"
+#include "toolkit/savedialog.h"
+#include "export/textexport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -202,7 +202,7 @@ void TForm1::bindComponents()
 void TForm1::FormCreate()
 {
     toolkit::runHandler([this] {
-        toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), 0);
+        toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), toolkit::MessageBoxStyle::Ok);
         if (QFileInfo::exists(DataFileName)) {
             try {
                 loadRegister(DataFilePath);
@@ -271,8 +271,8 @@ void TForm1::FormClose()
     // throw the entries away.
     m_closeRefused
         = toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
-                              Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
-        != toolkit::IdYes;
+                              Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+        != toolkit::MessageBoxAnswer::Yes;
 }
 
 void TForm1::BitBtnExitClick()
@@ -289,7 +289,7 @@ bool TForm1::CheckRecordLimit()
     BitBtnAdd->setEnabled(false);
     toolkit::messageBox(QStringLiteral("Maksimalan broj zapisa je %1.\nDaljnje dodavanje nije moguće.")
                             .arg(MaxRecords),
-                        Greska, 0);
+                        Greska, toolkit::MessageBoxStyle::Ok);
     return true;
 }
 
@@ -342,8 +342,8 @@ bool TForm1::SaveDatabase()
                              "količina...): %1.\nZapisi bez naziva lijeka ne spremaju se i bit "
                              "će obrisani.\nObrisati ih?")
                   .arg(typed);
-        if (toolkit::messageBox(question, Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
-            != toolkit::IdYes) {
+        if (toolkit::messageBox(question, Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+            != toolkit::MessageBoxAnswer::Yes) {
             m_saveDeclined = true;
             CDSetLijekovi->moveTo(int(firstTyped - records.begin()));
             return false;
@@ -367,7 +367,7 @@ bool TForm1::SaveDatabase()
             return false;
         writeRegisterFile(DataFilePath, saved);
     } catch (const store::Exception &e) {
-        toolkit::messageBox(e.message(), Greska, 0);
+        toolkit::messageBox(e.message(), Greska, toolkit::MessageBoxStyle::Ok);
         return false;
     }
     journalSaved(saved);
@@ -408,8 +408,8 @@ bool TForm1::registerFileMayBeWritten(
         writeRegisterBeside(fileName, rows);
         return false;
     }
-    if (toolkit::messageBox(found.question(), Paznja, toolkit::MbYesNo | toolkit::MbDefButton2)
-        != toolkit::IdYes) {
+    if (toolkit::messageBox(found.question(), Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+        != toolkit::MessageBoxAnswer::Yes) {
         m_registerFileKept = true;
         return false;
     }
@@ -520,10 +520,11 @@ void TForm1::BitBtnLastClick()
 void TForm1::BitBtnEraseClick()
 {
     toolkit::runHandler([this] {
-        if (toolkit::messageBox(QStringLiteral("Praznim baze?"), Paznja, 4) == 6
+        if (toolkit::messageBox(QStringLiteral("Praznim baze?"), Paznja, toolkit::MessageBoxStyle::YesNo)
+                   == toolkit::MessageBoxAnswer::Yes
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
-                                   Paznja, 4)
-                == 6
+                                   Paznja, toolkit::MessageBoxStyle::YesNo)
+                   == toolkit::MessageBoxAnswer::Yes
             // Both questions were about this register, not a file another
             // program has put in its place since.
             && registerFileMayBeWritten(DataFileName, CDSetLijekovi->records())) {
@@ -531,7 +532,7 @@ void TForm1::BitBtnEraseClick()
             loadRegister(DataFileName);
             CDSetLijekovi->last();
             journalSaved(CDSetLijekovi->records());
-            toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), 0);
+            toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), toolkit::MessageBoxStyle::Ok);
         }
         CheckRecordLimit();
         DBEditTar_br->setFocus();
@@ -560,7 +561,7 @@ void TForm1::BitBtnExportClick()
             textexport::saveLines(SaveDialog1->fileName(), lines);
             toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
                                     + QDir::toNativeSeparators(SaveDialog1->fileName()),
-                                QStringLiteral("Poruka"), 0);
+                                QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
         }
         CheckRecordLimit();
     });
@@ -679,14 +680,14 @@ void TForm1::offerRecovery()
                                  .arg(QDir::toNativeSeparators(aside)))
                     + QStringLiteral("\nRegistar \"%1\" nije mijenjan.")
                           .arg(QDir::toNativeSeparators(DataFilePath)),
-                Greska, toolkit::MbOk);
+                Greska, toolkit::MessageBoxStyle::Ok);
         }
         if (recovery && recovery->changes == 0) {
             QFile::remove(journalPath);
         } else if (recovery) {
             const bool sameBase = recovery->base == loaded;
             QString question;
-            int style = toolkit::MbYesNo;
+            auto style = toolkit::MessageBoxStyle::YesNo;
             if (sameBase) {
                 question = QStringLiteral("Program nije ispravno zatvoren.\n"
                                           "Broj nespremljenih promjena: %1.\nVratiti ih?")
@@ -703,9 +704,9 @@ void TForm1::offerRecovery()
                                .arg(recovery->base.size())
                                .arg(loaded.size())
                                .arg(recovery->changes);
-                style |= toolkit::MbDefButton2;
+                style = toolkit::MessageBoxStyle::YesNoDefaultNo;
             }
-            if (toolkit::messageBox(question, Paznja, style) == toolkit::IdYes) {
+            if (toolkit::messageBox(question, Paznja, style) == toolkit::MessageBoxAnswer::Yes) {
                 m_journal->setBase(std::move(loaded));
                 m_journalling = true;
                 // Rewrites the journal from the file's records and the
@@ -721,7 +722,7 @@ void TForm1::offerRecovery()
                           .arg(shown)
                     : QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
                           .arg(QDir::toNativeSeparators(aside)),
-                Poruka, toolkit::MbOk);
+                Poruka, toolkit::MessageBoxStyle::Ok);
             if (aside.isEmpty()) {
                 // The journal could not be moved away; writing a new one
                 // over it would destroy what the user chose to keep.
@@ -758,7 +759,7 @@ void TForm1::reportJournalFailure(const QString &message)
         + QStringLiteral("\n\nUpisani podaci još su u programu. Ako se program sada sruši, "
                          "promjene od zadnjeg spremanja bit će izgubljene.");
     QMetaObject::invokeMethod(
-        this, [text] { toolkit::messageBox(text, Greska, toolkit::MbOk); }, Qt::QueuedConnection);
+        this, [text] { toolkit::messageBox(text, Greska, toolkit::MessageBoxStyle::Ok); }, Qt::QueuedConnection);
 }
 
 void TForm1::journalSaved(const std::vector<store::Record> &saved)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registerfiles.h"
+#include "app/registerfiles.h"
 #include "ui_unit1.h"
 
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
-#include "hostile.h"
+#include "bench/hostile.h"
 
-#include "sampleregister.h"
+#include "bench/sampleregister.h"
 
-#include "clientdataset.h"
-#include "datapacket.h"
-#include "exception.h"
+#include "store/clientdataset.h"
+#include "store/datapacket.h"
+#include "store/exception.h"
 
 #include <QDir>
 #include <QElapsedTimer>

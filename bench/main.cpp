@@ -1,19 +1,19 @@
 // The register at its limit and beyond: how long loading, saving, exporting
 // and starting take for 1000, 10000 and 100000 records, and how much memory
 // a start-up with a full register needs. Prints figures; judges nothing.
-#include "hostile.h"
-#include "sampleregister.h"
+#include "bench/hostile.h"
+#include "bench/sampleregister.h"
 
-#include "unit1.h"
+#include "app/unit1.h"
 
-#include "clientdataset.h"
-#include "datapacket.h"
-#include "exception.h"
-#include "messagebox.h"
-#include "savedialog.h"
-#include "datasource.h"
-#include "search.h"
-#include "textexport.h"
+#include "store/clientdataset.h"
+#include "store/datapacket.h"
+#include "store/exception.h"
+#include "toolkit/messagebox.h"
+#include "toolkit/savedialog.h"
+#include "toolkit/datasource.h"
+#include "store/search.h"
+#include "export/textexport.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -121,15 +121,15 @@ double medianMs(int runs, Prepare prepare, Measure measure)
 void answerDialogs()
 {
     toolkit::setMessageBoxHandler([](const toolkit::MessageBoxCall &call) {
-        return call.style == toolkit::MbYesNo ? toolkit::IdNo : toolkit::IdOk;
+        return toolkit::isQuestion(call.style) ? toolkit::MessageBoxAnswer::No : toolkit::MessageBoxAnswer::Ok;
     });
     toolkit::SaveDialog::setHandler(
         [](const toolkit::SaveDialog &) -> std::optional<QString> { return std::nullopt; });
 }
 
-int answerYes(const toolkit::MessageBoxCall &call)
+toolkit::MessageBoxAnswer answerYes(const toolkit::MessageBoxCall &call)
 {
-    return (call.style & 0xF) == toolkit::MbYesNo ? toolkit::IdYes : toolkit::IdOk;
+    return toolkit::isQuestion(call.style) ? toolkit::MessageBoxAnswer::Yes : toolkit::MessageBoxAnswer::Ok;
 }
 
 // The program's own start: the window in the register's folder, its

@@ -1,9 +1,9 @@
-#include "sampleregister.h"
+#include "bench/sampleregister.h"
 
-#include "codepage.h"
-#include "datapacket.h"
-#include "exception.h"
-#include "schema.h"
+#include "store/codepage.h"
+#include "store/datapacket.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <QFile>
 #include <QStringList>

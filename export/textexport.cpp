@@ -1,8 +1,8 @@
-#include "textexport.h"
+#include "export/textexport.h"
 
-#include "clientdataset.h"
-#include "codepage.h"
-#include "safefile.h"
+#include "store/clientdataset.h"
+#include "store/codepage.h"
+#include "store/safefile.h"
 
 namespace textexport {
 

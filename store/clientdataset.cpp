@@ -1,7 +1,7 @@
-#include "clientdataset.h"
+#include "store/clientdataset.h"
 
-#include "datapacket.h"
-#include "exception.h"
+#include "store/datapacket.h"
+#include "store/exception.h"
 
 #include <QLocale>
 

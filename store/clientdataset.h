@@ -1,7 +1,7 @@
 #pragma once
 
-#include "record.h"
-#include "schema.h"
+#include "store/record.h"
+#include "store/schema.h"
 
 #include <QObject>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "datapacket.h"
-#include "datapacket_p.h"
+#include "store/datapacket.h"
+#include "store/datapacket_p.h"
 
-#include "exception.h"
-#include "safefile.h"
+#include "store/exception.h"
+#include "store/safefile.h"
 
 #include <QFile>
 #include <QFileInfo>

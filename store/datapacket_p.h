@@ -11,7 +11,7 @@
 //   datapacketcommon.cpp  what they share: the head, messages, UTF-8,
 //                         numbers, the characters XML allows
 
-#include "record.h"
+#include "store/record.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

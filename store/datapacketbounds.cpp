@@ -10,7 +10,7 @@
 // and is lenient elsewhere. Where the markup itself goes wrong it stops
 // looking: the XML reader refuses the file at that point.
 
-#include "datapacket_p.h"
+#include "store/datapacket_p.h"
 
 #include <array>
 #include <cstring>

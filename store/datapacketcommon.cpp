@@ -1,8 +1,8 @@
-#include "datapacket.h"
-#include "datapacket_p.h"
+#include "store/datapacket.h"
+#include "store/datapacket_p.h"
 
-#include "exception.h"
-#include "schema.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <charconv>
 #include <cmath>

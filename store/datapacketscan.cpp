@@ -7,10 +7,10 @@
 // is left to the XML reader, which accepts it or says why not. Whatever this
 // scan accepts, the XML reader reads to the same records.
 
-#include "datapacket_p.h"
+#include "store/datapacket_p.h"
 
-#include "exception.h"
-#include "schema.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <array>
 #include <cstring>

@@ -1,10 +1,10 @@
 // The packet as this program writes it: pure ASCII, one ROW per record,
 // every character above 127 as a numeric character reference.
 
-#include "datapacket_p.h"
+#include "store/datapacket_p.h"
 
-#include "datapacket.h"
-#include "schema.h"
+#include "store/datapacket.h"
+#include "store/schema.h"
 
 #include <array>
 #include <charconv>

@@ -3,11 +3,11 @@
 // with QXmlStreamReader, checked against the program's field list, and
 // refused with the line and column of the fault when they do not fit.
 
-#include "datapacket_p.h"
+#include "store/datapacket_p.h"
 
-#include "codepage.h"
-#include "exception.h"
-#include "schema.h"
+#include "store/codepage.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <QStringEncoder>
 #include <QXmlStreamReader>

@@ -1,4 +1,4 @@
-#include "fileidentity.h"
+#include "store/fileidentity.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,8 +1,8 @@
-#include "journal.h"
+#include "store/journal.h"
 
-#include "exception.h"
-#include "safefile.h"
-#include "schema.h"
+#include "store/exception.h"
+#include "store/safefile.h"
+#include "store/schema.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clientdataset.h"
-#include "record.h"
+#include "store/clientdataset.h"
+#include "store/record.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "safefile.h"
+#include "store/safefile.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "schema.h"
+#include "store/schema.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "search.h"
+#include "store/search.h"
 
-#include "clientdataset.h"
-#include "schema.h"
+#include "store/clientdataset.h"
+#include "store/schema.h"
 
 #include <QChar>
 #include <QtAlgorithms>

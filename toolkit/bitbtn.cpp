@@ -1,4 +1,4 @@
-#include "bitbtn.h"
+#include "toolkit/bitbtn.h"
 
 #include <QKeyEvent>
 #include <QStyleOptionButton>

@@ -1,6 +1,6 @@
-#include "datasource.h"
+#include "toolkit/datasource.h"
 
-#include "clientdataset.h"
+#include "store/clientdataset.h"
 
 namespace toolkit {
 

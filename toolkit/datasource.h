@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clientdataset.h"
+#include "store/clientdataset.h"
 
 #include <QList>
 #include <QObject>

@@ -1,12 +1,12 @@
-#include "dbedit.h"
+#include "toolkit/dbedit.h"
 
-#include "exitwatcher.h"
-#include "fieldvalidator.h"
-#include "handlers.h"
+#include "toolkit/exitwatcher.h"
+#include "toolkit/fieldvalidator.h"
+#include "toolkit/handlers.h"
 
-#include "clientdataset.h"
-#include "exception.h"
-#include "schema.h"
+#include "store/clientdataset.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <QFocusEvent>
 #include <QScopedValueRollback>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "datasource.h"
+#include "toolkit/datasource.h"
 
 #include <QLineEdit>
 #include <QPointer>

@@ -1,11 +1,11 @@
-#include "dbgrid.h"
+#include "toolkit/dbgrid.h"
 
-#include "exitwatcher.h"
-#include "fieldvalidator.h"
-#include "handlers.h"
+#include "toolkit/exitwatcher.h"
+#include "toolkit/fieldvalidator.h"
+#include "toolkit/handlers.h"
 
-#include "clientdataset.h"
-#include "schema.h"
+#include "store/clientdataset.h"
+#include "store/schema.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "datasource.h"
-#include "dbgridmodel.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbgridmodel.h"
 
 #include <QPersistentModelIndex>
 #include <QPointer>

@@ -1,10 +1,10 @@
-#include "dbgridmodel.h"
+#include "toolkit/dbgridmodel.h"
 
-#include "datasource.h"
-#include "handlers.h"
+#include "toolkit/datasource.h"
+#include "toolkit/handlers.h"
 
-#include "clientdataset.h"
-#include "schema.h"
+#include "store/clientdataset.h"
+#include "store/schema.h"
 
 namespace toolkit {
 

@@ -1,6 +1,6 @@
-#include "exitwatcher.h"
+#include "toolkit/exitwatcher.h"
 
-#include "handlers.h"
+#include "toolkit/handlers.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "fieldvalidator.h"
+#include "toolkit/fieldvalidator.h"
 
-#include "codepage.h"
+#include "store/codepage.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

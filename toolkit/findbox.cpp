@@ -1,4 +1,4 @@
-#include "findbox.h"
+#include "toolkit/findbox.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

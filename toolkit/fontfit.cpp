@@ -1,4 +1,4 @@
-#include "fontfit.h"
+#include "toolkit/fontfit.h"
 
 #include <QFont>
 #include <QFontInfo>

@@ -1,8 +1,8 @@
-#include "handlers.h"
+#include "toolkit/handlers.h"
 
-#include "messagebox.h"
+#include "toolkit/messagebox.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QScopedValueRollback>
 #include <QString>
@@ -24,9 +24,9 @@ const QString &errorCaption()
 void showException(const std::exception &e)
 {
     if (const auto *own = dynamic_cast<const store::Exception *>(&e))
-        messageBox(own->message(), errorCaption(), MbOk);
+        messageBox(own->message(), errorCaption(), MessageBoxStyle::Ok);
     else
-        messageBox(QString::fromUtf8(e.what()), errorCaption(), MbOk);
+        messageBox(QString::fromUtf8(e.what()), errorCaption(), MessageBoxStyle::Ok);
 }
 
 int runningHandlers()
@@ -42,7 +42,7 @@ void runHandler(const std::function<void()> &handler)
     } catch (const std::exception &e) {
         showException(e);
     } catch (...) {
-        messageBox(QStringLiteral("Dogodila se neočekivana pogreška."), errorCaption(), MbOk);
+        messageBox(QStringLiteral("Dogodila se neočekivana pogreška."), errorCaption(), MessageBoxStyle::Ok);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "messagebox.h"
+#include "toolkit/messagebox.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -27,16 +27,51 @@ bool operator==(const MessageBoxCall &a, const MessageBoxCall &b)
     return a.text == b.text && a.caption == b.caption && a.style == b.style;
 }
 
-char *toString(const MessageBoxCall &call)
+namespace {
+
+// QTest frees the result with delete[].
+char *newCString(const QByteArray &utf8)
 {
-    const QString s = QStringLiteral("{text=\"%1\", caption=\"%2\", style=%3}")
-                          .arg(call.text, call.caption)
-                          .arg(call.style);
-    // QTest frees the result with delete[].
-    const QByteArray utf8 = s.toUtf8();
     char *out = new char[size_t(utf8.size()) + 1];
     std::copy(utf8.constData(), utf8.constData() + utf8.size() + 1, out);
     return out;
+}
+
+const char *styleName(MessageBoxStyle style)
+{
+    switch (style) {
+    case MessageBoxStyle::Ok:
+        return "Ok";
+    case MessageBoxStyle::YesNo:
+        return "YesNo";
+    case MessageBoxStyle::YesNoDefaultNo:
+        return "YesNoDefaultNo";
+    }
+    return "?";
+}
+
+} // namespace
+
+char *toString(const MessageBoxCall &call)
+{
+    const QString s = QStringLiteral("{text=\"%1\", caption=\"%2\", style=%3}")
+                          .arg(call.text, call.caption, QLatin1String(styleName(call.style)));
+    return newCString(s.toUtf8());
+}
+
+char *toString(MessageBoxStyle style) { return newCString(styleName(style)); }
+
+char *toString(MessageBoxAnswer answer)
+{
+    switch (answer) {
+    case MessageBoxAnswer::Ok:
+        return newCString("Ok");
+    case MessageBoxAnswer::Yes:
+        return newCString("Yes");
+    case MessageBoxAnswer::No:
+        return newCString("No");
+    }
+    return newCString("?");
 }
 
 void setMessageBoxHandler(MessageBoxHandler handler) { handlerSlot() = std::move(handler); }
@@ -47,11 +82,11 @@ void setUnattended(bool unattended) { unattendedSlot() = unattended; }
 
 bool unattended() { return unattendedSlot(); }
 
-int messageBox(const QString &text, const QString &caption, int style)
+MessageBoxAnswer messageBox(const QString &text, const QString &caption, MessageBoxStyle style)
 {
-    const bool question = (style & 0xF) == MbYesNo;
+    const bool question = isQuestion(style);
     if (unattendedSlot())
-        return question ? IdNo : IdOk;
+        return question ? MessageBoxAnswer::No : MessageBoxAnswer::Ok;
     if (const auto &handler = handlerSlot())
         return handler(MessageBoxCall { text, caption, style });
 
@@ -65,18 +100,17 @@ int messageBox(const QString &text, const QString &caption, int style)
     if (question) {
         QPushButton *yes = box.addButton(QStringLiteral("Da"), QMessageBox::YesRole);
         QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
-        box.setDefaultButton(style & MbDefButton2 ? no : yes);
+        box.setDefaultButton(style == MessageBoxStyle::YesNoDefaultNo ? no : yes);
         box.setEscapeButton(no);
         box.exec();
-        return box.clickedButton() == yes ? IdYes : IdNo;
+        return box.clickedButton() == yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No;
     }
 
-    // Any other style falls back to a plain notice: one button, one answer.
     QPushButton *ok = box.addButton(QStringLiteral("U redu"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
-    return IdOk;
+    return MessageBoxAnswer::Ok;
 }
 
 } // namespace toolkit

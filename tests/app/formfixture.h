@@ -1,15 +1,15 @@
 #pragma once
 
-#include "unit1.h"
+#include "app/unit1.h"
 
-#include "clientdataset.h"
-#include "datapacket.h"
-#include "messagebox.h"
-#include "savedialog.h"
+#include "store/clientdataset.h"
+#include "store/datapacket.h"
+#include "toolkit/messagebox.h"
+#include "toolkit/savedialog.h"
 
-#include "files.h"
-#include "scriptedmessageboxes.h"
-#include "typing.h"
+#include "tests/support/files.h"
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/support/typing.h"
 
 #include <QApplication>
 #include <QDir>
@@ -134,7 +134,7 @@ public:
     // Every message box asked for, and the answers to its questions.
     testsupport::ScriptedMessageBoxes boxes;
     std::vector<Shown> &shown = boxes.shown;
-    std::deque<int> &answers = boxes.answers;
+    std::deque<toolkit::MessageBoxAnswer> &answers = boxes.answers;
     std::function<void(const toolkit::MessageBoxCall &)> &onMessage = boxes.onMessage;
     std::unique_ptr<TForm1> form;
     std::deque<std::optional<QString>> saveAnswers;

@@ -5,8 +5,8 @@
 // with the xcb platform and a private fontconfig file (fontsets/) that lists
 // only that set's font folders; LIJEKOVI_PANEL_FAMILY names the family the
 // panel must then get, so a set that did not take effect is caught.
-#include "designedlabels.h"
-#include "formfixture.h"
+#include "tests/app/designedlabels.h"
+#include "tests/app/formfixture.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

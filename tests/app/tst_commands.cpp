@@ -1,18 +1,20 @@
 // The record commands as a person uses them: typing entries in tab order,
 // the carry-over fields, Delete, Erase, browsing, leaving the grid.
-#include "formfixture.h"
-#include "modalpoller.h"
+#include "tests/app/formfixture.h"
+#include "tests/support/modalpoller.h"
 
-#include "bitbtn.h"
-#include "datasource.h"
-#include "dbedit.h"
-#include "dbgrid.h"
+#include "toolkit/bitbtn.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
+
+using Answer = toolkit::MessageBoxAnswer;
 
 using store::ClientDataSet;
 
@@ -121,17 +123,17 @@ private slots:
     {
         QTest::addColumn<int>("records");
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QList<Answer>>("answers");
         QTest::addColumn<int>("recordsAfter");
         QTest::addColumn<bool>("limitShown");
         QTest::addColumn<bool>("addEnabled");
         QTest::addColumn<bool>("focusInTarBr");
-        const QList<int> yes{toolkit::IdYes, toolkit::IdYes};
-        const QList<int> no{toolkit::IdNo};
-        QTest::newRow("Add at 9999") << 9999 << "BitBtnAdd" << QList<int>{} << 9999 << false << true << true;
-        QTest::newRow("Add at 10000 (disabled)") << 10000 << "BitBtnAdd" << QList<int>{} << 10000 << false << false << false;
-        QTest::newRow("Delete at 9999") << 9999 << "BitBtnDel" << QList<int>{} << 9998 << false << true << true;
-        QTest::newRow("Delete at 10000") << 10000 << "BitBtnDel" << QList<int>{} << 9999 << false << true << true;
+        const QList<Answer> yes{Answer::Yes, Answer::Yes};
+        const QList<Answer> no{Answer::No};
+        QTest::newRow("Add at 9999") << 9999 << "BitBtnAdd" << QList<Answer>{} << 9999 << false << true << true;
+        QTest::newRow("Add at 10000 (disabled)") << 10000 << "BitBtnAdd" << QList<Answer>{} << 10000 << false << false << false;
+        QTest::newRow("Delete at 9999") << 9999 << "BitBtnDel" << QList<Answer>{} << 9998 << false << true << true;
+        QTest::newRow("Delete at 10000") << 10000 << "BitBtnDel" << QList<Answer>{} << 9999 << false << true << true;
         QTest::newRow("Erase, Yes, at 9999") << 9999 << "BitBtnErase" << yes << 0 << false << true << true;
         QTest::newRow("Erase, Yes, at 10000") << 10000 << "BitBtnErase" << yes << 0 << false << true << true;
         QTest::newRow("Erase, No, at 9999") << 9999 << "BitBtnErase" << no << 9999 << false << true << true;
@@ -142,7 +144,7 @@ private slots:
     {
         QFETCH(int, records);
         QFETCH(QString, command);
-        QFETCH(QList<int>, answers);
+        QFETCH(QList<Answer>, answers);
         QFETCH(int, recordsAfter);
         QFETCH(bool, limitShown);
         QFETCH(bool, addEnabled);
@@ -245,17 +247,17 @@ private slots:
 
     void erase_data()
     {
-        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QList<Answer>>("answers");
         QTest::addColumn<int>("questions");
         QTest::addColumn<bool>("erased");
-        QTest::newRow("No at the first question") << QList<int>{7} << 1 << false;
-        QTest::newRow("No at the second question") << QList<int>{6, 7} << 2 << false;
-        QTest::newRow("Yes twice") << QList<int>{6, 6} << 2 << true;
+        QTest::newRow("No at the first question") << QList<Answer>{Answer::No} << 1 << false;
+        QTest::newRow("No at the second question") << QList<Answer>{Answer::Yes, Answer::No} << 2 << false;
+        QTest::newRow("Yes twice") << QList<Answer>{Answer::Yes, Answer::Yes} << 2 << true;
     }
 
     void erase()
     {
-        QFETCH(QList<int>, answers);
+        QFETCH(QList<Answer>, answers);
         QFETCH(int, questions);
         QFETCH(bool, erased);
         FormFixture fx;
@@ -278,7 +280,7 @@ private slots:
         QCOMPARE(fx.texts(), expectedTexts);
         for (int i = 0; i < questions; ++i) {
             QCOMPARE(fx.shown[size_t(i)].caption, QStringLiteral("Pažnja!"));
-            QCOMPARE(fx.shown[size_t(i)].style, 4);
+            QCOMPARE(fx.shown[size_t(i)].style, toolkit::MessageBoxStyle::YesNo);
         }
         QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
         if (!erased) {
@@ -287,7 +289,7 @@ private slots:
             return;
         }
         QCOMPARE(fx.shown.back().caption, QString()); // the platform's own caption
-        QCOMPARE(fx.shown.back().style, 0);
+        QCOMPARE(fx.shown.back().style, toolkit::MessageBoxStyle::Ok);
         QCOMPARE(ds->recordCount(), 0);
         QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
         QVERIFY(form->BitBtnDel->isEnabled()); // Erase leaves it as it was

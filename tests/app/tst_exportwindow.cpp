@@ -1,13 +1,15 @@
 // Export from the window: the save that comes first, the dialog, the report,
 // and every way it can end.
-#include "formfixture.h"
+#include "tests/app/formfixture.h"
 
-#include "bitbtn.h"
-#include "dbedit.h"
+#include "toolkit/bitbtn.h"
+#include "toolkit/dbedit.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+using Answer = toolkit::MessageBoxAnswer;
 
 using store::ClientDataSet;
 
@@ -71,7 +73,7 @@ private slots:
         QCOMPARE(fx.savedNames(), (QStringList{"A", "B2"}));
         QCOMPARE(fx.captions(), QStringList{"Poruka"});
         QCOMPARE(fx.shown[0].text, "Baza eksportirana u " + QDir::toNativeSeparators(fx.path("out.txt")));
-        QCOMPARE(fx.shown[0].style, 0);
+        QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::Ok);
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("2"));
     }
 
@@ -103,7 +105,7 @@ private slots:
         const QByteArray before = readFile(fx.dataFile());
         TForm1 *form = fx.start();
         fx.shown.clear();
-        fx.answers = {7};
+        fx.answers = {Answer::No};
         fx.saveAnswers = {fx.path("out.txt")};
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QCOMPARE(fx.captions(), QStringList{"Pažnja!"});

@@ -1,11 +1,11 @@
 // Finding an entry in the window with the real keys: Ctrl+F, typed text,
 // Enter, F3, Shift+F3, Escape; where the cursor and the focus end up, and
 // what becomes of a record that was being typed.
-#include "formfixture.h"
+#include "tests/app/formfixture.h"
 
-#include "dbedit.h"
-#include "dbgrid.h"
-#include "findbox.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
+#include "toolkit/findbox.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -281,7 +281,7 @@ private slots:
         QCOMPARE(fx.shown.size(), size_t(1));
         QCOMPARE(fx.shown[0].text, QStringLiteral("Nije pronađeno: «Zrinski»"));
         QCOMPARE(fx.shown[0].caption, QStringLiteral("Poruka"));
-        QCOMPARE(fx.shown[0].style, 0);
+        QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::Ok);
         QCOMPARE(ds->state(), ClientDataSet::Insert);
         QCOMPARE(ds->currentRow(), 4);
         QCOMPARE(ds->recordCount(), 4);

@@ -1,15 +1,17 @@
 // The window as laid out: places, captions, bindings, tab order, resizing.
-#include "designedlabels.h"
-#include "formfixture.h"
+#include "tests/app/designedlabels.h"
+#include "tests/app/formfixture.h"
 
-#include "bitbtn.h"
-#include "datasource.h"
-#include "dbedit.h"
-#include "dbgrid.h"
+#include "toolkit/bitbtn.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
 
 #include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
+
+using Answer = toolkit::MessageBoxAnswer;
 
 using store::ClientDataSet;
 using toolkit::BitBtn;
@@ -403,7 +405,7 @@ private slots:
         QCOMPARE(after([&] { form->DBEditNaziv->setFocus(); }),
                  (QStringList{"DBGridLijekoviExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost"}));
 
-        fx->answers = {7};
+        fx->answers = {Answer::No};
         QCOMPARE(click(form->BitBtnErase), QStringList{"BitBtnEraseClick"});
         fx->saveAnswers = {std::nullopt};
         QCOMPARE(click(form->BitBtnExport), QStringList{"BitBtnExportClick"});

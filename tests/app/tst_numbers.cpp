@@ -2,10 +2,10 @@
 // settings CTest starts this suite with: Croatian (decimal comma) and C
 // (decimal point). A point typed out of habit, or from the numeric keypad,
 // must never make a number ten or a hundred times larger.
-#include "formfixture.h"
+#include "tests/app/formfixture.h"
 
-#include "dbedit.h"
-#include "dbgrid.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
 
 #include <QClipboard>
 #include <QLineEdit>

@@ -1,12 +1,14 @@
-#include "formfixture.h"
-#include "modalpoller.h"
+#include "tests/app/formfixture.h"
+#include "tests/support/modalpoller.h"
 
-#include "journal.h"
-#include "messagebox.h"
+#include "store/journal.h"
+#include "toolkit/messagebox.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
+
+using Answer = toolkit::MessageBoxAnswer;
 
 using store::ClientDataSet;
 
@@ -55,14 +57,14 @@ private slots:
 
     void postedRecordsComeBackAfterACrash_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("Yes") << 6;
-        QTest::newRow("No") << 7;
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("Yes") << Answer::Yes;
+        QTest::newRow("No") << Answer::No;
     }
 
     void postedRecordsComeBackAfterACrash()
     {
-        QFETCH(int, answer);
+        QFETCH(Answer, answer);
         FormFixture fx;
         fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
         const QByteArray before = readFile(fx.dataFile());
@@ -78,14 +80,14 @@ private slots:
         fx.shown.clear();
         fx.answers = {answer};
         form = fx.start();
-        QCOMPARE(fx.captions(), (answer == 6 ? QStringList{"Pozdrav", "Pažnja!"}
+        QCOMPARE(fx.captions(), (answer == Answer::Yes ? QStringList{"Pozdrav", "Pažnja!"}
                                              : QStringList{"Pozdrav", "Pažnja!", "Poruka"}));
         // Two posts, the blank record the loop began (posted when the cursor
         // left it), and the delete.
         QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(4));
-        QCOMPARE(fx.shown[1].style, toolkit::MbYesNo); // Yes is the default
+        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNo); // Yes is the default
         QCOMPARE(readFile(fx.dataFile()), before);
-        if (answer == 6) {
+        if (answer == Answer::Yes) {
             QCOMPARE(namesIn(form), (QStringList{"B", "C", "D", ""}));
             QVERIFY(form->close());
             QCOMPARE(fx.savedNames(), (QStringList{"B", "C", "D"}));
@@ -146,7 +148,7 @@ private slots:
         fx.form.reset();
 
         fx.shown.clear();
-        fx.answers = {6};
+        fx.answers = {Answer::Yes};
         form = fx.start();
         QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
         QCOMPARE(namesIn(form), (QStringList{"A", "Sirup"}));
@@ -176,16 +178,16 @@ private slots:
 
     void changedRegisterIsLeftAloneByDefault_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("No, the default") << 7;
-        QTest::newRow("Yes") << 6;
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("No, the default") << Answer::No;
+        QTest::newRow("Yes") << Answer::Yes;
     }
 
     // Another copy, a restored backup or an editor changed the file after
     // the journal began: its changes are never applied to it silently.
     void changedRegisterIsLeftAloneByDefault()
     {
-        QFETCH(int, answer);
+        QFETCH(Answer, answer);
         FormFixture fx;
         fx.writeRegister({{{"Naziv", "A"}}});
         TForm1 *form = fx.start();
@@ -198,13 +200,13 @@ private slots:
         fx.answers = {answer};
         form = fx.start();
         QCOMPARE(fx.shown[1].caption, QStringLiteral("Pažnja!"));
-        QCOMPARE(fx.shown[1].style, toolkit::MbYesNo | toolkit::MbDefButton2);
+        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())),
                  qPrintable(fx.shown[1].text));
         QVERIFY2(fx.shown[1].text.contains(QStringLiteral("imala je 1 zapisa, sada ima 3")),
                  qPrintable(fx.shown[1].text));
         QCOMPARE(readFile(fx.dataFile()), replaced);
-        if (answer == 7) {
+        if (answer == Answer::No) {
             QCOMPARE(namesIn(form), (QStringList{"X", "Y", "Z"}));
             QCOMPARE(hiddenFiles(fx.path(".")).size(), 1);
             QVERIFY(hiddenFiles(fx.path("."))[0].startsWith(QStringLiteral(".Baza.xml.recovery-")));
@@ -262,7 +264,7 @@ private slots:
 
         // Erase, then a crash: the emptied register is what comes back.
         typeEntry(form, QStringLiteral("C"));
-        fx.answers = {6, 6};
+        fx.answers = {Answer::Yes, Answer::Yes};
         form->BitBtnErase->click();
         QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
         fx.form.reset();
@@ -338,7 +340,7 @@ private slots:
 
         toolkit::setUnattended(false);
         fx.shown.clear();
-        fx.answers = {6};
+        fx.answers = {Answer::Yes};
         form = fx.start();
         QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
         QCOMPARE(namesIn(form), (QStringList{"A", ""}));

@@ -2,10 +2,10 @@
 // it, a write into it, the folder renamed and a new one made. No close,
 // export or Erase writes over such a file unasked, and nobody-can-answer
 // saves put the register beside it instead.
-#include "formfixture.h"
+#include "tests/app/formfixture.h"
 
-#include "bitbtn.h"
-#include "fileidentity.h"
+#include "toolkit/bitbtn.h"
+#include "store/fileidentity.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -14,13 +14,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+using Answer = toolkit::MessageBoxAnswer;
+
 using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString Warning = u"Pažnja!"_s;
 const QString NotSaved = u"Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"_s;
-constexpr int Question = toolkit::MbYesNo | toolkit::MbDefButton2;
+constexpr toolkit::MessageBoxStyle Question = toolkit::MessageBoxStyle::YesNoDefaultNo;
 
 QString native(const QString &path) { return QDir::toNativeSeparators(path); }
 
@@ -185,7 +187,7 @@ private slots:
         const auto beforeRenamed = renamed.isEmpty() ? decltype(before)() : snapshot(renamed);
 
         fx.shown.clear();
-        fx.answers = { toolkit::IdNo, toolkit::IdNo }; // keep the file, keep the window
+        fx.answers = { Answer::No, Answer::No }; // keep the file, keep the window
         QVERIFY(!form->close());
         QVERIFY(form->isVisible());
         QCOMPARE(fx.captions(), (QStringList { Warning, Warning }));
@@ -202,7 +204,7 @@ private slots:
         // Asked again at the next close, and closing without saving leaves
         // every file as it was.
         fx.shown.clear();
-        fx.answers = { toolkit::IdNo, toolkit::IdYes };
+        fx.answers = { Answer::No, Answer::Yes };
         QVERIFY(form->close());
         QCOMPARE(fx.texts(), (QStringList { expected, NotSaved }));
         QCOMPARE(snapshot(folder), before);
@@ -232,12 +234,12 @@ private slots:
         const QByteArray foreign = foreignRegister(u"Tuđi"_s, 250);
         moveOver(fx.dataFile(), foreign);
         const QString question = replacedText(fx.dataFile(), oldState, stateOf(fx.dataFile()));
-        const int answer = replace ? toolkit::IdYes : toolkit::IdNo;
+        const Answer answer = replace ? Answer::Yes : Answer::No;
 
         fx.shown.clear();
         QStringList expectedTexts;
         if (action == u"close") {
-            fx.answers = { answer, toolkit::IdNo };
+            fx.answers = { answer, Answer::No };
             QCOMPARE(form->close(), replace);
             expectedTexts << question;
             if (!replace)
@@ -253,7 +255,7 @@ private slots:
             QCOMPARE(fx.offeredNames.size(), replace ? 1 : 0);
             QCOMPARE(QFile::exists(fx.path(u"izvoz.txt"_s)), replace);
         } else {
-            fx.answers = { toolkit::IdYes, toolkit::IdYes, answer };
+            fx.answers = { Answer::Yes, Answer::Yes, answer };
             QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
             expectedTexts << u"Praznim baze?"_s << u"Jeste li SIGURNI?\nNakon ovog nema povratka!"_s
                           << question;
@@ -282,7 +284,7 @@ private slots:
         fx.writeRegister({ { { "Naziv", "Aspirin" } } });
         TForm1 *form = fx.start();
         moveOver(fx.dataFile(), foreignRegister(u"Tuđi"_s, 3));
-        fx.answers = { toolkit::IdYes };
+        fx.answers = { Answer::Yes };
         QVERIFY(form->SaveDatabase());
         fx.shown.clear();
         QVERIFY(form->SaveDatabase());
@@ -305,7 +307,7 @@ private slots:
                 moveOver(fx.dataFile(), later);
         };
         fx.shown.clear();
-        fx.answers = { toolkit::IdYes, toolkit::IdNo };
+        fx.answers = { Answer::Yes, Answer::No };
         QVERIFY(!form->close());
         QCOMPARE(fx.captions(), (QStringList { Warning, u"Greška"_s, Warning }));
         QCOMPARE(fx.shown[1].text,
@@ -346,7 +348,7 @@ private slots:
         } else if (between == u"remove") {
             QVERIFY(QFile::remove(fx.dataFile()));
         } else {
-            fx.answers = { toolkit::IdYes, toolkit::IdYes };
+            fx.answers = { Answer::Yes, Answer::Yes };
             QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
         }
         QVERIFY(form->close());

@@ -1,11 +1,11 @@
 // One program per register: the lock beside Baza.xml, in-process and with
 // the real program started twice in one folder.
-#include "registerlock.h"
-#include "files.h"
-#include "unit1.h"
+#include "app/registerlock.h"
+#include "tests/support/files.h"
+#include "app/unit1.h"
 
-#include "bitbtn.h"
-#include "datapacket.h"
+#include "toolkit/bitbtn.h"
+#include "store/datapacket.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -1,13 +1,15 @@
 // The window's life: start-up with and without a register, the greeting, the
 // record-limit check on first showing, and saving on close.
-#include "formfixture.h"
-#include "modalpoller.h"
+#include "tests/app/formfixture.h"
+#include "tests/support/modalpoller.h"
 
-#include "bitbtn.h"
+#include "toolkit/bitbtn.h"
 
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTimer>
+
+using Answer = toolkit::MessageBoxAnswer;
 
 using store::ClientDataSet;
 
@@ -94,7 +96,7 @@ private slots:
         QCOMPARE(fx.shown.size(), size_t(1));
         const FormFixture::Shown &g = fx.shown.front();
         QCOMPARE(g.caption, greetingCaption);
-        QCOMPARE(g.style, 0);
+        QCOMPARE(g.style, toolkit::MessageBoxStyle::Ok);
         const QStringList pieces = g.text.split("\n\n");
         QCOMPARE(pieces.size(), 5);
         QCOMPARE(pieces[0], QStringLiteral("Tervalis"));
@@ -257,7 +259,7 @@ private slots:
         f.close();
         TForm1 *form = fx.start();
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
-        fx.answers = {6, 6};
+        fx.answers = {Answer::Yes, Answer::Yes};
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
         QVERIFY(form->CDSetLijekovi->active());
         QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
@@ -266,18 +268,18 @@ private slots:
 
     void namelessRecordsWithTypedDataAreAskedFor_data()
     {
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<Answer>("answer");
         QTest::addColumn<bool>("closed");
         QTest::addColumn<QStringList>("saved");
-        QTest::newRow("Yes purges them") << 6 << true << QStringList{"A", "B"};
-        QTest::newRow("No keeps the window") << 7 << false << QStringList{"A", "B", "", "", ""};
+        QTest::newRow("Yes purges them") << Answer::Yes << true << QStringList{"A", "B"};
+        QTest::newRow("No keeps the window") << Answer::No << false << QStringList{"A", "B", "", "", ""};
     }
 
     // A patient, a prescriber or a quantity typed into a record whose
     // medicine was forgotten must not vanish at close without a word.
     void namelessRecordsWithTypedDataAreAskedFor()
     {
-        QFETCH(int, answer);
+        QFETCH(Answer, answer);
         QFETCH(bool, closed);
         QFETCH(QStringList, saved);
         FormFixture fx;
@@ -292,7 +294,7 @@ private slots:
         QCOMPARE(form->close(), closed);
         QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
         QVERIFY2(fx.shown[0].text.contains(QStringLiteral(": 3.")), qPrintable(fx.shown[0].text));
-        QCOMPARE(fx.shown[0].style, toolkit::MbYesNo | toolkit::MbDefButton2);
+        QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         if (closed) {
             QCOMPARE(fx.savedNames(), saved);
         } else {
@@ -321,14 +323,14 @@ private slots:
         QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
 
         fx.shown.clear();
-        fx.answers = {7}; // No: keep the window open
+        fx.answers = {Answer::No}; // No: keep the window open
         QVERIFY(!form->close());
         QVERIFY(form->isVisible());
         QCOMPARE(fx.captions(), (QStringList{"Greška", "Pažnja!"}));
         QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
         QCOMPARE(fx.shown[1].text, QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
         // Enter by reflex, straight after the error box, must keep the entries.
-        QCOMPARE(fx.shown[1].style, toolkit::MbYesNo | toolkit::MbDefButton2);
+        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
 
         // The user frees the place and closes again: everything is saved.
@@ -341,7 +343,7 @@ private slots:
         TForm1 *form2 = fx2.start();
         QVERIFY(QFile::remove(fx2.dataFile()));
         QVERIFY(QDir(fx2.path(".")).mkpath("Baza.xml/inside"));
-        fx2.answers = {6};
+        fx2.answers = {Answer::Yes};
         QVERIFY(form2->close());
         QVERIFY(!form2->isVisible());
     }

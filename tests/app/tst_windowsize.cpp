@@ -1,8 +1,8 @@
 // The window's smallest size, on a real X server: below it the panel's
 // right-hand controls, or the grid's rows, would be cut off.
-#include "formfixture.h"
+#include "tests/app/formfixture.h"
 
-#include "dbgrid.h"
+#include "toolkit/dbgrid.h"
 
 #include <QHeaderView>
 #include <QProcess>

@@ -1,7 +1,7 @@
-#include "clientdataset.h"
-#include "files.h"
-#include "exception.h"
-#include "textexport.h"
+#include "store/clientdataset.h"
+#include "tests/support/files.h"
+#include "store/exception.h"
+#include "export/textexport.h"
 
 #include <QFile>
 #include <QLocale>

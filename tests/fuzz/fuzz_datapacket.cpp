@@ -9,10 +9,10 @@
 //   the XML reader.
 // A file over one of the readers' bounds is refused like any other.
 
-#include "datapacket.h"
-#include "datapacket_p.h"
-#include "exception.h"
-#include "schema.h"
+#include "store/datapacket.h"
+#include "store/datapacket_p.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,5 +1,5 @@
-#include "clientdataset.h"
-#include "exception.h"
+#include "store/clientdataset.h"
+#include "store/exception.h"
 
 #include <QLocale>
 #include <QSignalSpy>

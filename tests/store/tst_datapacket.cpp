@@ -2,10 +2,10 @@
 // from elsewhere must be read or refused with a clear reason, and no failure
 // while saving may cost the file that was there.
 
-#include "datapacket.h"
-#include "datapacket_p.h"
-#include "exception.h"
-#include "schema.h"
+#include "store/datapacket.h"
+#include "store/datapacket_p.h"
+#include "store/exception.h"
+#include "store/schema.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "clientdataset.h"
-#include "exception.h"
-#include "files.h"
-#include "journal.h"
+#include "store/clientdataset.h"
+#include "store/exception.h"
+#include "tests/support/files.h"
+#include "store/journal.h"
 
 #include <QFile>
 #include <QProcess>

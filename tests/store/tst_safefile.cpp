@@ -1,10 +1,10 @@
 // The safe replace on its own: what it refuses, what it keeps of the file it
 // replaces, the checks a caller can put around it, and the temporary files
 // it leaves when killed and removes at the next start.
-#include "datapacket.h"
-#include "exception.h"
-#include "fileidentity.h"
-#include "safefile.h"
+#include "store/datapacket.h"
+#include "store/exception.h"
+#include "store/fileidentity.h"
+#include "store/safefile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

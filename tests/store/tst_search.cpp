@@ -1,8 +1,8 @@
 // Finding an entry: which record and field the search lands on, in which
 // order it visits the records, and how it reads case and diacritics.
-#include "clientdataset.h"
-#include "schema.h"
-#include "search.h"
+#include "store/clientdataset.h"
+#include "store/schema.h"
+#include "store/search.h"
 
 #include <QLocale>
 #include <QTest>

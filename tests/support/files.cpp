@@ -1,4 +1,4 @@
-#include "files.h"
+#include "tests/support/files.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "modalpoller.h"
+#include "tests/support/modalpoller.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "scriptedmessageboxes.h"
+#include "tests/support/scriptedmessageboxes.h"
 
 namespace testsupport {
 
@@ -35,18 +35,18 @@ void ScriptedMessageBoxes::clear()
     answers.clear();
 }
 
-int ScriptedMessageBoxes::handle(const MessageBoxCall &call)
+toolkit::MessageBoxAnswer ScriptedMessageBoxes::handle(const MessageBoxCall &call)
 {
     shown.push_back(call);
     if (onMessage)
         onMessage(call);
-    if ((call.style & 0xF) != toolkit::MbYesNo)
-        return toolkit::IdOk;
+    if (!toolkit::isQuestion(call.style))
+        return toolkit::MessageBoxAnswer::Ok;
     if (answers.empty()) {
         unexpected.append(call);
-        return toolkit::IdNo;
+        return toolkit::MessageBoxAnswer::No;
     }
-    const int a = answers.front();
+    const toolkit::MessageBoxAnswer a = answers.front();
     answers.pop_front();
     return a;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messagebox.h"
+#include "toolkit/messagebox.h"
 
 #include <QList>
 #include <QStringList>
@@ -12,9 +12,9 @@
 namespace testsupport {
 
 // Stands in for the message boxes while it lives: records every box asked
-// for, in order, and answers questions from a queue. A plain notice (MbOk)
-// is answered IdOk without using the queue. A question asked with nothing
-// queued is answered IdNo and listed in `unexpected`, so a test notices it.
+// for, in order, and answers questions from a queue. A plain notice (MessageBoxStyle::Ok)
+// is answered Ok without using the queue. A question asked with nothing
+// queued is answered No and listed in `unexpected`, so a test notices it.
 // The fields are the test's to read and to script.
 class ScriptedMessageBoxes
 {
@@ -27,14 +27,14 @@ public:
     // Every box asked for, in order.
     std::vector<toolkit::MessageBoxCall> shown;
     // The answers to the next questions, the first first.
-    std::deque<int> answers;
+    std::deque<toolkit::MessageBoxAnswer> answers;
     // Questions asked with no answer queued.
     QList<toolkit::MessageBoxCall> unexpected;
     // Called with each box as it is asked for, before it is answered.
     std::function<void(const toolkit::MessageBoxCall &)> onMessage;
 
     // Queues the answer to the next question.
-    void answer(int id) { answers.push_back(id); }
+    void answer(toolkit::MessageBoxAnswer a) { answers.push_back(a); }
 
     QList<toolkit::MessageBoxCall> calls() const { return { shown.begin(), shown.end() }; }
     QStringList texts() const;
@@ -44,7 +44,7 @@ public:
     void clear();
 
 private:
-    int handle(const toolkit::MessageBoxCall &call);
+    toolkit::MessageBoxAnswer handle(const toolkit::MessageBoxCall &call);
 
     toolkit::MessageBoxHandler m_previous;
 };

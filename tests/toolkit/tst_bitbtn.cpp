@@ -1,4 +1,4 @@
-#include "bitbtn.h"
+#include "toolkit/bitbtn.h"
 
 #include <QApplication>
 #include <QDialog>

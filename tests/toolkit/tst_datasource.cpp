@@ -1,7 +1,7 @@
-#include "datasource.h"
-#include "tablefixture.h"
+#include "toolkit/datasource.h"
+#include "tests/toolkit/tablefixture.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,12 +1,12 @@
-#include "datasource.h"
-#include "dbedit.h"
-#include "fieldvalidator.h"
-#include "handlers.h"
-#include "scriptedmessageboxes.h"
-#include "tablefixture.h"
-#include "typing.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/fieldvalidator.h"
+#include "toolkit/handlers.h"
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/toolkit/tablefixture.h"
+#include "tests/support/typing.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -427,7 +427,7 @@ void TestDBEdit::halfTypedNumberRefusedAtPost()
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>({ { QStringLiteral("Neispravan broj u polju "
                                                           "\"Kolicina\": \"1-2\""),
-            QStringLiteral("Greška"), toolkit::MbOk } }));
+            QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok } }));
     QCOMPARE(form.table->state(), ClientDataSet::Edit);
     QCOMPARE(fieldText(*form.table, "Naziv"), QStringLiteral("Novi"));
     QCOMPARE(kolicina->text(), QStringLiteral("1-2"));

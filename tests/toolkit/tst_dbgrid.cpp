@@ -1,9 +1,9 @@
-#include "datasource.h"
-#include "dbgrid.h"
-#include "scriptedmessageboxes.h"
-#include "tablefixture.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbgrid.h"
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/toolkit/tablefixture.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
-#include "datasource.h"
-#include "dbgridmodel.h"
-#include "scriptedmessageboxes.h"
-#include "tablefixture.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbgridmodel.h"
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/toolkit/tablefixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -250,7 +250,7 @@ void TestDBGridModel::setDataRefusesBadNumberWithMessage()
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>(
             { { QStringLiteral("Neispravan broj u polju \"Kolicina\": \"1-2\""),
-                QStringLiteral("Greška"), toolkit::MbOk } }));
+                QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok } }));
     QCOMPARE(f.table->fieldByName(QStringLiteral("Kolicina"))->asFloat(), 1.0);
 }
 

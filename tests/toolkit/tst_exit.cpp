@@ -1,13 +1,13 @@
-#include "datasource.h"
-#include "dbedit.h"
-#include "dbgrid.h"
-#include "exitwatcher.h"
-#include "messagebox.h"
-#include "modalpoller.h"
-#include "scriptedmessageboxes.h"
-#include "tablefixture.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
+#include "toolkit/exitwatcher.h"
+#include "toolkit/messagebox.h"
+#include "tests/support/modalpoller.h"
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/toolkit/tablefixture.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -208,7 +208,7 @@ void TestExit::modalBoxIsNotLeaving()
         return true;
     });
     QCOMPARE(
-        toolkit::messageBox(QStringLiteral("Obavijest"), QString(), toolkit::MbOk), toolkit::IdOk);
+        toolkit::messageBox(QStringLiteral("Obavijest"), QString(), toolkit::MessageBoxStyle::Ok), toolkit::MessageBoxAnswer::Ok);
     QVERIFY(focusWasInTheBox);
     // The window manager gives the window back its activation.
     QApplication::setActiveWindow(&w.window);

@@ -1,6 +1,6 @@
 // The find box on its own: its keys, its buttons, and the names a screen
 // reader gives it.
-#include "findbox.h"
+#include "toolkit/findbox.h"
 
 #include <QAccessible>
 #include <QApplication>

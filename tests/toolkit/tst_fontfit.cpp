@@ -1,7 +1,7 @@
 // Labels fitted to their captions: the designed edge kept, a move toward the
 // box before a smaller font, the font made smaller by whole pixels only as
 // far as needed, and a changed caption fitted from the design again.
-#include "fontfit.h"
+#include "toolkit/fontfit.h"
 
 #include <QApplication>
 #include <QFontInfo>

@@ -1,9 +1,9 @@
-#include "handlers.h"
-#include "messagebox.h"
-#include "modalpoller.h"
-#include "scriptedmessageboxes.h"
+#include "toolkit/handlers.h"
+#include "toolkit/messagebox.h"
+#include "tests/support/modalpoller.h"
+#include "tests/support/scriptedmessageboxes.h"
 
-#include "exception.h"
+#include "store/exception.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -14,6 +14,8 @@
 
 #include <stdexcept>
 
+using Answer = toolkit::MessageBoxAnswer;
+using Style = toolkit::MessageBoxStyle;
 using toolkit::MessageBoxCall;
 using testsupport::ScriptedMessageBoxes;
 
@@ -99,30 +101,30 @@ void TestMessageBox::initTestCase()
 
 void TestMessageBox::realBoxes_data()
 {
-    QTest::addColumn<int>("style");
+    QTest::addColumn<Style>("style");
     QTest::addColumn<QString>("press");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Answer>("answer");
     QTest::addColumn<QStringList>("buttons");
     QTest::addColumn<QString>("defaultButton");
     const QStringList yesNo { QStringLiteral("Da"), QStringLiteral("Ne") };
-    QTest::newRow("OK") << 0 << "U redu" << 1 << QStringList { QStringLiteral("U redu") }
+    QTest::newRow("OK") << Style::Ok << "U redu" << Answer::Ok << QStringList { QStringLiteral("U redu") }
                         << "U redu";
-    QTest::newRow("OK by Escape") << 0 << "" << 1 << QStringList { QStringLiteral("U redu") }
+    QTest::newRow("OK by Escape") << Style::Ok << "" << Answer::Ok << QStringList { QStringLiteral("U redu") }
                                   << "U redu";
-    QTest::newRow("Yes") << 4 << "Da" << 6 << yesNo << "Da";
-    QTest::newRow("No") << 4 << "Ne" << 7 << yesNo << "Da";
-    QTest::newRow("No by Escape") << 4 << "" << 7 << yesNo << "Da";
-    const int noByDefault = toolkit::MbYesNo | toolkit::MbDefButton2;
-    QTest::newRow("default No, Yes") << noByDefault << "Da" << 6 << yesNo << "Ne";
-    QTest::newRow("default No, No") << noByDefault << "Ne" << 7 << yesNo << "Ne";
-    QTest::newRow("default No, Escape") << noByDefault << "" << 7 << yesNo << "Ne";
+    QTest::newRow("Yes") << Style::YesNo << "Da" << Answer::Yes << yesNo << "Da";
+    QTest::newRow("No") << Style::YesNo << "Ne" << Answer::No << yesNo << "Da";
+    QTest::newRow("No by Escape") << Style::YesNo << "" << Answer::No << yesNo << "Da";
+    const Style noByDefault = Style::YesNoDefaultNo;
+    QTest::newRow("default No, Yes") << noByDefault << "Da" << Answer::Yes << yesNo << "Ne";
+    QTest::newRow("default No, No") << noByDefault << "Ne" << Answer::No << yesNo << "Ne";
+    QTest::newRow("default No, Escape") << noByDefault << "" << Answer::No << yesNo << "Ne";
 }
 
 void TestMessageBox::realBoxes()
 {
-    QFETCH(int, style);
+    QFETCH(Style, style);
     QFETCH(QString, press);
-    QFETCH(int, answer);
+    QFETCH(Answer, answer);
     QFETCH(QStringList, buttons);
     QFETCH(QString, defaultButton);
     QWidget window;
@@ -143,15 +145,15 @@ void TestMessageBox::realBoxes()
 void TestMessageBox::emptyCaptionIsApplicationName()
 {
     BoxAnswerer answerer(QStringLiteral("U redu"));
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Baze prazne!"), QString(), toolkit::MbOk),
-        toolkit::IdOk);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Baze prazne!"), QString(), Style::Ok),
+        Answer::Ok);
     QCOMPARE(answerer.title, QStringLiteral("Lijekovi"));
 }
 
 void TestMessageBox::textIsNeverMarkup()
 {
     BoxAnswerer answerer(QStringLiteral("U redu"));
-    toolkit::messageBox(QStringLiteral("<b>Pacijent</b> & <i>co</i>"), QString(), toolkit::MbOk);
+    toolkit::messageBox(QStringLiteral("<b>Pacijent</b> & <i>co</i>"), QString(), Style::Ok);
     QCOMPARE(answerer.text, QStringLiteral("<b>Pacijent</b> & <i>co</i>"));
     QVERIFY(answerer.answered);
 }
@@ -161,17 +163,17 @@ void TestMessageBox::handlerReplacesBoxes()
     QList<MessageBoxCall> calls;
     toolkit::setMessageBoxHandler([&](const MessageBoxCall &call) {
         calls << call;
-        return toolkit::IdYes;
+        return Answer::Yes;
     });
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), 4), 6);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), Style::YesNo), Answer::Yes);
     QVERIFY(!QApplication::activeModalWidget());
     toolkit::setMessageBoxHandler({});
     QCOMPARE(calls,
-        QList<MessageBoxCall>({ { QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), 4 } }));
+        QList<MessageBoxCall>({ { QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), Style::YesNo } }));
 
     // Real boxes are back.
     BoxAnswerer answerer(QStringLiteral("Ne"));
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QString(), 4), 7);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QString(), Style::YesNo), Answer::No);
     QVERIFY(answerer.answered);
     QCOMPARE(calls.size(), 1);
 }
@@ -179,16 +181,16 @@ void TestMessageBox::handlerReplacesBoxes()
 void TestMessageBox::scriptedBoxesRecordAndAnswer()
 {
     ScriptedMessageBoxes boxes;
-    boxes.answer(toolkit::IdYes);
-    boxes.answer(toolkit::IdNo);
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Spremljeno."), QString(), 0), 1);
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), 4), 6);
+    boxes.answer(Answer::Yes);
+    boxes.answer(Answer::No);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Spremljeno."), QString(), Style::Ok), Answer::Ok);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), Style::YesNo), Answer::Yes);
     QCOMPARE(
-        toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), 4), 7);
+        toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), Style::YesNo), Answer::No);
     QCOMPARE(boxes.calls(),
-        QList<MessageBoxCall>({ { QStringLiteral("Spremljeno."), QString(), 0 },
-            { QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), 4 },
-            { QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), 4 } }));
+        QList<MessageBoxCall>({ { QStringLiteral("Spremljeno."), QString(), Style::Ok },
+            { QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), Style::YesNo },
+            { QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), Style::YesNo } }));
     QCOMPARE(boxes.texts(),
         QStringList({ QStringLiteral("Spremljeno."), QStringLiteral("Praznim baze?"),
             QStringLiteral("Jeste li SIGURNI?") }));
@@ -199,10 +201,10 @@ void TestMessageBox::scriptedBoxesRecordAndAnswer()
 void TestMessageBox::unansweredQuestionIsUnexpected()
 {
     ScriptedMessageBoxes boxes;
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), 4), toolkit::IdNo);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), Style::YesNo), Answer::No);
     QCOMPARE(boxes.unexpected,
-        QList<MessageBoxCall>({ { QStringLiteral("Izbrisati?"), QString(), 4 } }));
-    boxes.answer(toolkit::IdYes);
+        QList<MessageBoxCall>({ { QStringLiteral("Izbrisati?"), QString(), Style::YesNo } }));
+    boxes.answer(Answer::Yes);
     QCOMPARE(boxes.unusedAnswers(), 1);
 }
 
@@ -211,10 +213,10 @@ void TestMessageBox::scriptedBoxesNestAndRestore()
     ScriptedMessageBoxes outer;
     {
         ScriptedMessageBoxes inner;
-        toolkit::messageBox(QStringLiteral("unutra"), QString(), 0);
+        toolkit::messageBox(QStringLiteral("unutra"), QString(), Style::Ok);
         QCOMPARE(inner.calls().size(), 1);
     }
-    toolkit::messageBox(QStringLiteral("vani"), QString(), 0);
+    toolkit::messageBox(QStringLiteral("vani"), QString(), Style::Ok);
     QCOMPARE(outer.texts(), QStringList { QStringLiteral("vani") });
 }
 
@@ -252,7 +254,7 @@ void TestMessageBox::runHandlerShowsWhatEscapes()
         QVERIFY(boxes.calls().isEmpty());
     } else {
         QCOMPARE(boxes.calls(),
-            QList<MessageBoxCall>({ { text, QStringLiteral("Greška"), toolkit::MbOk } }));
+            QList<MessageBoxCall>({ { text, QStringLiteral("Greška"), Style::Ok } }));
     }
 
     boxes.clear();
@@ -268,8 +270,8 @@ void TestMessageBox::pollerGivesUpAtItsDeadline()
     took.start();
     testsupport::ModalPoller waitsForAnother([](QWidget *) { return false; }, 300);
     QCOMPARE(toolkit::messageBox(QStringLiteral("Nitko ne odgovara"), QString(),
-                 toolkit::MbYesNo | toolkit::MbDefButton2),
-        toolkit::IdNo);
+                 Style::YesNoDefaultNo),
+        Answer::No);
     QVERIFY(waitsForAnother.expired());
     QVERIFY(!waitsForAnother.done());
     QVERIFY(waitsForAnother.handled() > 0);
@@ -282,18 +284,18 @@ QTEST_MAIN(TestMessageBox)
 
 void TestMessageBox::enterTakesTheDefault_data()
 {
-    QTest::addColumn<int>("style");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("Yes/No") << toolkit::MbYesNo << toolkit::IdYes;
-    QTest::newRow("Yes/No, default No") << (toolkit::MbYesNo | toolkit::MbDefButton2)
-                                        << toolkit::IdNo;
+    QTest::addColumn<Style>("style");
+    QTest::addColumn<Answer>("answer");
+    QTest::newRow("Yes/No") << Style::YesNo << Answer::Yes;
+    QTest::newRow("Yes/No, default No") << Style::YesNoDefaultNo
+                                        << Answer::No;
 }
 
 // What Enter does decides what a reflex does; press it on the real box.
 void TestMessageBox::enterTakesTheDefault()
 {
-    QFETCH(int, style);
-    QFETCH(int, answer);
+    QFETCH(Style, style);
+    QFETCH(Answer, answer);
     QWidget window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -310,13 +312,13 @@ void TestMessageBox::unattendedAnswersWithoutBoxes()
 {
     // A scripted handler must not be consulted either: nobody is there.
     ScriptedMessageBoxes boxes;
-    boxes.answer(toolkit::IdYes);
+    boxes.answer(Answer::Yes);
     toolkit::setUnattended(true);
-    const int question = toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), 4);
-    const int notice = toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), 0);
+    const Answer question = toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), Style::YesNo);
+    const Answer notice = toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), Style::Ok);
     toolkit::setUnattended(false);
-    QCOMPARE(question, toolkit::IdNo);
-    QCOMPARE(notice, toolkit::IdOk);
+    QCOMPARE(question, Answer::No);
+    QCOMPARE(notice, Answer::Ok);
     QVERIFY(boxes.calls().isEmpty());
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), 4), toolkit::IdYes);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), Style::YesNo), Answer::Yes);
 }

@@ -1,5 +1,5 @@
-#include "savedialog.h"
-#include "modalpoller.h"
+#include "toolkit/savedialog.h"
+#include "tests/support/modalpoller.h"
 
 #include <QApplication>
 #include <QDir>
