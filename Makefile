@@ -1,18 +1,19 @@
 # Thin convenience layer over CMake; see README.md.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# WERROR=ON turns every compiler warning into an error (CI builds so).
+WERROR ?= OFF
+CONFIGURE = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIJEKOVI_WERROR=$(WERROR)
 
-.PHONY: all setup build run test test-asan fuzz bench package clean
+.PHONY: all setup build run test test-asan fuzz bench package format format-check clean
 
 all: build
 
 setup:
 	./scripts/setup-debian.sh
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-build: setup $(BUILD)/CMakeCache.txt
+build: setup
+	cmake -S . -B $(BUILD) $(CONFIGURE) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The register "Baza.xml" is kept in the directory the program is started in.
@@ -23,7 +24,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: setup
-	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIJEKOVI_SANITIZE=ON
+	cmake -S . -B $(BUILD)-asan $(CONFIGURE) -DLIJEKOVI_SANITIZE=ON >/dev/null
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
 
@@ -36,6 +37,14 @@ bench: build
 
 package: build
 	cmake --build $(BUILD) --target package
+
+# Every C++ file as .clang-format lays it out.
+SOURCES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	clang-format -i $(SOURCES)
+
+format-check: setup
+	clang-format --dry-run --Werror $(SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan

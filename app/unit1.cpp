@@ -489,11 +489,11 @@ void TForm1::BitBtnDelClick()
     });
 }
 
-void TForm1::browse(void (store::ClientDataSet::*move)())
+void TForm1::browse(void (store::ClientDataSet::*step)())
 {
-    toolkit::runHandler([this, move] {
+    toolkit::runHandler([this, step] {
         if (CDSetLijekovi->active())
-            (CDSetLijekovi->*move)();
+            (CDSetLijekovi->*step)();
     });
 }
 

@@ -117,7 +117,7 @@ private:
     void bindComponents();
     void requireOpenRegister() const;
     // The navigation buttons: a move on an open table, nothing on a closed one.
-    void browse(void (store::ClientDataSet::*move)());
+    void browse(void (store::ClientDataSet::*step)());
 
     // The register's file: loaded, and written only over the file loaded or
     // written last, unless the user agrees to replace another.

@@ -8,7 +8,7 @@ build-essential cmake pkg-config
 qt6-base-dev qt6-base-dev-tools libgl-dev
 qt6-translations-l10n
 fonts-dejavu-core fonts-liberation fonts-liberation2 fonts-noto-core
-libxml2-utils time
+libxml2-utils time clang-format
 xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick
 clang libclang-rt-14-dev
 desktop-file-utils appstream dpkg-dev file

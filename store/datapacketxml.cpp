@@ -233,10 +233,10 @@ void PacketReader::failXml() const
                = between(QLatin1StringView("Attribute '"), QLatin1StringView("' redefined."));
                !name.isEmpty()) {
         reason = QStringLiteral("atribut \"%1\" ponavlja se u istom elementu.").arg(name);
-    } else if (const QString name
+    } else if (const QString entity
                = between(QLatin1StringView("Entity '"), QLatin1StringView("' not declared."));
-               !name.isEmpty()) {
-        reason = QStringLiteral("entitet \"%1\" nije poznat.").arg(name);
+               !entity.isEmpty()) {
+        reason = QStringLiteral("entitet \"%1\" nije poznat.").arg(entity);
     } else {
         reason = QStringLiteral("nije ispravan XML (%1)").arg(qt);
     }

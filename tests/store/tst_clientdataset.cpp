@@ -13,7 +13,7 @@ namespace {
 // Records what a form would see of the table's events, in order.
 struct EventLog
 {
-    explicit EventLog(ClientDataSet &ds) : ds(ds)
+    explicit EventLog(ClientDataSet &table) : ds(table)
     {
         ds.afterInsert = [this] { events << QStringLiteral("afterInsert"); };
         ds.beforePost = [this] {

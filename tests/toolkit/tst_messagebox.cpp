@@ -28,7 +28,7 @@ class BoxAnswerer
 public:
     explicit BoxAnswerer(QString button)
         : m_button(std::move(button))
-        , m_poller([this](QWidget *modal) { return tryAnswer(modal); })
+        , m_poller([this](QWidget *box) { return tryAnswer(box); })
     {
     }
 
