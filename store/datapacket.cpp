@@ -36,20 +36,6 @@ QByteArray serializeDataPacket(const std::vector<Record> &rows)
     }
 }
 
-void writeDataPacket(QIODevice &device, const std::vector<Record> &rows)
-{
-    const QByteArray bytes = serializeDataPacket(rows);
-    // A short count is a failure even without an error set: a write that
-    // runs out of space reports only what got through.
-    const qint64 written = device.write(bytes);
-    if (written != bytes.size()) {
-        QString reason = device.errorString();
-        if (reason.isEmpty() || reason == QLatin1StringView("Unknown error"))
-            reason = QStringLiteral("Disk je pun ili je dosegnuto ograničenje veličine datoteke.");
-        throw Exception(QStringLiteral("Podaci nisu zapisani do kraja: %1").arg(reason));
-    }
-}
-
 std::vector<Record> loadDataPacketFile(const QString &path)
 {
     const QFileInfo info(path);

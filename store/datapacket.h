@@ -7,7 +7,6 @@
 
 #include <vector>
 
-class QIODevice;
 
 namespace store {
 
@@ -27,9 +26,6 @@ std::vector<Record> parseDataPacket(const QByteArray &bytes, const QString &sour
 
 // Serialises the rows (all of them, in order) as a complete packet.
 QByteArray serializeDataPacket(const std::vector<Record> &rows);
-
-// Writes the packet to `device`, checking that every byte was written.
-void writeDataPacket(QIODevice &device, const std::vector<Record> &rows);
 
 // Reads and parses a file.
 std::vector<Record> loadDataPacketFile(const QString &path);

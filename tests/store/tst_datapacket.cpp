@@ -320,7 +320,6 @@ private slots:
     void killedSaveLeavesOldOrNewFile();
     void newFileIsPrivateReplacedFileKeepsMode_data();
     void newFileIsPrivateReplacedFileKeepsMode();
-    void writeDataPacketReportsShortWrite();
 
 private:
     QTemporaryDir m_dir;
@@ -1350,41 +1349,6 @@ void TestDataPacket::newFileIsPrivateReplacedFileKeepsMode()
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 07777), expectedMode);
     COMPARE_ROWS(store::loadDataPacketFile(path), sampleRows(2, 1));
-}
-
-// A device that takes only part of what it is given, without an error.
-class ShortDevice : public QIODevice
-{
-public:
-    explicit ShortDevice(qint64 room)
-        : m_room(room)
-    {
-        open(QIODevice::WriteOnly);
-    }
-    QByteArray data;
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *bytes, qint64 len) override
-    {
-        const qint64 n = std::min(len, m_room - qint64(data.size()));
-        data.append(bytes, n);
-        return n;
-    }
-
-private:
-    qint64 m_room;
-};
-
-void TestDataPacket::writeDataPacketReportsShortWrite()
-{
-    const Rows rows = sampleRows(50, 5);
-    ShortDevice roomy(1 << 20);
-    store::writeDataPacket(roomy, rows);
-    QCOMPARE(roomy.data, store::serializeDataPacket(rows));
-
-    ShortDevice cramped(4096);
-    QVERIFY(!refusal([&] { store::writeDataPacket(cramped, rows); }).isEmpty());
 }
 
 int main(int argc, char *argv[])
