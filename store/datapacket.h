@@ -7,7 +7,6 @@
 
 #include <vector>
 
-
 namespace store {
 
 // The register's file format: the client dataset's XML data packet, plain
