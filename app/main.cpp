@@ -1,10 +1,10 @@
 #include "app/unit1.h"
 
+#include "app/registerlock.h"
+#include "app/terminationsignals.h"
+#include "store/safefile.h"
 #include "toolkit/handlers.h"
 #include "toolkit/messagebox.h"
-#include "app/registerlock.h"
-#include "store/safefile.h"
-#include "app/terminationsignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +25,7 @@ int main(int argc, char *argv[])
     // system's would be.
     QTranslator qtTranslations;
     if (qtTranslations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslations);
 
     // Held until the window is gone and its last save is written.
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     lock.acquire();
     if (!lock.permitsStart()) {
         toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugom prozoru."),
-                            QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok);
+            QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok);
         return 0;
     }
     if (lock.status() == RegisterLock::Locked) {
@@ -41,7 +41,8 @@ int main(int argc, char *argv[])
         // that were killed before their rename are left over.
         store::removeStaleTemporaryFiles(QDir::currentPath(), started);
     } else {
-        toolkit::messageBox(lock.problem(), QStringLiteral("Pažnja!"), toolkit::MessageBoxStyle::Ok);
+        toolkit::messageBox(
+            lock.problem(), QStringLiteral("Pažnja!"), toolkit::MessageBoxStyle::Ok);
     }
 
     try {
@@ -50,9 +51,10 @@ int main(int argc, char *argv[])
         // A kill, a closed terminal or a logout ends the program as Izlaz
         // does; the desktop session's end saves too.
         TerminationSignals terminationSignals;
-        QObject::connect(&terminationSignals, &TerminationSignals::received, &Form1, &TForm1::endUnattended);
-        QObject::connect(&application, &QGuiApplication::commitDataRequest, &Form1,
-                         &TForm1::saveForSession);
+        QObject::connect(
+            &terminationSignals, &TerminationSignals::received, &Form1, &TForm1::endUnattended);
+        QObject::connect(
+            &application, &QGuiApplication::commitDataRequest, &Form1, &TForm1::saveForSession);
         Form1.FormCreate();
         Form1.show();
         QApplication::exec();

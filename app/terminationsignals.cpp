@@ -11,8 +11,8 @@
 
 namespace {
 
-int pipeFds[2] = {-1, -1};
-constexpr std::array<int, 3> Handled = {SIGTERM, SIGHUP, SIGINT};
+int pipeFds[2] = { -1, -1 };
+constexpr std::array<int, 3> Handled = { SIGTERM, SIGHUP, SIGINT };
 
 extern "C" void onSignal(int signal)
 {
@@ -25,13 +25,16 @@ extern "C" void onSignal(int signal)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+TerminationSignals::TerminationSignals(QObject *parent)
+    : QObject(parent)
 {
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -41,7 +44,9 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 
 TerminationSignals::~TerminationSignals()
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     for (int s : Handled)

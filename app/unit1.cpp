@@ -1,20 +1,20 @@
 #include "app/unit1.h"
 
-#include "toolkit/bitbtn.h"
+#include "app/registerfinder.h"
+#include "export/textexport.h"
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
+#include "store/exception.h"
+#include "store/journal.h"
+#include "store/safefile.h"
+#include "toolkit/bitbtn.h"
 #include "toolkit/datasource.h"
 #include "toolkit/dbedit.h"
 #include "toolkit/dbgrid.h"
-#include "store/exception.h"
 #include "toolkit/fontfit.h"
 #include "toolkit/handlers.h"
-#include "store/journal.h"
 #include "toolkit/messagebox.h"
-#include "store/safefile.h"
-#include "app/registerfinder.h"
 #include "toolkit/savedialog.h"
-#include "export/textexport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -57,9 +57,9 @@ QString greeting()
 {
     return QStringLiteral("Tervalis\n\n")
         + QStringLiteral("Primjerna ulica 12\n10000 Zagreb, Hrvatska\n\n")
-        + QStringLiteral("Tel: +385 1 555 0100\nFax: +385 1 555 0101\nE-mail: info@tervalis.example\n\n")
-        + QStringLiteral("Web: www.tervalis.example\n\n")
-        + QStringLiteral("v2.1");
+        + QStringLiteral(
+            "Tel: +385 1 555 0100\nFax: +385 1 555 0101\nE-mail: info@tervalis.example\n\n")
+        + QStringLiteral("Web: www.tervalis.example\n\n") + QStringLiteral("v2.1");
 }
 
 // The panel's controls keep their designed places at any window size, so a
@@ -99,12 +99,10 @@ QList<DBGridColumn> gridColumns(const QStringList &description)
 
 // The artwork is compiled into the window's static library; a static
 // library's resources are registered by hand.
-static void initArtwork()
-{
-    Q_INIT_RESOURCE(artwork);
-}
+static void initArtwork() { Q_INIT_RESOURCE(artwork); }
 
-TForm1::TForm1(QWidget *parent) : QWidget(parent)
+TForm1::TForm1(QWidget *parent)
+    : QWidget(parent)
 {
     initArtwork();
     toolkit::substituteClassicFonts();
@@ -148,11 +146,23 @@ void TForm1::createComponents()
     CDSetLijekovi = new store::ClientDataSet(this);
     CDSetLijekovi->setObjectName(QStringLiteral("CDSetLijekovi"));
     store::Field **fields[] = {
-        &CDSetLijekoviTar_br, &StringField1, &StringField2, &CDSetLijekoviGen_ime,
-        &CDSetLijekoviATK, &StringField3, &CDSetLijekoviKolicina, &StringField4,
-        &CDSetLijekoviJed_mjere, &CDSetLijekoviValuta, &CDSetLijekoviCijena,
-        &CDSetLijekoviProtokol, &CDSetLijekoviPropisivac, &CDSetLijekoviUstanova,
-        &CDSetLijekoviHpbroj, &CDSetLijekoviMjesto, &CDSetLijekoviAdresa,
+        &CDSetLijekoviTar_br,
+        &StringField1,
+        &StringField2,
+        &CDSetLijekoviGen_ime,
+        &CDSetLijekoviATK,
+        &StringField3,
+        &CDSetLijekoviKolicina,
+        &StringField4,
+        &CDSetLijekoviJed_mjere,
+        &CDSetLijekoviValuta,
+        &CDSetLijekoviCijena,
+        &CDSetLijekoviProtokol,
+        &CDSetLijekoviPropisivac,
+        &CDSetLijekoviUstanova,
+        &CDSetLijekoviHpbroj,
+        &CDSetLijekoviMjesto,
+        &CDSetLijekoviAdresa,
     };
     for (int i = 0; i < CDSetLijekovi->getFieldCount(); ++i)
         *fields[i] = CDSetLijekovi->fields(i);
@@ -188,10 +198,12 @@ void TForm1::bindComponents()
     CDSetLijekovi->afterInsert = [this] { CDSetLijekoviAfterInsert(); };
     CDSetLijekovi->beforePost = [this] { CDSetLijekoviBeforePost(); };
     CDSetLijekovi->afterPost = [this] { CDSetLijekoviAfterPost(); };
-    connect(DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::DataSourceLijekoviDataChange);
+    connect(
+        DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::DataSourceLijekoviDataChange);
 
     // The crash-recovery journal follows every change, and what is typed.
-    CDSetLijekovi->afterChange = [this](const store::TableChange &change) { journalChange(change); };
+    CDSetLijekovi->afterChange
+        = [this](const store::TableChange &change) { journalChange(change); };
     connect(DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::scheduleDraft);
     for (DBEdit *edit : Panel1->findChildren<DBEdit *>())
         connect(edit, &QLineEdit::textEdited, this, &TForm1::scheduleDraft);
@@ -208,8 +220,7 @@ void TForm1::FormCreate()
                 loadRegister(DataFilePath);
             } catch (const store::Exception &e) {
                 // The file stays as it is: only Erase may replace it.
-                throw store::Exception(
-                    e.message()
+                throw store::Exception(e.message()
                     + QStringLiteral("\n\nRegistar nije otvoren i datoteka se neće mijenjati."));
             }
             CDSetLijekovi->last();
@@ -270,8 +281,9 @@ void TForm1::FormClose()
     // default: Enter pressed by reflex on the error box just before must not
     // throw the entries away.
     m_closeRefused
-        = toolkit::messageBox(QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
-                              Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+        = toolkit::messageBox(
+              QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"), Paznja,
+              toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes;
 }
 
@@ -287,9 +299,10 @@ bool TForm1::CheckRecordLimit()
         return false;
     }
     BitBtnAdd->setEnabled(false);
-    toolkit::messageBox(QStringLiteral("Maksimalan broj zapisa je %1.\nDaljnje dodavanje nije moguće.")
-                            .arg(MaxRecords),
-                        Greska, toolkit::MessageBoxStyle::Ok);
+    toolkit::messageBox(
+        QStringLiteral("Maksimalan broj zapisa je %1.\nDaljnje dodavanje nije moguće.")
+            .arg(MaxRecords),
+        Greska, toolkit::MessageBoxStyle::Ok);
     return true;
 }
 
@@ -311,7 +324,8 @@ void TForm1::PurgeUnnamedRecords()
     // One pass over the table rather than a delete per record: the register
     // may hold thousands of nameless entries.
     const int naziv = StringField2->index();
-    CDSetLijekovi->deleteWhere([naziv](const store::Record &record) { return record.isEmpty(naziv); });
+    CDSetLijekovi->deleteWhere(
+        [naziv](const store::Record &record) { return record.isEmpty(naziv); });
 }
 
 bool TForm1::SaveDatabase()
@@ -332,7 +346,8 @@ bool TForm1::SaveDatabase()
     if (typed > 0 && toolkit::unattended()) {
         // Nobody can be asked whether these may go: they are left out of
         // the file and stay in the journal, so the next start offers them.
-        std::copy_if(firstTyped, records.end(), std::back_inserter(keptForRecovery), typedButNameless);
+        std::copy_if(
+            firstTyped, records.end(), std::back_inserter(keptForRecovery), typedButNameless);
         CDSetLijekovi->deleteWhere([naziv, typedButNameless](const store::Record &record) {
             return record.isEmpty(naziv) && !typedButNameless(record);
         });
@@ -361,7 +376,7 @@ bool TForm1::SaveDatabase()
             saved = CDSetLijekovi->records();
         } else {
             std::copy_if(records.begin(), records.end(), std::back_inserter(saved),
-                         [naziv](const store::Record &record) { return !record.isEmpty(naziv); });
+                [naziv](const store::Record &record) { return !record.isEmpty(naziv); });
         }
         if (!registerFileMayBeWritten(DataFilePath, saved))
             return false;
@@ -497,34 +512,23 @@ void TForm1::browse(void (store::ClientDataSet::*step)())
     });
 }
 
-void TForm1::BitBtnFirstClick()
-{
-    browse(&store::ClientDataSet::first);
-}
+void TForm1::BitBtnFirstClick() { browse(&store::ClientDataSet::first); }
 
-void TForm1::BitBtnPrevClick()
-{
-    browse(&store::ClientDataSet::prior);
-}
+void TForm1::BitBtnPrevClick() { browse(&store::ClientDataSet::prior); }
 
-void TForm1::BitBtnNextClick()
-{
-    browse(&store::ClientDataSet::next);
-}
+void TForm1::BitBtnNextClick() { browse(&store::ClientDataSet::next); }
 
-void TForm1::BitBtnLastClick()
-{
-    browse(&store::ClientDataSet::last);
-}
+void TForm1::BitBtnLastClick() { browse(&store::ClientDataSet::last); }
 
 void TForm1::BitBtnEraseClick()
 {
     toolkit::runHandler([this] {
-        if (toolkit::messageBox(QStringLiteral("Praznim baze?"), Paznja, toolkit::MessageBoxStyle::YesNo)
-                   == toolkit::MessageBoxAnswer::Yes
+        if (toolkit::messageBox(
+                QStringLiteral("Praznim baze?"), Paznja, toolkit::MessageBoxStyle::YesNo)
+                == toolkit::MessageBoxAnswer::Yes
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
-                                   Paznja, toolkit::MessageBoxStyle::YesNo)
-                   == toolkit::MessageBoxAnswer::Yes
+                   Paznja, toolkit::MessageBoxStyle::YesNo)
+                == toolkit::MessageBoxAnswer::Yes
             // Both questions were about this register, not a file another
             // program has put in its place since.
             && registerFileMayBeWritten(DataFileName, CDSetLijekovi->records())) {
@@ -532,7 +536,8 @@ void TForm1::BitBtnEraseClick()
             loadRegister(DataFileName);
             CDSetLijekovi->last();
             journalSaved(CDSetLijekovi->records());
-            toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), toolkit::MessageBoxStyle::Ok);
+            toolkit::messageBox(
+                QStringLiteral("Baze prezne!"), QString(), toolkit::MessageBoxStyle::Ok);
         }
         CheckRecordLimit();
         DBEditTar_br->setFocus();
@@ -560,8 +565,8 @@ void TForm1::BitBtnExportClick()
             checkExportTarget(SaveDialog1->fileName(), registerFolders());
             textexport::saveLines(SaveDialog1->fileName(), lines);
             toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
-                                    + QDir::toNativeSeparators(SaveDialog1->fileName()),
-                                QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
+                    + QDir::toNativeSeparators(SaveDialog1->fileName()),
+                QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
         }
         CheckRecordLimit();
     });
@@ -625,8 +630,8 @@ bool TForm1::holdsTypedData(const store::Record &record) const
 {
     // The four carried-over values are what every new record starts with;
     // anything else was typed.
-    const int carried[] = {StringField1->index(), StringField3->index(),
-                           CDSetLijekoviValuta->index(), CDSetLijekoviJed_mjere->index()};
+    const int carried[] = { StringField1->index(), StringField3->index(),
+        CDSetLijekoviValuta->index(), CDSetLijekoviJed_mjere->index() };
     for (int f = 0; f < CDSetLijekovi->getFieldCount(); ++f) {
         if (std::find(std::begin(carried), std::end(carried), f) == std::end(carried)
             && !record.isEmpty(f))
@@ -672,12 +677,10 @@ void TForm1::offerRecovery()
         } catch (const store::Exception &e) {
             // Kept for whoever wants to look; it never stops the start.
             const QString aside = setAside(journalPath);
-            toolkit::messageBox(
-                e.message() + QStringLiteral("\n\n")
-                    + (aside.isEmpty()
-                           ? QStringLiteral("Datoteka je ostavljena kako jest.")
-                           : QStringLiteral("Datoteka je premještena u \"%1\".")
-                                 .arg(QDir::toNativeSeparators(aside)))
+            toolkit::messageBox(e.message() + QStringLiteral("\n\n")
+                    + (aside.isEmpty() ? QStringLiteral("Datoteka je ostavljena kako jest.")
+                                       : QStringLiteral("Datoteka je premještena u \"%1\".")
+                                             .arg(QDir::toNativeSeparators(aside)))
                     + QStringLiteral("\nRegistar \"%1\" nije mijenjan.")
                           .arg(QDir::toNativeSeparators(DataFilePath)),
                 Greska, toolkit::MessageBoxStyle::Ok);
@@ -695,15 +698,15 @@ void TForm1::offerRecovery()
             } else {
                 // Never apply changes to a file they were not made on
                 // without the user's word; leaving both alone is the default.
-                question = QStringLiteral(
-                               "Program nije ispravno zatvoren, a datoteka \"%1\" je u "
-                               "međuvremenu promijenjena (imala je %2 zapisa, sada ima %3).\n"
-                               "Broj nespremljenih promjena: %4.\n"
-                               "Vratiti registar kakav je bio kad je program prekinut?")
-                               .arg(QDir::toNativeSeparators(DataFilePath))
-                               .arg(recovery->base.size())
-                               .arg(loaded.size())
-                               .arg(recovery->changes);
+                question
+                    = QStringLiteral("Program nije ispravno zatvoren, a datoteka \"%1\" je u "
+                                     "međuvremenu promijenjena (imala je %2 zapisa, sada ima %3).\n"
+                                     "Broj nespremljenih promjena: %4.\n"
+                                     "Vratiti registar kakav je bio kad je program prekinut?")
+                          .arg(QDir::toNativeSeparators(DataFilePath))
+                          .arg(recovery->base.size())
+                          .arg(loaded.size())
+                          .arg(recovery->changes);
                 style = toolkit::MessageBoxStyle::YesNoDefaultNo;
             }
             if (toolkit::messageBox(question, Paznja, style) == toolkit::MessageBoxAnswer::Yes) {
@@ -716,11 +719,12 @@ void TForm1::offerRecovery()
                 return;
             }
             const QString aside = setAside(journalPath);
-            toolkit::messageBox(
-                aside.isEmpty()
-                    ? QStringLiteral("Nespremljene promjene nisu vraćene i ostaju u datoteci \"%1\".")
+            toolkit::messageBox(aside.isEmpty()
+                    ? QStringLiteral(
+                        "Nespremljene promjene nisu vraćene i ostaju u datoteci \"%1\".")
                           .arg(shown)
-                    : QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
+                    : QStringLiteral(
+                        "Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
                           .arg(QDir::toNativeSeparators(aside)),
                 Poruka, toolkit::MessageBoxStyle::Ok);
             if (aside.isEmpty()) {
@@ -759,7 +763,8 @@ void TForm1::reportJournalFailure(const QString &message)
         + QStringLiteral("\n\nUpisani podaci još su u programu. Ako se program sada sruši, "
                          "promjene od zadnjeg spremanja bit će izgubljene.");
     QMetaObject::invokeMethod(
-        this, [text] { toolkit::messageBox(text, Greska, toolkit::MessageBoxStyle::Ok); }, Qt::QueuedConnection);
+        this, [text] { toolkit::messageBox(text, Greska, toolkit::MessageBoxStyle::Ok); },
+        Qt::QueuedConnection);
 }
 
 void TForm1::journalSaved(const std::vector<store::Record> &saved)
@@ -771,7 +776,7 @@ void TForm1::journalSaved(const std::vector<store::Record> &saved)
     if (CDSetLijekovi->records() != saved) {
         // What the file was not given (nameless records nobody could be
         // asked about) stays in a new journal.
-        journalChange({store::TableChange::Reset, -1, nullptr, {}, &CDSetLijekovi->records()});
+        journalChange({ store::TableChange::Reset, -1, nullptr, {}, &CDSetLijekovi->records() });
     }
 }
 
@@ -807,7 +812,7 @@ void TForm1::recordDraft()
         if (state == store::ClientDataSet::Insert && current && holdsTypedData(*current)) {
             m_journal->recordDraft(-1, *current, rows);
         } else if (state == store::ClientDataSet::Edit && current
-                   && *current != rows[size_t(CDSetLijekovi->currentRow())]) {
+            && *current != rows[size_t(CDSetLijekovi->currentRow())]) {
             m_journal->recordDraft(CDSetLijekovi->currentRow(), *current, rows);
         } else {
             m_journal->clearDraft(rows);

@@ -6,14 +6,14 @@
 
 #include "app/unit1.h"
 
+#include "export/textexport.h"
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
+#include "store/search.h"
+#include "toolkit/datasource.h"
 #include "toolkit/messagebox.h"
 #include "toolkit/savedialog.h"
-#include "toolkit/datasource.h"
-#include "store/search.h"
-#include "export/textexport.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -121,7 +121,8 @@ double medianMs(int runs, Prepare prepare, Measure measure)
 void answerDialogs()
 {
     toolkit::setMessageBoxHandler([](const toolkit::MessageBoxCall &call) {
-        return toolkit::isQuestion(call.style) ? toolkit::MessageBoxAnswer::No : toolkit::MessageBoxAnswer::Ok;
+        return toolkit::isQuestion(call.style) ? toolkit::MessageBoxAnswer::No
+                                               : toolkit::MessageBoxAnswer::Ok;
     });
     toolkit::SaveDialog::setHandler(
         [](const toolkit::SaveDialog &) -> std::optional<QString> { return std::nullopt; });
@@ -129,7 +130,8 @@ void answerDialogs()
 
 toolkit::MessageBoxAnswer answerYes(const toolkit::MessageBoxCall &call)
 {
-    return toolkit::isQuestion(call.style) ? toolkit::MessageBoxAnswer::Yes : toolkit::MessageBoxAnswer::Ok;
+    return toolkit::isQuestion(call.style) ? toolkit::MessageBoxAnswer::Yes
+                                           : toolkit::MessageBoxAnswer::Ok;
 }
 
 // The program's own start: the window in the register's folder, its

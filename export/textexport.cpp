@@ -48,7 +48,8 @@ void saveLines(const QString &path, const QStringList &lines)
 {
     // The lines carry patient names: a new file is its owner's only, like
     // the register itself. A file replaced keeps the permissions it had.
-    store::replaceFileContents(path, encodeLines(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    store::replaceFileContents(
+        path, encodeLines(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace textexport

@@ -13,25 +13,18 @@ namespace store {
 // ---------------------------------------------------------------- Field
 
 Field::Field(ClientDataSet *dataSet, int index)
-    : QObject(dataSet), m_dataSet(dataSet), m_index(index)
+    : QObject(dataSet)
+    , m_dataSet(dataSet)
+    , m_index(index)
 {
     setObjectName(QLatin1StringView(def().component));
 }
 
-const FieldDef &Field::def() const
-{
-    return importRecordFields()[size_t(m_index)];
-}
+const FieldDef &Field::def() const { return importRecordFields()[size_t(m_index)]; }
 
-QString Field::fieldName() const
-{
-    return QLatin1StringView(def().name);
-}
+QString Field::fieldName() const { return QLatin1StringView(def().name); }
 
-QString Field::asString() const
-{
-    return m_dataSet->fieldText(m_index);
-}
+QString Field::asString() const { return m_dataSet->fieldText(m_index); }
 
 QString Field::displayText() const
 {
@@ -42,10 +35,7 @@ QString Field::displayText() const
     return m_dataSet->fieldText(m_index);
 }
 
-void Field::setAsString(const QString &text)
-{
-    m_dataSet->setFieldText(m_index, text);
-}
+void Field::setAsString(const QString &text) { m_dataSet->setFieldText(m_index, text); }
 
 bool Field::isNull() const
 {
@@ -108,7 +98,8 @@ std::optional<double> textToFloat(const QString &text)
 
 // --------------------------------------------------------- ClientDataSet
 
-ClientDataSet::ClientDataSet(QObject *parent) : QObject(parent)
+ClientDataSet::ClientDataSet(QObject *parent)
+    : QObject(parent)
 {
     m_fields.reserve(FieldCount);
     for (int i = 0; i < FieldCount; ++i)
@@ -165,7 +156,7 @@ void ClientDataSet::replaceRows(std::vector<Record> rows)
     emit reset();
     emit stateChanged(m_state);
     emit dataChanged();
-    reportChange({TableChange::Reset, -1, nullptr, {}, &m_rows});
+    reportChange({ TableChange::Reset, -1, nullptr, {}, &m_rows });
 }
 
 void ClientDataSet::reportChange(const TableChange &change) const
@@ -174,10 +165,7 @@ void ClientDataSet::reportChange(const TableChange &change) const
         afterChange(change);
 }
 
-void ClientDataSet::createDataSet()
-{
-    replaceRows({});
-}
+void ClientDataSet::createDataSet() { replaceRows({}); }
 
 void ClientDataSet::close()
 {
@@ -209,10 +197,7 @@ void ClientDataSet::loadFromFile(const QString &path)
     replaceRows(loadDataPacketFile(path));
 }
 
-void ClientDataSet::assignRecords(std::vector<Record> rows)
-{
-    replaceRows(std::move(rows));
-}
+void ClientDataSet::assignRecords(std::vector<Record> rows) { replaceRows(std::move(rows)); }
 
 void ClientDataSet::saveToFile(const QString &path) const
 {
@@ -357,7 +342,7 @@ void ClientDataSet::post()
     setState(Browse);
     emit rowChanged(row);
     emit dataChanged();
-    reportChange({TableChange::Posted, row, &m_rows[size_t(row)], {}, nullptr});
+    reportChange({ TableChange::Posted, row, &m_rows[size_t(row)], {}, nullptr });
     if (afterPost)
         afterPost();
 }
@@ -409,7 +394,7 @@ void ClientDataSet::deleteRecord()
     m_eof = m_rows.empty();
     emit rowRemoved(row);
     emit dataChanged();
-    reportChange({TableChange::Deleted, row, nullptr, {}, nullptr});
+    reportChange({ TableChange::Deleted, row, nullptr, {}, nullptr });
 }
 
 int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwanted)
@@ -445,7 +430,7 @@ int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwant
     m_eof = true;
     emit dataChanged();
     if (removed > 0)
-        reportChange({TableChange::Purged, -1, nullptr, std::move(gone), nullptr});
+        reportChange({ TableChange::Purged, -1, nullptr, std::move(gone), nullptr });
     return removed;
 }
 
@@ -506,9 +491,9 @@ void ClientDataSet::setFieldText(int field, const QString &text)
     if (!text.trimmed().isEmpty()) {
         value = textToFloat(text);
         if (!value) {
-            throw Exception(QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"")
-                                .arg(QLatin1StringView(importRecordFields()[size_t(field)].name),
-                                     text));
+            throw Exception(
+                QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"")
+                    .arg(QLatin1StringView(importRecordFields()[size_t(field)].name), text));
         }
     }
     setFieldNumber(field, value);

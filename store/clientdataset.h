@@ -58,10 +58,10 @@ std::optional<double> textToFloat(const QString &text);
 struct TableChange
 {
     enum Kind {
-        Posted,  // `record` stored at `row`; appended when `row` was one past the end
+        Posted, // `record` stored at `row`; appended when `row` was one past the end
         Deleted, // the record at `row` removed
-        Purged,  // the records at `rows` (ascending, positions before the purge) removed
-        Reset,   // the table emptied and filled with `rows` of `all` (created or loaded)
+        Purged, // the records at `rows` (ascending, positions before the purge) removed
+        Reset, // the table emptied and filled with `rows` of `all` (created or loaded)
     };
     Kind kind;
     int row = -1;

@@ -40,10 +40,7 @@ const Tables &tables()
 
 } // namespace
 
-bool holds(QChar c)
-{
-    return tables().toByte[c.unicode()] >= 0;
-}
+bool holds(QChar c) { return tables().toByte[c.unicode()] >= 0; }
 
 QByteArray encode(QStringView text, char replacement)
 {
@@ -63,10 +60,7 @@ QByteArray encode(QStringView text, char replacement)
     return out;
 }
 
-char16_t toUnicode(uchar byte)
-{
-    return tables().toChar[byte];
-}
+char16_t toUnicode(uchar byte) { return tables().toChar[byte]; }
 
 QString decode(QByteArrayView bytes)
 {

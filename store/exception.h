@@ -11,7 +11,8 @@ class Exception : public std::exception
 {
 public:
     explicit Exception(QString message)
-        : m_message(std::move(message)), m_utf8(m_message.toUtf8())
+        : m_message(std::move(message))
+        , m_utf8(m_message.toUtf8())
     {
     }
     const QString &message() const noexcept { return m_message; }

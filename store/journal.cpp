@@ -22,7 +22,7 @@ namespace store {
 
 namespace {
 
-constexpr char Magic[8] = {'L', 'J', 'K', 'R', 'E', 'C', '0', '1'};
+constexpr char Magic[8] = { 'L', 'J', 'K', 'R', 'E', 'C', '0', '1' };
 constexpr quint32 Version = 1;
 
 enum Kind : char {
@@ -150,7 +150,7 @@ QByteArray changeEntry(const TableChange &change)
 
 QByteArray resetEntry(const std::vector<Record> &table)
 {
-    return changeEntry({TableChange::Reset, -1, nullptr, {}, &table});
+    return changeEntry({ TableChange::Reset, -1, nullptr, {}, &table });
 }
 
 // ----------------------------------------------------------- decoding
@@ -163,7 +163,10 @@ struct Damaged
 class Reader
 {
 public:
-    explicit Reader(QByteArrayView bytes) : m_bytes(bytes) { }
+    explicit Reader(QByteArrayView bytes)
+        : m_bytes(bytes)
+    {
+    }
 
     bool atEnd() const { return m_pos == m_bytes.size(); }
     qsizetype left() const { return m_bytes.size() - m_pos; }
@@ -171,7 +174,7 @@ public:
     QByteArrayView take(qsizetype n)
     {
         if (n < 0 || n > left())
-            throw Damaged {QStringLiteral("zapis je kraći nego što navodi")};
+            throw Damaged { QStringLiteral("zapis je kraći nego što navodi") };
         const QByteArrayView v = m_bytes.sliced(m_pos, n);
         m_pos += n;
         return v;
@@ -188,14 +191,14 @@ public:
                 const QByteArrayView text = take(u32());
                 if (!text.isEmpty()) {
                     if (!text.isValidUtf8())
-                        throw Damaged {QStringLiteral("tekst zapisa nije ispravan")};
+                        throw Damaged { QStringLiteral("tekst zapisa nije ispravan") };
                     r.setTextUtf8(f, text);
                 }
             } else {
                 const quint8 set = u8();
                 const quint64 bits = quint64(i64());
                 if (set > 1)
-                    throw Damaged {QStringLiteral("broj zapisa nije ispravan")};
+                    throw Damaged { QStringLiteral("broj zapisa nije ispravan") };
                 if (set) {
                     double value;
                     std::memcpy(&value, &bits, sizeof value);
@@ -212,7 +215,7 @@ public:
         // Every record takes at least one byte per field: a count larger
         // than what is left is damage, not a reason to reserve gigabytes.
         if (count > quint64(left()) / FieldCount)
-            throw Damaged {QStringLiteral("broj zapisa ne odgovara veličini")};
+            throw Damaged { QStringLiteral("broj zapisa ne odgovara veličini") };
         std::vector<Record> out;
         out.reserve(count);
         for (quint32 i = 0; i < count; ++i)
@@ -228,40 +231,39 @@ private:
 void readHeader(Reader &in, Recovery &out)
 {
     if (in.u8() != quint8(Header))
-        throw Damaged {QStringLiteral("nedostaje zaglavlje")};
+        throw Damaged { QStringLiteral("nedostaje zaglavlje") };
     const quint32 version = in.u32();
     if (version != Version)
-        throw Damaged {QStringLiteral("nepoznata inačica %1").arg(version)};
+        throw Damaged { QStringLiteral("nepoznata inačica %1").arg(version) };
     const quint32 fields = in.u32();
     const auto &defs = importRecordFields();
     if (fields != quint32(FieldCount))
-        throw Damaged {QStringLiteral("datoteka ima %1 polja umjesto %2").arg(fields).arg(FieldCount)};
+        throw Damaged {
+            QStringLiteral("datoteka ima %1 polja umjesto %2").arg(fields).arg(FieldCount)
+        };
     for (const FieldDef &def : defs) {
         const QByteArrayView name = in.take(in.u32());
         const char type = char(in.u8());
         if (name != QByteArrayView(def.name) || type != (def.type == FieldType::Float ? 'F' : 'S'))
-            throw Damaged {QStringLiteral("drugačiji popis polja (\"%1\" umjesto \"%2\")")
-                               .arg(QString::fromUtf8(name), QLatin1StringView(def.name))};
+            throw Damaged { QStringLiteral("drugačiji popis polja (\"%1\" umjesto \"%2\")")
+                                .arg(QString::fromUtf8(name), QLatin1StringView(def.name)) };
     }
     out.begun = in.i64();
     out.base = in.rows();
     if (!in.atEnd())
-        throw Damaged {QStringLiteral("zaglavlje je predugo")};
+        throw Damaged { QStringLiteral("zaglavlje je predugo") };
 }
 
 int checkedRow(quint32 row, size_t limit)
 {
     if (row >= limit)
-        throw Damaged {QStringLiteral("promjena se odnosi na nepostojeći zapis %1").arg(row)};
+        throw Damaged { QStringLiteral("promjena se odnosi na nepostojeći zapis %1").arg(row) };
     return int(row);
 }
 
 // -------------------------------------------------------------- files
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 [[noreturn]] void writeFailed(const QString &path, int error)
 {
@@ -296,12 +298,12 @@ bool syncFolderOf(const QString &file)
 
 } // namespace
 
-RecoveryJournal::RecoveryJournal(QString path) : m_path(std::move(path)) { }
-
-RecoveryJournal::~RecoveryJournal()
+RecoveryJournal::RecoveryJournal(QString path)
+    : m_path(std::move(path))
 {
-    closeFile();
 }
+
+RecoveryJournal::~RecoveryJournal() { closeFile(); }
 
 void RecoveryJournal::closeFile()
 {
@@ -336,7 +338,8 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
     if (m_broken)
         bytes += resetEntry(table);
     bytes += firstEntry;
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, bytes.constData(), bytes.size()) || ::fsync(fd) != 0
+    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, bytes.constData(), bytes.size())
+        || ::fsync(fd) != 0
         || ::rename(name.constData(), QFile::encodeName(m_path).constData()) != 0) {
         const int error = errno;
         ::close(fd);
@@ -419,7 +422,9 @@ Recovery RecoveryJournal::read(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         throw refuse(file.errorString());
     // Another user's file in our folder is nothing this program wrote.
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::fstat(file.handle(), &info) != 0 || info.st_uid != ::geteuid())
         throw refuse(QStringLiteral("pripada drugom korisniku"));
     if (!S_ISREG(info.st_mode))
@@ -446,7 +451,7 @@ Recovery RecoveryJournal::read(const QString &path)
             const QByteArrayView payload = frames.take(length);
             if (crc32(payload) != crc) {
                 if (!haveHeader)
-                    throw Damaged {QStringLiteral("zaglavlje je oštećeno")};
+                    throw Damaged { QStringLiteral("zaglavlje je oštećeno") };
                 break;
             }
             Reader in(payload);
@@ -484,7 +489,7 @@ Recovery RecoveryJournal::read(const QString &path)
                     for (quint32 i = 0; i < count; ++i) {
                         const int row = checkedRow(in.u32(), out.rows.size());
                         if (row <= previous)
-                            throw Damaged {QStringLiteral("popis obrisanih zapisa nije uzlazan")};
+                            throw Damaged { QStringLiteral("popis obrisanih zapisa nije uzlazan") };
                         drop[size_t(row)] = 1;
                         previous = row;
                     }
@@ -496,11 +501,11 @@ Recovery RecoveryJournal::read(const QString &path)
                 } else if (kind == Reset) {
                     out.rows = in.rows();
                 } else {
-                    throw Damaged {QStringLiteral("nepoznata vrsta promjene")};
+                    throw Damaged { QStringLiteral("nepoznata vrsta promjene") };
                 }
             }
             if (!in.atEnd())
-                throw Damaged {QStringLiteral("promjena ima višak podataka")};
+                throw Damaged { QStringLiteral("promjena ima višak podataka") };
         }
     } catch (const Damaged &d) {
         throw refuse(d.reason);

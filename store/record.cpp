@@ -12,15 +12,9 @@ QByteArrayView Record::textUtf8(int field) const
     return QByteArrayView(m_text.constData() + begin, qsizetype(m_end[slot] - begin));
 }
 
-QString Record::text(int field) const
-{
-    return QString::fromUtf8(textUtf8(field));
-}
+QString Record::text(int field) const { return QString::fromUtf8(textUtf8(field)); }
 
-void Record::setText(int field, QStringView value)
-{
-    setTextUtf8(field, value.toUtf8());
-}
+void Record::setText(int field, QStringView value) { setTextUtf8(field, value.toUtf8()); }
 
 void Record::setTextUtf8(int field, QByteArrayView utf8)
 {

@@ -41,8 +41,8 @@ public:
 
 private:
     QByteArray m_text;
-    std::array<quint32, TextFieldCount> m_end{};
-    std::array<double, FieldCount - TextFieldCount> m_number{};
+    std::array<quint32, TextFieldCount> m_end {};
+    std::array<double, FieldCount - TextFieldCount> m_number {};
     quint8 m_numberSet = 0; // bit per float slot
 };
 

@@ -278,7 +278,6 @@ bool syncFolder(const QByteArray &folder)
 }
 #endif
 
-
 ReplaceCheck::ReplaceCheck(const QString &path, Mode mode, const FileIdentity &expected)
     : m_path(absolute(path))
     , m_mode(mode)

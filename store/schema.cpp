@@ -6,29 +6,30 @@ namespace store {
 
 namespace {
 
-constexpr std::array<FieldDef, FieldCount> kFields{{
-    {"Tar_br", "CDSetLijekoviTar_br", FieldType::Text, 10, 10, 0},
-    {"Ljekarna", "StringField1", FieldType::Text, 100, 100, 0},
-    {"Naziv", "StringField2", FieldType::Text, 100, 100, 0},
-    {"Gen_ime", "CDSetLijekoviGen_ime", FieldType::Text, 150, 150, 0},
-    {"ATK", "CDSetLijekoviATK", FieldType::Text, 10, 10, 0},
-    {"Proizvodjac", "StringField3", FieldType::Text, 150, 150, 0},
-    {"Kolicina", "CDSetLijekoviKolicina", FieldType::Float, 0, 10, 10},
-    {"Pacijent", "StringField4", FieldType::Text, 255, 255, 0},
-    {"Jed_mjere", "CDSetLijekoviJed_mjere", FieldType::Text, 10, 10, 0},
-    {"Valuta", "CDSetLijekoviValuta", FieldType::Text, 3, 3, 0},
-    {"Cijena", "CDSetLijekoviCijena", FieldType::Float, 0, 10, 10},
-    {"Protokol", "CDSetLijekoviProtokol", FieldType::Text, 100, 100, 0},
-    {"Propisivac", "CDSetLijekoviPropisivac", FieldType::Text, 255, 255, 0},
-    {"Ustanova", "CDSetLijekoviUstanova", FieldType::Text, 255, 255, 0},
-    {"Hpbroj", "CDSetLijekoviHpbroj", FieldType::Text, 6, 6, 0},
-    {"Mjesto", "CDSetLijekoviMjesto", FieldType::Text, 255, 255, 0},
-    {"Adresa", "CDSetLijekoviAdresa", FieldType::Text, 255, 255, 0},
-}};
+constexpr std::array<FieldDef, FieldCount> kFields { {
+    { "Tar_br", "CDSetLijekoviTar_br", FieldType::Text, 10, 10, 0 },
+    { "Ljekarna", "StringField1", FieldType::Text, 100, 100, 0 },
+    { "Naziv", "StringField2", FieldType::Text, 100, 100, 0 },
+    { "Gen_ime", "CDSetLijekoviGen_ime", FieldType::Text, 150, 150, 0 },
+    { "ATK", "CDSetLijekoviATK", FieldType::Text, 10, 10, 0 },
+    { "Proizvodjac", "StringField3", FieldType::Text, 150, 150, 0 },
+    { "Kolicina", "CDSetLijekoviKolicina", FieldType::Float, 0, 10, 10 },
+    { "Pacijent", "StringField4", FieldType::Text, 255, 255, 0 },
+    { "Jed_mjere", "CDSetLijekoviJed_mjere", FieldType::Text, 10, 10, 0 },
+    { "Valuta", "CDSetLijekoviValuta", FieldType::Text, 3, 3, 0 },
+    { "Cijena", "CDSetLijekoviCijena", FieldType::Float, 0, 10, 10 },
+    { "Protokol", "CDSetLijekoviProtokol", FieldType::Text, 100, 100, 0 },
+    { "Propisivac", "CDSetLijekoviPropisivac", FieldType::Text, 255, 255, 0 },
+    { "Ustanova", "CDSetLijekoviUstanova", FieldType::Text, 255, 255, 0 },
+    { "Hpbroj", "CDSetLijekoviHpbroj", FieldType::Text, 6, 6, 0 },
+    { "Mjesto", "CDSetLijekoviMjesto", FieldType::Text, 255, 255, 0 },
+    { "Adresa", "CDSetLijekoviAdresa", FieldType::Text, 255, 255, 0 },
+} };
 
-struct Slots {
-    std::array<int, FieldCount> text{};
-    std::array<int, FieldCount> number{};
+struct Slots
+{
+    std::array<int, FieldCount> text {};
+    std::array<int, FieldCount> number {};
 };
 
 constexpr Slots makeSlots()
@@ -52,10 +53,7 @@ constexpr Slots kSlots = makeSlots();
 
 } // namespace
 
-const std::array<FieldDef, FieldCount> &importRecordFields()
-{
-    return kFields;
-}
+const std::array<FieldDef, FieldCount> &importRecordFields() { return kFields; }
 
 int fieldIndex(QStringView name)
 {
@@ -74,14 +72,8 @@ int fieldIndex(QStringView name)
     return -1;
 }
 
-int textSlot(int field)
-{
-    return kSlots.text[field];
-}
+int textSlot(int field) { return kSlots.text[field]; }
 
-int floatSlot(int field)
-{
-    return kSlots.number[field];
-}
+int floatSlot(int field) { return kSlots.number[field]; }
 
 } // namespace store

@@ -9,13 +9,14 @@ namespace store {
 enum class FieldType { Text, Float };
 
 // One persistent field of an import record.
-struct FieldDef {
-    const char *name;      // field name: data file attribute, export order, FieldByName key
+struct FieldDef
+{
+    const char *name; // field name: data file attribute, export order, FieldByName key
     const char *component; // the dataset's field component
     FieldType type;
-    int size;         // characters a text field holds (and its edit box accepts); 0 for floats
+    int size; // characters a text field holds (and its edit box accepts); 0 for floats
     int displayWidth; // characters a grid column asks for
-    int precision;    // significant digits a float shows; 0 for text
+    int precision; // significant digits a float shows; 0 for text
 };
 
 inline constexpr int FieldCount = 17;

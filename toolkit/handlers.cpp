@@ -29,10 +29,7 @@ void showException(const std::exception &e)
         messageBox(QString::fromUtf8(e.what()), errorCaption(), MessageBoxStyle::Ok);
 }
 
-int runningHandlers()
-{
-    return running;
-}
+int runningHandlers() { return running; }
 
 void runHandler(const std::function<void()> &handler)
 {
@@ -42,7 +39,8 @@ void runHandler(const std::function<void()> &handler)
     } catch (const std::exception &e) {
         showException(e);
     } catch (...) {
-        messageBox(QStringLiteral("Dogodila se neočekivana pogreška."), errorCaption(), MessageBoxStyle::Ok);
+        messageBox(QStringLiteral("Dogodila se neočekivana pogreška."), errorCaption(),
+            MessageBoxStyle::Ok);
     }
 }
 

@@ -68,14 +68,15 @@ public:
     {
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
-        toolkit::SaveDialog::setHandler([this](const toolkit::SaveDialog &dialog) -> std::optional<QString> {
-            offeredNames << dialog.fileName();
-            if (saveAnswers.empty())
-                return std::nullopt;
-            const std::optional<QString> a = saveAnswers.front();
-            saveAnswers.pop_front();
-            return a;
-        });
+        toolkit::SaveDialog::setHandler(
+            [this](const toolkit::SaveDialog &dialog) -> std::optional<QString> {
+                offeredNames << dialog.fileName();
+                if (saveAnswers.empty())
+                    return std::nullopt;
+                const std::optional<QString> a = saveAnswers.front();
+                saveAnswers.pop_front();
+                return a;
+            });
     }
 
     ~FormFixture()
@@ -104,8 +105,7 @@ public:
 
     // Creates the window as the program does, shows it and lets the first
     // activation run. `Form` may be a test's subclass of the window.
-    template <class Form = TForm1>
-    Form *start()
+    template <class Form = TForm1> Form *start()
     {
         auto *made = new Form;
         form.reset(made);
@@ -146,4 +146,5 @@ private:
 };
 
 inline const QString greetingCaption = QStringLiteral("Pozdrav");
-inline const QString limitMessage = QStringLiteral("Maksimalan broj zapisa je 10000.\nDaljnje dodavanje nije moguće.");
+inline const QString limitMessage
+    = QStringLiteral("Maksimalan broj zapisa je 10000.\nDaljnje dodavanje nije moguće.");

@@ -35,7 +35,9 @@ QStringList column(const ClientDataSet &ds, const char *field)
     QStringList values;
     const int f = store::fieldIndex(QString::fromLatin1(field));
     for (const store::Record &r : ds.records())
-        values << (store::textSlot(f) >= 0 ? r.text(f) : (r.number(f) ? QString::number(*r.number(f)) : QString()));
+        values << (store::textSlot(f) >= 0
+                ? r.text(f)
+                : (r.number(f) ? QString::number(*r.number(f)) : QString()));
     return values;
 }
 
@@ -57,9 +59,9 @@ private slots:
         form->DBEditTar_br->setFocus();
 
         // The first entry, every box in tab order.
-        const QStringList first{"3004", "Ljekarna Šalata", "Kardiozid", "digoksin", "c01aa05", "Pliva",
-                                "Ivo Ivić", "P-1", "kom", "2,5", "EUR", "12,75", "dr. Horvat",
-                                "KB Dubrava", "10000", "Zagreb", "Ilica 1"};
+        const QStringList first { "3004", "Ljekarna Šalata", "Kardiozid", "digoksin", "c01aa05",
+            "Pliva", "Ivo Ivić", "P-1", "kom", "2,5", "EUR", "12,75", "dr. Horvat", "KB Dubrava",
+            "10000", "Zagreb", "Ilica 1" };
         for (const QString &value : first)
             typeAndTab(value);
         QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
@@ -69,7 +71,7 @@ private slots:
 
         // The next two: the carry-over boxes already hold the first's values,
         // so the user passes them with Tab.
-        for (const char *naziv : {"Aspirin", "Brufen"}) {
+        for (const char *naziv : { "Aspirin", "Brufen" }) {
             QCOMPARE(form->DBEditLjekarna->text(), QStringLiteral("Ljekarna Šalata"));
             QCOMPARE(form->DBEditProizvodjac->text(), QStringLiteral("Pliva"));
             QCOMPARE(form->DBEditValuta->text(), QStringLiteral("EUR"));
@@ -83,21 +85,22 @@ private slots:
             QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
         }
         QCOMPARE(ds->recordCount(), 3);
-        QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("3")); // the pending fourth is not counted
-        QCOMPARE(column(*ds, "Naziv"), (QStringList{"Kardiozid", "Aspirin", "Brufen"}));
+        QCOMPARE(form->lblNumOfRecords->text(),
+            QStringLiteral("3")); // the pending fourth is not counted
+        QCOMPARE(column(*ds, "Naziv"), (QStringList { "Kardiozid", "Aspirin", "Brufen" }));
         QCOMPARE(column(*ds, "Ljekarna"), QStringList(3, "Ljekarna Šalata"));
         QCOMPARE(column(*ds, "Proizvodjac"), QStringList(3, "Pliva"));
         QCOMPARE(column(*ds, "Valuta"), QStringList(3, "EUR"));
         QCOMPARE(column(*ds, "Jed_mjere"), QStringList(3, "kom"));
-        QCOMPARE(column(*ds, "ATK"), (QStringList{"C01AA05", "", ""}));
-        QCOMPARE(column(*ds, "Kolicina"), (QStringList{"2.5", "", ""}));
-        QCOMPARE(column(*ds, "Cijena"), (QStringList{"12.75", "", ""}));
-        QCOMPARE(column(*ds, "Adresa"), (QStringList{"Ilica 1", "", ""}));
+        QCOMPARE(column(*ds, "ATK"), (QStringList { "C01AA05", "", "" }));
+        QCOMPARE(column(*ds, "Kolicina"), (QStringList { "2.5", "", "" }));
+        QCOMPARE(column(*ds, "Cijena"), (QStringList { "12.75", "", "" }));
+        QCOMPARE(column(*ds, "Adresa"), (QStringList { "Ilica 1", "", "" }));
         QVERIFY(form->BitBtnDel->isEnabled());
 
         // Closing leaves the three named entries in the file, in order.
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList{"Kardiozid", "Aspirin", "Brufen"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "Kardiozid", "Aspirin", "Brufen" }));
     }
 
     void leavingTheAddressBoxAtTheLimit()
@@ -109,7 +112,7 @@ private slots:
         fx.shown.clear();
         form->DBEditAdresa->setFocus();
         QTest::keyClick(form->DBEditAdresa, Qt::Key_Tab);
-        QCOMPARE(fx.texts(), QStringList{limitMessage});
+        QCOMPARE(fx.texts(), QStringList { limitMessage });
         QCOMPARE(ds->state(), ClientDataSet::Browse);
         QCOMPARE(ds->rowCount(), 10000);
         QVERIFY(!form->BitBtnAdd->isEnabled());
@@ -128,16 +131,24 @@ private slots:
         QTest::addColumn<bool>("limitShown");
         QTest::addColumn<bool>("addEnabled");
         QTest::addColumn<bool>("focusInTarBr");
-        const QList<Answer> yes{Answer::Yes, Answer::Yes};
-        const QList<Answer> no{Answer::No};
-        QTest::newRow("Add at 9999") << 9999 << "BitBtnAdd" << QList<Answer>{} << 9999 << false << true << true;
-        QTest::newRow("Add at 10000 (disabled)") << 10000 << "BitBtnAdd" << QList<Answer>{} << 10000 << false << false << false;
-        QTest::newRow("Delete at 9999") << 9999 << "BitBtnDel" << QList<Answer>{} << 9998 << false << true << true;
-        QTest::newRow("Delete at 10000") << 10000 << "BitBtnDel" << QList<Answer>{} << 9999 << false << true << true;
-        QTest::newRow("Erase, Yes, at 9999") << 9999 << "BitBtnErase" << yes << 0 << false << true << true;
-        QTest::newRow("Erase, Yes, at 10000") << 10000 << "BitBtnErase" << yes << 0 << false << true << true;
-        QTest::newRow("Erase, No, at 9999") << 9999 << "BitBtnErase" << no << 9999 << false << true << true;
-        QTest::newRow("Erase, No, at 10000") << 10000 << "BitBtnErase" << no << 10000 << true << false << true;
+        const QList<Answer> yes { Answer::Yes, Answer::Yes };
+        const QList<Answer> no { Answer::No };
+        QTest::newRow("Add at 9999")
+            << 9999 << "BitBtnAdd" << QList<Answer> {} << 9999 << false << true << true;
+        QTest::newRow("Add at 10000 (disabled)")
+            << 10000 << "BitBtnAdd" << QList<Answer> {} << 10000 << false << false << false;
+        QTest::newRow("Delete at 9999")
+            << 9999 << "BitBtnDel" << QList<Answer> {} << 9998 << false << true << true;
+        QTest::newRow("Delete at 10000")
+            << 10000 << "BitBtnDel" << QList<Answer> {} << 9999 << false << true << true;
+        QTest::newRow("Erase, Yes, at 9999")
+            << 9999 << "BitBtnErase" << yes << 0 << false << true << true;
+        QTest::newRow("Erase, Yes, at 10000")
+            << 10000 << "BitBtnErase" << yes << 0 << false << true << true;
+        QTest::newRow("Erase, No, at 9999")
+            << 9999 << "BitBtnErase" << no << 9999 << false << true << true;
+        QTest::newRow("Erase, No, at 10000")
+            << 10000 << "BitBtnErase" << no << 10000 << true << false << true;
     }
 
     void recordLimitAfterACommand()
@@ -171,7 +182,7 @@ private slots:
     void leavingTheAddressBoxByClick()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->DBEditAdresa->setFocus();
         typeText(form->DBEditAdresa, "Ilica 2");
@@ -179,13 +190,13 @@ private slots:
         QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Insert);
         QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
-        QCOMPARE(column(*form->CDSetLijekovi, "Adresa"), QStringList{"Ilica 2"});
+        QCOMPARE(column(*form->CDSetLijekovi, "Adresa"), QStringList { "Ilica 2" });
     }
 
     void losingActivationIsNotLeaving()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->DBEditAdresa->setFocus();
         typeText(form->DBEditAdresa, "x");
@@ -202,14 +213,14 @@ private slots:
         QTest::addColumn<bool>("deleteEnabled");
         QTest::addColumn<ClientDataSet::State>("state");
         QTest::newRow("the only record")
-            << QList<Values>{{{"Naziv", "A"}, {"Ljekarna", "L"}, {"Valuta", "EUR"}}} << false << QStringList{} << false
-            << ClientDataSet::Insert;
+            << QList<Values> { { { "Naziv", "A" }, { "Ljekarna", "L" }, { "Valuta", "EUR" } } }
+            << false << QStringList {} << false << ClientDataSet::Insert;
         QTest::newRow("one of two")
-            << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}} << false << QStringList{"A"} << true
-            << ClientDataSet::Browse;
+            << QList<Values> { { { "Naziv", "A" } }, { { "Naziv", "B" } } } << false
+            << QStringList { "A" } << true << ClientDataSet::Browse;
         QTest::newRow("a pending new record")
-            << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}} << true << QStringList{"A", "B"} << true
-            << ClientDataSet::Browse;
+            << QList<Values> { { { "Naziv", "A" } }, { { "Naziv", "B" } } } << true
+            << QStringList { "A", "B" } << true << ClientDataSet::Browse;
     }
 
     void deleteRecords()
@@ -250,9 +261,10 @@ private slots:
         QTest::addColumn<QList<Answer>>("answers");
         QTest::addColumn<int>("questions");
         QTest::addColumn<bool>("erased");
-        QTest::newRow("No at the first question") << QList<Answer>{Answer::No} << 1 << false;
-        QTest::newRow("No at the second question") << QList<Answer>{Answer::Yes, Answer::No} << 2 << false;
-        QTest::newRow("Yes twice") << QList<Answer>{Answer::Yes, Answer::Yes} << 2 << true;
+        QTest::newRow("No at the first question") << QList<Answer> { Answer::No } << 1 << false;
+        QTest::newRow("No at the second question")
+            << QList<Answer> { Answer::Yes, Answer::No } << 2 << false;
+        QTest::newRow("Yes twice") << QList<Answer> { Answer::Yes, Answer::Yes } << 2 << true;
     }
 
     void erase()
@@ -261,7 +273,8 @@ private slots:
         QFETCH(int, questions);
         QFETCH(bool, erased);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}, {"Ljekarna", "L"}}, {{"Naziv", "B"}, {"Ljekarna", "L"}}});
+        fx.writeRegister({ { { "Naziv", "A" }, { "Ljekarna", "L" } },
+            { { "Naziv", "B" }, { "Ljekarna", "L" } } });
         TForm1 *form = fx.start();
         auto *ds = form->CDSetLijekovi;
         ds->edit(); // remember carry-over values
@@ -273,7 +286,8 @@ private slots:
         form->DBEditNaziv->setFocus();
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
 
-        QStringList expectedTexts{QStringLiteral("Praznim baze?"), QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!")};
+        QStringList expectedTexts { QStringLiteral("Praznim baze?"),
+            QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!") };
         expectedTexts = expectedTexts.mid(0, questions);
         if (erased)
             expectedTexts << QStringLiteral("Baze prezne!");
@@ -305,7 +319,7 @@ private slots:
     {
         // The production path: a real modal box, answered by a click.
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         toolkit::setMessageBoxHandler({});
         QStringList seen;
@@ -322,7 +336,7 @@ private slots:
         });
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
         QVERIFY(!answer.expired());
-        QCOMPARE(seen, QStringList{QStringLiteral("Pažnja!|Praznim baze?")});
+        QCOMPARE(seen, QStringList { QStringLiteral("Pažnja!|Praznim baze?") });
         QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
     }
 
@@ -330,10 +344,14 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("First") << "BitBtnFirst" << "A";
-        QTest::newRow("Prior") << "BitBtnPrev" << "A";
-        QTest::newRow("Next") << "BitBtnNext" << "C";
-        QTest::newRow("Last") << "BitBtnLast" << "C";
+        QTest::newRow("First") << "BitBtnFirst"
+                               << "A";
+        QTest::newRow("Prior") << "BitBtnPrev"
+                               << "A";
+        QTest::newRow("Next") << "BitBtnNext"
+                              << "C";
+        QTest::newRow("Last") << "BitBtnLast"
+                              << "C";
     }
 
     void navigation()
@@ -341,7 +359,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, expected);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } }, { { "Naziv", "C" } } });
         TForm1 *form = fx.start();
         form->CDSetLijekovi->first();
         form->CDSetLijekovi->next(); // on B
@@ -359,11 +377,13 @@ private slots:
         FormFixture fx;
         QList<Values> records;
         for (int i = 0; i < 40; ++i)
-            records << Values{{"Naziv", QStringLiteral("L%1").arg(i)}, {"Mjesto", QStringLiteral("M%1").arg(i)}};
+            records << Values { { "Naziv", QStringLiteral("L%1").arg(i) },
+                { "Mjesto", QStringLiteral("M%1").arg(i) } };
         fx.writeRegister(records);
         TForm1 *form = fx.start();
         form->DBEditNaziv->setFocus();
-        for (form->CDSetLijekovi->first(); !form->CDSetLijekovi->eof(); form->CDSetLijekovi->next()) {
+        for (form->CDSetLijekovi->first(); !form->CDSetLijekovi->eof();
+             form->CDSetLijekovi->next()) {
             const int row = form->CDSetLijekovi->currentRow();
             QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("L%1").arg(row));
             QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("M%1").arg(row));
@@ -391,7 +411,7 @@ private slots:
         TForm1 *form = fx.start();
         form->CDSetLijekovi->close();
         fx.shown.clear();
-        for (const char *name : {"BitBtnFirst", "BitBtnPrev", "BitBtnNext", "BitBtnLast"})
+        for (const char *name : { "BitBtnFirst", "BitBtnPrev", "BitBtnNext", "BitBtnLast" })
             QTest::mouseClick(form->Panel1->findChild<toolkit::BitBtn *>(name), Qt::LeftButton);
         QVERIFY(fx.shown.empty());
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
@@ -400,7 +420,7 @@ private slots:
     void leavingTheGridPostsAnEdit()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
         TForm1 *form = fx.start();
         auto *ds = form->CDSetLijekovi;
         auto *grid = form->DBGridLijekovi;
@@ -413,7 +433,7 @@ private slots:
         QTest::mouseClick(form->DBEditMjesto, Qt::LeftButton);
         QCOMPARE(QApplication::focusWidget(), form->DBEditMjesto);
         QCOMPARE(ds->state(), ClientDataSet::Browse);
-        QCOMPARE(column(*ds, "Naziv"), (QStringList{"A2", "B"}));
+        QCOMPARE(column(*ds, "Naziv"), (QStringList { "A2", "B" }));
 
         // A new record stays pending when the focus leaves the grid.
         QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
@@ -426,8 +446,10 @@ private slots:
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("range in Kolicina") << "DBEditKolicina" << "1-2";
-        QTest::newRow("bare exponent in Cijena") << "DBEditCijena" << "e";
+        QTest::newRow("range in Kolicina") << "DBEditKolicina"
+                                           << "1-2";
+        QTest::newRow("bare exponent in Cijena") << "DBEditCijena"
+                                                 << "e";
     }
 
     void aNumberThatIsNotOneIsRefusedAtPost()
@@ -435,7 +457,7 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, typed);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         auto *ds = form->CDSetLijekovi;
         auto *edit = form->Panel1->findChild<toolkit::DBEdit *>(box);
@@ -444,9 +466,9 @@ private slots:
         QCOMPARE(edit->text(), typed);
         fx.shown.clear();
         QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
-        QCOMPARE(fx.captions(), QStringList{"Greška"});
+        QCOMPARE(fx.captions(), QStringList { "Greška" });
         QVERIFY2(fx.shown[0].text.contains(edit->dataField()) && fx.shown[0].text.contains(typed),
-                 qPrintable(fx.shown[0].text));
+            qPrintable(fx.shown[0].text));
         QCOMPARE(ds->state(), ClientDataSet::Edit);
         QCOMPARE(ds->rowCount(), 1);
         QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));
@@ -467,7 +489,9 @@ private slots:
         QTest::newRow("typed emoji") << QStringLiteral("\U0001F600") << false;
         QTest::newRow("pasted CJK") << QStringLiteral("ab日") << true;
         QTest::newRow("pasted tab") << QStringLiteral("a\tb") << true;
-        QTest::newRow("pasted control") << QStringLiteral("a\x01" "b") << true;
+        QTest::newRow("pasted control") << QStringLiteral("a\x01"
+                                                          "b")
+                                        << true;
     }
 
     void charactersTheCodePageLacksAreRefused()
@@ -475,7 +499,7 @@ private slots:
         QFETCH(QString, input);
         QFETCH(bool, paste);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->DBEditNaziv->setFocus();
         form->DBEditNaziv->end(false);

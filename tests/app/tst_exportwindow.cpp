@@ -17,7 +17,8 @@ namespace {
 
 QByteArray line(const QString &naziv)
 {
-    return "\"\";\"\";\"" + naziv.toLatin1() + "\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n";
+    return "\"\";\"\";\"" + naziv.toLatin1()
+        + "\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n";
 }
 
 // Every entry under `folder` (links not followed): its kind and, for a
@@ -26,10 +27,13 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
 {
     QMap<QString, QByteArray> out;
     QDir dir(folder);
-    const auto names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const auto names
+        = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
-        struct stat st {};
+        struct stat st
+        {
+        };
         ::lstat(QFile::encodeName(path).constData(), &st);
         if (S_ISLNK(st.st_mode))
             out[name] = "link to " + QFile::encodeName(QFileInfo(path).symLinkTarget());
@@ -59,20 +63,21 @@ private slots:
     void exportsWhatTheSaveLeaves()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Ljekarna", "L"}}, {{"Naziv", "B"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Ljekarna", "L" } }, { { "Naziv", "B" } } });
         TForm1 *form = fx.start();
         // A change still being typed is posted by the save and exported.
         form->DBEditNaziv->setFocus();
         typeText(form->DBEditNaziv, "2");
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Edit);
         fx.shown.clear();
-        fx.saveAnswers = {fx.path("out.txt")};
+        fx.saveAnswers = { fx.path("out.txt") };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
 
         QCOMPARE(readFile(fx.path("out.txt")), line("A") + line("B2"));
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B2"}));
-        QCOMPARE(fx.captions(), QStringList{"Poruka"});
-        QCOMPARE(fx.shown[0].text, "Baza eksportirana u " + QDir::toNativeSeparators(fx.path("out.txt")));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B2" }));
+        QCOMPARE(fx.captions(), QStringList { "Poruka" });
+        QCOMPARE(fx.shown[0].text,
+            "Baza eksportirana u " + QDir::toNativeSeparators(fx.path("out.txt")));
         QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::Ok);
         QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("2"));
     }
@@ -83,7 +88,8 @@ private slots:
     void boxesShowWhereTheWalkEnded()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}, {"Mjesto", "Split"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}, {"Mjesto", "Osijek"}}});
+        fx.writeRegister({ { { "Naziv", "A" }, { "Mjesto", "Split" } }, { { "Naziv", "B" } },
+            { { "Naziv", "C" }, { "Mjesto", "Osijek" } } });
         TForm1 *form = fx.start();
         form->CDSetLijekovi->first();
         QCOMPARE(form->DBEditMjesto->text(), QStringLiteral("Split"));
@@ -91,24 +97,24 @@ private slots:
         fx.onMessage = [&](const toolkit::MessageBoxCall &) {
             seen << form->DBEditNaziv->text() + QLatin1Char('/') + form->DBEditMjesto->text();
         };
-        fx.saveAnswers = {fx.path("out.txt")};
+        fx.saveAnswers = { fx.path("out.txt") };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QCOMPARE(readFile(fx.path("out.txt")).count("\r\n"), 3);
-        QCOMPARE(seen, QStringList{"C/Osijek"});
+        QCOMPARE(seen, QStringList { "C/Osijek" });
         QCOMPARE(form->DBGridLijekovi->currentIndex().row(), form->CDSetLijekovi->currentRow());
     }
 
     void namelessRecordWithDataEndsTheExportOnNo()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Pacijent", "Ana"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Pacijent", "Ana" } } });
         const QByteArray before = readFile(fx.dataFile());
         TForm1 *form = fx.start();
         fx.shown.clear();
-        fx.answers = {Answer::No};
-        fx.saveAnswers = {fx.path("out.txt")};
+        fx.answers = { Answer::No };
+        fx.saveAnswers = { fx.path("out.txt") };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
-        QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
+        QCOMPARE(fx.captions(), QStringList { "Pažnja!" });
         QVERIFY(fx.offeredNames.isEmpty());
         QVERIFY(!QFileInfo::exists(fx.path("out.txt")));
         QCOMPARE(readFile(fx.dataFile()), before);
@@ -119,15 +125,16 @@ private slots:
     void cancelWritesNoFileButSavesTheRegister()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Valuta", "EUR"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Valuta", "EUR" } }, { { "Naziv", "B" } },
+            { { "Naziv", "C" } } });
         TForm1 *form = fx.start();
         form->CDSetLijekovi->first();
         fx.shown.clear();
-        fx.saveAnswers = {std::nullopt};
+        fx.saveAnswers = { std::nullopt };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QVERIFY(fx.shown.empty());
-        QCOMPARE(QDir(fx.path(".")).entryList(QStringList{"*.txt"}), QStringList{});
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B", "C"}));
+        QCOMPARE(QDir(fx.path(".")).entryList(QStringList { "*.txt" }), QStringList {});
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B", "C" }));
         QVERIFY(form->CDSetLijekovi->eof());
         QCOMPARE(form->DBEditNaziv->text(), QStringLiteral("C"));
     }
@@ -137,22 +144,22 @@ private slots:
         FormFixture fx;
         TForm1 *form = fx.start(); // a blank new record is pending: the save drops it
         fx.shown.clear();
-        fx.saveAnswers = {fx.path("prazno.txt")};
+        fx.saveAnswers = { fx.path("prazno.txt") };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QCOMPARE(readFile(fx.path("prazno.txt")), QByteArray());
-        QCOMPARE(fx.captions(), QStringList{"Poruka"});
+        QCOMPARE(fx.captions(), QStringList { "Poruka" });
     }
 
     void dialogOffersTheLastNameAndAddsTheExtension()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
-        fx.saveAnswers = {fx.path("izvoz"), std::nullopt, fx.path("drugi.txt")};
+        fx.saveAnswers = { fx.path("izvoz"), std::nullopt, fx.path("drugi.txt") };
         for (int i = 0; i < 3; ++i)
             QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QCOMPARE(fx.offeredNames,
-                 (QStringList{"lijekovi.txt", fx.path("izvoz.txt"), fx.path("izvoz.txt")}));
+            (QStringList { "lijekovi.txt", fx.path("izvoz.txt"), fx.path("izvoz.txt") }));
         QCOMPARE(readFile(fx.path("izvoz.txt")), line("A"));
         QCOMPARE(form->SaveDialog1->fileName(), fx.path("drugi.txt"));
     }
@@ -160,17 +167,17 @@ private slots:
     void existingFileIsReplacedWithoutAQuestion()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         QFile old(fx.path("out.txt"));
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(5000, 'x'));
         old.close();
         TForm1 *form = fx.start();
         fx.shown.clear();
-        fx.saveAnswers = {fx.path("out.txt")};
+        fx.saveAnswers = { fx.path("out.txt") };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QCOMPARE(readFile(fx.path("out.txt")), line("A"));
-        QCOMPARE(fx.captions(), QStringList{"Poruka"});
+        QCOMPARE(fx.captions(), QStringList { "Poruka" });
     }
 
     void unwritableTargetShowsTheReasonAndNothingElse()
@@ -180,10 +187,10 @@ private slots:
         TForm1 *form = fx.start();
         QVERIFY(QDir(fx.path(".")).mkpath("zauzeto.txt/unutra"));
         fx.shown.clear();
-        fx.saveAnswers = {fx.path("zauzeto.txt")};
+        fx.saveAnswers = { fx.path("zauzeto.txt") };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         // The system's reason, and neither the report nor the limit check.
-        QCOMPARE(fx.captions(), QStringList{"Greška"});
+        QCOMPARE(fx.captions(), QStringList { "Greška" });
         QVERIFY2(fx.shown[0].text.contains(fx.path("zauzeto.txt")), qPrintable(fx.shown[0].text));
         QVERIFY(!fx.texts().contains(limitMessage));
         QCOMPARE(form->CDSetLijekovi->recordCount(), 10000);
@@ -203,7 +210,7 @@ private slots:
         fx.writeRegister(10000);
         TForm1 *form = fx.start();
         fx.shown.clear();
-        fx.saveAnswers = {confirm ? std::optional<QString>(fx.path("sve.txt")) : std::nullopt};
+        fx.saveAnswers = { confirm ? std::optional<QString>(fx.path("sve.txt")) : std::nullopt };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QStringList expected;
         if (confirm)
@@ -217,7 +224,7 @@ private slots:
     void failedRegisterSaveComesBeforeTheDialog()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         QVERIFY(QFile::remove(fx.dataFile()));
         QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/unutra"));
@@ -229,7 +236,7 @@ private slots:
         });
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
         QCOMPARE(shownWhenDialogOpened, 1);
-        QCOMPARE(fx.captions(), (QStringList{"Greška", "Poruka"}));
+        QCOMPARE(fx.captions(), (QStringList { "Greška", "Poruka" }));
         // The rows in memory are exported all the same.
         QCOMPARE(readFile(fx.path("out.txt")), line("A"));
     }
@@ -243,32 +250,49 @@ private slots:
         QTest::addColumn<QString>("setup"); // what is there before
         QTest::addColumn<QString>("reason"); // empty: the export is written
 
-        QTest::newRow("the register") << "Baza.xml" << "" << RegisterItself;
-        QTest::newRow("its lock") << ".Baza.xml.lock" << "file" << RegisterHelper;
-        QTest::newRow("its recovery data") << ".Baza.xml.recovery" << "file" << RegisterHelper;
-        QTest::newRow("a recovery copy not yet there")
-            << ".Baza.xml.recovery-20261210-143055" << "" << RegisterHelper;
-        QTest::newRow("a copy kept beside it") << "Baza.xml.20261210-143055" << "file" << RegisterHelper;
-        QTest::newRow("a save's temporary file")
-            << ".Baza.xml.lijekovi-Ab3x9Q" << "file" << RegisterHelper;
+        QTest::newRow("the register") << "Baza.xml"
+                                      << "" << RegisterItself;
+        QTest::newRow("its lock") << ".Baza.xml.lock"
+                                  << "file" << RegisterHelper;
+        QTest::newRow("its recovery data") << ".Baza.xml.recovery"
+                                           << "file" << RegisterHelper;
+        QTest::newRow("a recovery copy not yet there") << ".Baza.xml.recovery-20261210-143055"
+                                                       << "" << RegisterHelper;
+        QTest::newRow("a copy kept beside it") << "Baza.xml.20261210-143055"
+                                               << "file" << RegisterHelper;
+        QTest::newRow("a save's temporary file") << ".Baza.xml.lijekovi-Ab3x9Q"
+                                                 << "file" << RegisterHelper;
         QTest::newRow("the register through a link to its folder")
-            << "veza/Baza.xml" << "link to folder" << RegisterItself;
-        QTest::newRow("a link elsewhere to the register")
-            << "drugdje/izvoz.txt" << "link to Baza.xml" << RegisterItself;
+            << "veza/Baza.xml"
+            << "link to folder" << RegisterItself;
+        QTest::newRow("a link elsewhere to the register") << "drugdje/izvoz.txt"
+                                                          << "link to Baza.xml" << RegisterItself;
         QTest::newRow("a link elsewhere to recovery data not yet there")
-            << "drugdje/izvoz.txt" << "link to .Baza.xml.recovery" << RegisterHelper;
+            << "drugdje/izvoz.txt"
+            << "link to .Baza.xml.recovery" << RegisterHelper;
         QTest::newRow("a second name of the lock elsewhere")
-            << "drugdje/izvoz.txt" << "hard link to .Baza.xml.lock" << RegisterHelper;
-        QTest::newRow("a FIFO") << "cijev.txt" << "fifo"
+            << "drugdje/izvoz.txt"
+            << "hard link to .Baza.xml.lock" << RegisterHelper;
+        QTest::newRow("a FIFO") << "cijev.txt"
+                                << "fifo"
                                 << "to nije obična datoteka, nego imenovana cijev (FIFO).";
-        QTest::newRow("a link to a FIFO") << "drugdje/izvoz.txt" << "link to FIFO"
-                                          << "to nije obična datoteka, nego imenovana cijev (FIFO).";
-        QTest::newRow("a folder") << "mapa.txt" << "folder" << "to nije obična datoteka, nego mapa.";
-        QTest::newRow("a device node") << "uredaj.txt" << "device"
+        QTest::newRow("a link to a FIFO")
+            << "drugdje/izvoz.txt"
+            << "link to FIFO"
+            << "to nije obična datoteka, nego imenovana cijev (FIFO).";
+        QTest::newRow("a folder") << "mapa.txt"
+                                  << "folder"
+                                  << "to nije obična datoteka, nego mapa.";
+        QTest::newRow("a device node") << "uredaj.txt"
+                                       << "device"
                                        << "to nije obična datoteka, nego datoteka uređaja.";
         // Names merely like the register's, or elsewhere, are the user's.
-        QTest::newRow("another file in the register's folder") << "lijekovi.txt" << "file" << "";
-        QTest::newRow("a register's name in another folder") << "drugdje/Baza.xml" << "file" << "";
+        QTest::newRow("another file in the register's folder") << "lijekovi.txt"
+                                                               << "file"
+                                                               << "";
+        QTest::newRow("a register's name in another folder") << "drugdje/Baza.xml"
+                                                             << "file"
+                                                             << "";
     }
 
     void exportOntoTheRegistersFilesOrNoFileIsRefused()
@@ -277,7 +301,7 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(QString, reason);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
         QVERIFY(QDir(fx.path(".")).mkdir("drugdje"));
         const QString path = fx.path(target);
         const QByteArray native = QFile::encodeName(path);
@@ -311,24 +335,24 @@ private slots:
         // The save before the dialog writes the same register again.
         const auto before = snapshot(fx.path("."));
         fx.shown.clear();
-        fx.saveAnswers = {path};
+        fx.saveAnswers = { path };
         QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
 
         QCOMPARE(fx.offeredNames.size(), 1);
         if (reason.isEmpty()) {
-            QCOMPARE(fx.captions(), QStringList{"Poruka"});
+            QCOMPARE(fx.captions(), QStringList { "Poruka" });
             QCOMPARE(readFile(path), line("A") + line("B"));
             return;
         }
-        QCOMPARE(fx.captions(), QStringList{"Greška"});
+        QCOMPARE(fx.captions(), QStringList { "Greška" });
         QCOMPARE(fx.shown[0].text,
-                 QStringLiteral("Izvoz se ne može spremiti u \"%1\": %2\nNišta nije zapisano. %3")
-                     .arg(QDir::toNativeSeparators(path), reason,
-                          reason.startsWith("to nije")
-                              ? QStringLiteral("Odaberite ime obične datoteke.")
-                              : QStringLiteral("Odaberite drugo ime ili drugu mapu.")));
+            QStringLiteral("Izvoz se ne može spremiti u \"%1\": %2\nNišta nije zapisano. %3")
+                .arg(QDir::toNativeSeparators(path), reason,
+                    reason.startsWith("to nije")
+                        ? QStringLiteral("Odaberite ime obične datoteke.")
+                        : QStringLiteral("Odaberite drugo ime ili drugu mapu.")));
         QCOMPARE(snapshot(fx.path(".")), before);
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
     }
 };
 

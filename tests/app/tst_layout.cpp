@@ -22,11 +22,11 @@ class RecordingForm : public TForm1
 public:
     QStringList ran;
 
-#define LIJEKOVI_RECORD(handler)                                                                                       \
-    void handler() override                                                                                            \
-    {                                                                                                                  \
-        ran << QStringLiteral(#handler);                                                                               \
-        TForm1::handler();                                                                                             \
+#define LIJEKOVI_RECORD(handler)                                                                   \
+    void handler() override                                                                        \
+    {                                                                                              \
+        ran << QStringLiteral(#handler);                                                           \
+        TForm1::handler();                                                                         \
     }
     LIJEKOVI_RECORD(FormCreate)
     LIJEKOVI_RECORD(FormActivate)
@@ -61,7 +61,7 @@ private slots:
     void init()
     {
         fx = new FormFixture;
-        fx->writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        fx->writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
         form = fx->start();
     }
     void cleanup()
@@ -72,7 +72,8 @@ private slots:
 
     void window()
     {
-        QCOMPARE(form->windowTitle(), QStringLiteral("Tervalis - suglasnost za uvoz lijekova na recept"));
+        QCOMPARE(form->windowTitle(),
+            QStringLiteral("Tervalis - suglasnost za uvoz lijekova na recept"));
         QCOMPARE(form->size(), QSize(782, 560));
         QVERIFY(!form->windowIcon().isNull());
         QCOMPARE(form->windowIcon().availableSizes().value(0), QSize(32, 32));
@@ -87,24 +88,28 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<int>("maxLength");
-        const struct { const char *name, *field; int x, y, w, max; } boxes[] = {
-            {"DBEditTar_br", "Tar_br", 112, 28, 129, 10},
-            {"DBEditLjekarna", "Ljekarna", 112, 52, 633, 100},
-            {"DBEditNaziv", "Naziv", 112, 76, 633, 100},
-            {"DBEditGen_ime", "Gen_ime", 112, 100, 633, 150},
-            {"DBEdit1", "ATK", 112, 124, 129, 10},
-            {"DBEditProizvodjac", "Proizvodjac", 320, 124, 425, 150},
-            {"DBEditPacijent", "Pacijent", 112, 148, 633, 255},
-            {"DBEditProtokol", "Protokol", 112, 172, 281, 100},
-            {"DBEditJed_mjere", "Jed_mjere", 112, 196, 121, 10},
-            {"DBEditKolicina", "Kolicina", 288, 196, 129, -1},
-            {"DBEditValuta", "Valuta", 472, 196, 89, 3},
-            {"DBEditCijena", "Cijena", 624, 196, 121, -1},
-            {"DBEditPropisivac", "Propisivac", 112, 223, 202, 255},
-            {"DBEditUstanova", "Ustanova", 385, 223, 360, 255},
-            {"DBEditHpbroj", "Hpbroj", 112, 250, 121, 6},
-            {"DBEditMjesto", "Mjesto", 288, 250, 180, 255},
-            {"DBEditAdresa", "Adresa", 524, 250, 221, 255},
+        const struct
+        {
+            const char *name, *field;
+            int x, y, w, max;
+        } boxes[] = {
+            { "DBEditTar_br", "Tar_br", 112, 28, 129, 10 },
+            { "DBEditLjekarna", "Ljekarna", 112, 52, 633, 100 },
+            { "DBEditNaziv", "Naziv", 112, 76, 633, 100 },
+            { "DBEditGen_ime", "Gen_ime", 112, 100, 633, 150 },
+            { "DBEdit1", "ATK", 112, 124, 129, 10 },
+            { "DBEditProizvodjac", "Proizvodjac", 320, 124, 425, 150 },
+            { "DBEditPacijent", "Pacijent", 112, 148, 633, 255 },
+            { "DBEditProtokol", "Protokol", 112, 172, 281, 100 },
+            { "DBEditJed_mjere", "Jed_mjere", 112, 196, 121, 10 },
+            { "DBEditKolicina", "Kolicina", 288, 196, 129, -1 },
+            { "DBEditValuta", "Valuta", 472, 196, 89, 3 },
+            { "DBEditCijena", "Cijena", 624, 196, 121, -1 },
+            { "DBEditPropisivac", "Propisivac", 112, 223, 202, 255 },
+            { "DBEditUstanova", "Ustanova", 385, 223, 360, 255 },
+            { "DBEditHpbroj", "Hpbroj", 112, 250, 121, 6 },
+            { "DBEditMjesto", "Mjesto", 288, 250, 180, 255 },
+            { "DBEditAdresa", "Adresa", 524, 250, 221, 255 },
         };
         for (const auto &b : boxes)
             QTest::newRow(b.name) << b.name << b.field << QRect(b.x, b.y, b.w, 21) << b.max;
@@ -134,7 +139,8 @@ private slots:
         QTest::addColumn<int>("designedWidth");
         QTest::addColumn<QString>("buddy");
         for (const DesignedLabel &l : designedLabels)
-            QTest::newRow(l.name) << l.name << QString::fromUtf8(l.caption) << l.x << l.y << l.width << l.buddy;
+            QTest::newRow(l.name) << l.name << QString::fromUtf8(l.caption) << l.x << l.y << l.width
+                                  << l.buddy;
     }
 
     void labels()
@@ -167,9 +173,11 @@ private slots:
             // and so never runs under its box
             QVERIFY(label->geometry().right() < label->buddy()->x());
         }
-        for (const QWidget *other : form->Panel1->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        for (const QWidget *other :
+            form->Panel1->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
             if (other != label)
-                QVERIFY2(!label->geometry().intersects(other->geometry()), qPrintable(other->objectName()));
+                QVERIFY2(!label->geometry().intersects(other->geometry()),
+                    qPrintable(other->objectName()));
         }
     }
 
@@ -206,19 +214,24 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<int>("numGlyphs");
-        const struct { const char *name, *caption; int x, y, w, n; } buttons[] = {
-            {"BitBtnAdd", "Dodaj", 51, 288, 153, 1},
-            {"BitBtnFirst", "Prvi", 211, 288, 90, 1},
-            {"BitBtnPrev", "Prethodni", 302, 288, 90, 1},
-            {"BitBtnNext", "Sljedeći", 393, 288, 90, 1},
-            {"BitBtnLast", "Zadnji", 483, 289, 90, 1},
-            {"BitBtnDel", "Izbriši", 579, 288, 161, 1},
-            {"BitBtnExport", "Export u tekst", 155, 320, 153, 2},
-            {"BitBtnErase", "Izbriši baze", 315, 320, 153, 2},
-            {"BitBtnExit", "Izlaz", 475, 320, 153, 2},
+        const struct
+        {
+            const char *name, *caption;
+            int x, y, w, n;
+        } buttons[] = {
+            { "BitBtnAdd", "Dodaj", 51, 288, 153, 1 },
+            { "BitBtnFirst", "Prvi", 211, 288, 90, 1 },
+            { "BitBtnPrev", "Prethodni", 302, 288, 90, 1 },
+            { "BitBtnNext", "Sljedeći", 393, 288, 90, 1 },
+            { "BitBtnLast", "Zadnji", 483, 289, 90, 1 },
+            { "BitBtnDel", "Izbriši", 579, 288, 161, 1 },
+            { "BitBtnExport", "Export u tekst", 155, 320, 153, 2 },
+            { "BitBtnErase", "Izbriši baze", 315, 320, 153, 2 },
+            { "BitBtnExit", "Izlaz", 475, 320, 153, 2 },
         };
         for (const auto &b : buttons)
-            QTest::newRow(b.name) << b.name << QString::fromUtf8(b.caption) << QRect(b.x, b.y, b.w, 25) << b.n;
+            QTest::newRow(b.name) << b.name << QString::fromUtf8(b.caption)
+                                  << QRect(b.x, b.y, b.w, 25) << b.n;
     }
 
     void buttons()
@@ -240,10 +253,10 @@ private slots:
 
     void gridColumns()
     {
-        const QStringList titles{"Tar_br", "Ljekarna", "Naziv", QStringLiteral("Generičko ime"), "ATK",
-                                 "Protokol", "Proizvodjac", "Kolicina", "Pacijent", "Jed_mjere",
-                                 "Valuta", "Cijena"};
-        const QList<int> widths{37, 65, 98, 128, -1, 113, 117, 45, 96, 54, -1, 39};
+        const QStringList titles { "Tar_br", "Ljekarna", "Naziv", QStringLiteral("Generičko ime"),
+            "ATK", "Protokol", "Proizvodjac", "Kolicina", "Pacijent", "Jed_mjere", "Valuta",
+            "Cijena" };
+        const QList<int> widths { 37, 65, 98, 128, -1, 113, 117, 45, 96, 54, -1, 39 };
         QAbstractItemModel *model = form->DBGridLijekovi->model();
         QCOMPARE(model->columnCount(), 12);
         for (int c = 0; c < 12; ++c) {
@@ -252,7 +265,8 @@ private slots:
             if (widths[c] > 0)
                 QCOMPARE(width, widths[c]);
             else // derived from the field's display width and the title
-                QVERIFY2(width >= form->DBGridLijekovi->fontMetrics().horizontalAdvance(titles[c]), qPrintable(titles[c]));
+                QVERIFY2(width >= form->DBGridLijekovi->fontMetrics().horizontalAdvance(titles[c]),
+                    qPrintable(titles[c]));
         }
         // Valuta asks for 3 characters, ATK for 10.
         QVERIFY(form->DBGridLijekovi->columnWidth(4) > form->DBGridLijekovi->columnWidth(10));
@@ -262,15 +276,14 @@ private slots:
 
     void tabOrderFollowsTheReadingOrder()
     {
-        const QStringList order{
-            "DBGridLijekovi", "DBEditTar_br", "DBEditLjekarna", "DBEditNaziv", "DBEditGen_ime", "DBEdit1",
-            "DBEditProizvodjac", "DBEditPacijent", "DBEditProtokol", "DBEditJed_mjere", "DBEditKolicina",
-            "DBEditValuta", "DBEditCijena", "DBEditPropisivac", "DBEditUstanova", "DBEditHpbroj",
-            "DBEditMjesto", "DBEditAdresa"};
+        const QStringList order { "DBGridLijekovi", "DBEditTar_br", "DBEditLjekarna", "DBEditNaziv",
+            "DBEditGen_ime", "DBEdit1", "DBEditProizvodjac", "DBEditPacijent", "DBEditProtokol",
+            "DBEditJed_mjere", "DBEditKolicina", "DBEditValuta", "DBEditCijena", "DBEditPropisivac",
+            "DBEditUstanova", "DBEditHpbroj", "DBEditMjesto", "DBEditAdresa" };
         // The focus starts in the grid, the first control in tab order; Tab
         // leaves the grid (its cells are walked with the arrow keys).
         QCOMPARE(QApplication::focusWidget(), form->DBGridLijekovi);
-        QStringList visited{QApplication::focusWidget()->objectName()};
+        QStringList visited { QApplication::focusWidget()->objectName() };
         for (int i = 1; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             visited << QApplication::focusWidget()->objectName();
@@ -290,10 +303,10 @@ private slots:
 
         // Past the address box the entry loop returns to the first box; the
         // buttons follow the boxes in reading order.
-        const QStringList buttons{"BitBtnAdd", "BitBtnFirst", "BitBtnPrev", "BitBtnNext", "BitBtnLast",
-                                  "BitBtnDel", "BitBtnExport", "BitBtnErase", "BitBtnExit"};
+        const QStringList buttons { "BitBtnAdd", "BitBtnFirst", "BitBtnPrev", "BitBtnNext",
+            "BitBtnLast", "BitBtnDel", "BitBtnExport", "BitBtnErase", "BitBtnExit" };
         form->BitBtnAdd->setFocus();
-        QStringList buttonOrder{QApplication::focusWidget()->objectName()};
+        QStringList buttonOrder { QApplication::focusWidget()->objectName() };
         for (int i = 1; i < buttons.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             buttonOrder << QApplication::focusWidget()->objectName();
@@ -329,12 +342,12 @@ private slots:
         QCOMPARE(form->SaveDialog1->defaultExt(), QStringLiteral("txt"));
         QCOMPARE(form->SaveDialog1->fileName(), QStringLiteral("lijekovi.txt"));
         QCOMPARE(form->SaveDialog1->filter(), QStringLiteral("Tekst (*.txt)|*.txt"));
-        const store::Field *fields[] = {
-            form->CDSetLijekoviTar_br, form->StringField1, form->StringField2, form->CDSetLijekoviGen_ime,
-            form->CDSetLijekoviATK, form->StringField3, form->CDSetLijekoviKolicina, form->StringField4,
+        const store::Field *fields[] = { form->CDSetLijekoviTar_br, form->StringField1,
+            form->StringField2, form->CDSetLijekoviGen_ime, form->CDSetLijekoviATK,
+            form->StringField3, form->CDSetLijekoviKolicina, form->StringField4,
             form->CDSetLijekoviJed_mjere, form->CDSetLijekoviValuta, form->CDSetLijekoviCijena,
             form->CDSetLijekoviProtokol, form->CDSetLijekoviPropisivac, form->CDSetLijekoviUstanova,
-            form->CDSetLijekoviHpbroj, form->CDSetLijekoviMjesto, form->CDSetLijekoviAdresa};
+            form->CDSetLijekoviHpbroj, form->CDSetLijekoviMjesto, form->CDSetLijekoviAdresa };
         for (int i = 0; i < 17; ++i)
             QCOMPARE(fields[i], form->CDSetLijekovi->fields(i));
         QCOMPARE(form->findChildren<QLabel *>().size(), 20);
@@ -348,7 +361,7 @@ private slots:
     {
         cleanup();
         fx = new FormFixture;
-        fx->writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        fx->writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
         auto *rec = fx->start<RecordingForm>();
         form = rec;
         auto *ds = form->CDSetLijekovi;
@@ -356,7 +369,7 @@ private slots:
         // Opening the register moved the table: its data-change handler ran.
         QVERIFY(rec->ran.contains(change));
         rec->ran.removeAll(change);
-        QCOMPARE(rec->ran, (QStringList{"FormCreate", "FormActivate"}));
+        QCOMPARE(rec->ran, (QStringList { "FormCreate", "FormActivate" }));
 
         // The command handlers an event ran, in order; whether the table's
         // data-change handler ran too (as often as the table changed).
@@ -373,16 +386,17 @@ private slots:
         // The buttons take the focus when clicked: start from a box that has
         // no handler for leaving it.
         form->DBEditNaziv->setFocus();
-        QCOMPARE(click(form->BitBtnFirst), QStringList{"BitBtnFirstClick"});
+        QCOMPARE(click(form->BitBtnFirst), QStringList { "BitBtnFirstClick" });
         QVERIFY(changed);
-        QCOMPARE(click(form->BitBtnNext), QStringList{"BitBtnNextClick"});
+        QCOMPARE(click(form->BitBtnNext), QStringList { "BitBtnNextClick" });
         QVERIFY(changed);
-        QCOMPARE(click(form->BitBtnPrev), QStringList{"BitBtnPrevClick"});
+        QCOMPARE(click(form->BitBtnPrev), QStringList { "BitBtnPrevClick" });
         QVERIFY(changed);
-        QCOMPARE(click(form->BitBtnLast), QStringList{"BitBtnLastClick"});
+        QCOMPARE(click(form->BitBtnLast), QStringList { "BitBtnLastClick" });
         QVERIFY(changed);
         // A new record gets the carried-over values.
-        QCOMPARE(click(form->BitBtnAdd), (QStringList{"BitBtnAddClick", "CDSetLijekoviAfterInsert"}));
+        QCOMPARE(
+            click(form->BitBtnAdd), (QStringList { "BitBtnAddClick", "CDSetLijekoviAfterInsert" }));
         QVERIFY(changed);
 
         // Typing, then leaving the address box: its handler posts the record
@@ -391,11 +405,11 @@ private slots:
         typeText(form->DBEditNaziv, "C");
         form->DBEditAdresa->setFocus();
         QCOMPARE(after([&] { form->DBEditTar_br->setFocus(); }),
-                 (QStringList{"DBEditAdresaExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost",
-                              "CDSetLijekoviAfterInsert"}));
+            (QStringList { "DBEditAdresaExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost",
+                "CDSetLijekoviAfterInsert" }));
         QCOMPARE(ds->state(), ClientDataSet::Insert);
         // Nothing typed: Delete drops the new record only.
-        QCOMPARE(click(form->BitBtnDel), QStringList{"BitBtnDelClick"});
+        QCOMPARE(click(form->BitBtnDel), QStringList { "BitBtnDelClick" });
         QCOMPARE(ds->recordCount(), 3);
 
         // Leaving the grid posts an edit made in it.
@@ -403,22 +417,23 @@ private slots:
         ds->edit();
         form->StringField2->setAsString("C2");
         QCOMPARE(after([&] { form->DBEditNaziv->setFocus(); }),
-                 (QStringList{"DBGridLijekoviExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost"}));
+            (QStringList {
+                "DBGridLijekoviExit", "CDSetLijekoviBeforePost", "CDSetLijekoviAfterPost" }));
 
-        fx->answers = {Answer::No};
-        QCOMPARE(click(form->BitBtnErase), QStringList{"BitBtnEraseClick"});
-        fx->saveAnswers = {std::nullopt};
-        QCOMPARE(click(form->BitBtnExport), QStringList{"BitBtnExportClick"});
+        fx->answers = { Answer::No };
+        QCOMPARE(click(form->BitBtnErase), QStringList { "BitBtnEraseClick" });
+        fx->saveAnswers = { std::nullopt };
+        QCOMPARE(click(form->BitBtnExport), QStringList { "BitBtnExportClick" });
         QCOMPARE(fx->offeredNames.size(), 1);
 
         // Closing the window (the title bar's button, Alt+F4) runs the close
         // handler, which saves.
-        QCOMPARE(after([&] { form->close(); }), QStringList{"FormClose"});
+        QCOMPARE(after([&] { form->close(); }), QStringList { "FormClose" });
         QVERIFY(!form->isVisible());
-        QCOMPARE(fx->savedNames(), (QStringList{"A", "B", "C2"}));
+        QCOMPARE(fx->savedNames(), (QStringList { "A", "B", "C2" }));
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        QCOMPARE(click(form->BitBtnExit), (QStringList{"BitBtnExitClick", "FormClose"}));
+        QCOMPARE(click(form->BitBtnExit), (QStringList { "BitBtnExitClick", "FormClose" }));
         QVERIFY(!form->isVisible());
     }
 

@@ -14,13 +14,13 @@ using store::ClientDataSet;
 
 namespace {
 
-const QString recoveryQuestion
-    = QStringLiteral("Program nije ispravno zatvoren.\nBroj nespremljenih promjena: %1.\nVratiti ih?");
+const QString recoveryQuestion = QStringLiteral(
+    "Program nije ispravno zatvoren.\nBroj nespremljenih promjena: %1.\nVratiti ih?");
 
 QStringList hiddenFiles(const QString &folder)
 {
-    return QDir(folder).entryList(QStringList{QStringLiteral(".Baza.xml.recovery*")},
-                                  QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    return QDir(folder).entryList(QStringList { QStringLiteral(".Baza.xml.recovery*") },
+        QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 // The entry loop as a user runs it: a name typed into its box, then Tab
@@ -66,46 +66,47 @@ private slots:
     {
         QFETCH(Answer, answer);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
         const QByteArray before = readFile(fx.dataFile());
         TForm1 *form = fx.start();
         typeEntry(form, QStringLiteral("C"));
         typeEntry(form, QStringLiteral("D"));
         form->CDSetLijekovi->first();
         form->BitBtnDel->click(); // A goes
-        fx.form.reset();          // the crash
+        fx.form.reset(); // the crash
         QCOMPARE(readFile(fx.dataFile()), before);
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList{".Baza.xml.recovery"});
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { ".Baza.xml.recovery" });
 
         fx.shown.clear();
-        fx.answers = {answer};
+        fx.answers = { answer };
         form = fx.start();
-        QCOMPARE(fx.captions(), (answer == Answer::Yes ? QStringList{"Pozdrav", "Pažnja!"}
-                                             : QStringList{"Pozdrav", "Pažnja!", "Poruka"}));
+        QCOMPARE(fx.captions(),
+            (answer == Answer::Yes ? QStringList { "Pozdrav", "Pažnja!" }
+                                   : QStringList { "Pozdrav", "Pažnja!", "Poruka" }));
         // Two posts, the blank record the loop began (posted when the cursor
         // left it), and the delete.
         QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(4));
         QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNo); // Yes is the default
         QCOMPARE(readFile(fx.dataFile()), before);
         if (answer == Answer::Yes) {
-            QCOMPARE(namesIn(form), (QStringList{"B", "C", "D", ""}));
+            QCOMPARE(namesIn(form), (QStringList { "B", "C", "D", "" }));
             QVERIFY(form->close());
-            QCOMPARE(fx.savedNames(), (QStringList{"B", "C", "D"}));
-            QCOMPARE(hiddenFiles(fx.path(".")), QStringList{});
+            QCOMPARE(fx.savedNames(), (QStringList { "B", "C", "D" }));
+            QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
         } else {
-            QCOMPARE(namesIn(form), (QStringList{"A", "B"}));
+            QCOMPARE(namesIn(form), (QStringList { "A", "B" }));
             // Kept under another name, which the box gives.
             const QStringList kept = hiddenFiles(fx.path("."));
             QCOMPARE(kept.size(), 1);
             QVERIFY(kept[0].startsWith(QStringLiteral(".Baza.xml.recovery-")));
             QVERIFY2(fx.shown[2].text.contains(QDir::toNativeSeparators(fx.path(kept[0]))),
-                     qPrintable(fx.shown[2].text));
+                qPrintable(fx.shown[2].text));
             QCOMPARE(store::RecoveryJournal::read(fx.path(kept[0])).rows.size(), size_t(4));
             // The next start does not ask again.
             fx.form.reset();
             fx.shown.clear();
             fx.start();
-            QCOMPARE(fx.captions(), QStringList{"Pozdrav"});
+            QCOMPARE(fx.captions(), QStringList { "Pozdrav" });
         }
     }
 
@@ -114,26 +115,27 @@ private slots:
     void aPostIsInTheJournalBeforeTheNextEvent()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         QStringList typed;
-        for (const QString &name : {QStringLiteral("Prvi"), QStringLiteral("Drugi"), QStringLiteral("Treći")}) {
+        for (const QString &name :
+            { QStringLiteral("Prvi"), QStringLiteral("Drugi"), QStringLiteral("Treći") }) {
             typeEntry(form, name); // ends with the Tab out of Adresa
             typed << name;
             const store::Recovery recovery = store::RecoveryJournal::read(form->recoveryFilePath());
-            QCOMPARE(QStringList(namesIn(form).mid(0, 1 + typed.size())),
-                     QStringList{"A"} + typed);
+            QCOMPARE(
+                QStringList(namesIn(form).mid(0, 1 + typed.size())), QStringList { "A" } + typed);
             QStringList journalled;
             for (const store::Record &r : recovery.rows)
                 journalled << r.text(form->StringField2->index());
-            QCOMPARE(journalled.mid(0, 1 + typed.size()), QStringList{"A"} + typed);
+            QCOMPARE(journalled.mid(0, 1 + typed.size()), QStringList { "A" } + typed);
         }
     }
 
     void halfTypedRecordIsRecordedAfterAPause()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->BitBtnAdd->click();
         typeText(form->DBEditTar_br, QStringLiteral("3004"));
@@ -148,20 +150,20 @@ private slots:
         fx.form.reset();
 
         fx.shown.clear();
-        fx.answers = {Answer::Yes};
+        fx.answers = { Answer::Yes };
         form = fx.start();
         QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
-        QCOMPARE(namesIn(form), (QStringList{"A", "Sirup"}));
+        QCOMPARE(namesIn(form), (QStringList { "A", "Sirup" }));
         QCOMPARE(form->CDSetLijekovi->records()[1].text(form->StringField4->index()),
-                 QStringLiteral("Đurđa"));
+            QStringLiteral("Đurđa"));
         QCOMPARE(form->CDSetLijekovi->records()[1].text(form->CDSetLijekoviTar_br->index()),
-                 QStringLiteral("3004"));
+            QStringLiteral("3004"));
     }
 
     void droppedTypingIsNotOfferedBack()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->BitBtnAdd->click();
         typeText(form->DBEditNaziv, QStringLiteral("Nije"));
@@ -172,8 +174,8 @@ private slots:
         fx.shown.clear();
         fx.start();
         // Nothing left to offer: no question, and the empty journal is gone.
-        QCOMPARE(fx.captions(), QStringList{"Pozdrav"});
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList{});
+        QCOMPARE(fx.captions(), QStringList { "Pozdrav" });
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
     }
 
     void changedRegisterIsLeftAloneByDefault_data()
@@ -189,29 +191,29 @@ private slots:
     {
         QFETCH(Answer, answer);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         typeEntry(form, QStringLiteral("B"));
         fx.form.reset();
-        fx.writeRegister({{{"Naziv", "X"}}, {{"Naziv", "Y"}}, {{"Naziv", "Z"}}});
+        fx.writeRegister({ { { "Naziv", "X" } }, { { "Naziv", "Y" } }, { { "Naziv", "Z" } } });
         const QByteArray replaced = readFile(fx.dataFile());
 
         fx.shown.clear();
-        fx.answers = {answer};
+        fx.answers = { answer };
         form = fx.start();
         QCOMPARE(fx.shown[1].caption, QStringLiteral("Pažnja!"));
         QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())),
-                 qPrintable(fx.shown[1].text));
+            qPrintable(fx.shown[1].text));
         QVERIFY2(fx.shown[1].text.contains(QStringLiteral("imala je 1 zapisa, sada ima 3")),
-                 qPrintable(fx.shown[1].text));
+            qPrintable(fx.shown[1].text));
         QCOMPARE(readFile(fx.dataFile()), replaced);
         if (answer == Answer::No) {
-            QCOMPARE(namesIn(form), (QStringList{"X", "Y", "Z"}));
+            QCOMPARE(namesIn(form), (QStringList { "X", "Y", "Z" }));
             QCOMPARE(hiddenFiles(fx.path(".")).size(), 1);
             QVERIFY(hiddenFiles(fx.path("."))[0].startsWith(QStringLiteral(".Baza.xml.recovery-")));
         } else {
-            QCOMPARE(namesIn(form).mid(0, 2), (QStringList{"A", "B"}));
+            QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
         }
     }
 
@@ -227,7 +229,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         const QByteArray before = readFile(fx.dataFile());
         {
             QFile f(fx.path(".Baza.xml.recovery"));
@@ -235,10 +237,11 @@ private slots:
             f.write(content);
         }
         TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList{"Pozdrav", "Greška"}));
-        QVERIFY2(fx.shown[1].text.startsWith(QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna")
-                                                 .arg(QDir::toNativeSeparators(fx.path(".Baza.xml.recovery")))),
-                 qPrintable(fx.shown[1].text));
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Greška" }));
+        QVERIFY2(fx.shown[1].text.startsWith(
+                     QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna")
+                         .arg(QDir::toNativeSeparators(fx.path(".Baza.xml.recovery")))),
+            qPrintable(fx.shown[1].text));
         const QStringList kept = hiddenFiles(fx.path("."));
         QCOMPARE(kept.size(), 1);
         QVERIFY(kept[0].startsWith(QStringLiteral(".Baza.xml.recovery-")));
@@ -248,29 +251,29 @@ private slots:
         typeEntry(form, QStringLiteral("B"));
         QVERIFY(QFileInfo::exists(form->recoveryFilePath()));
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
     }
 
     void saveEndsTheJournalAndEraseStartsAfresh()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         typeEntry(form, QStringLiteral("B"));
         QVERIFY(QFileInfo::exists(form->recoveryFilePath()));
-        fx.saveAnswers = {std::nullopt};
+        fx.saveAnswers = { std::nullopt };
         form->BitBtnExport->click();
         QVERIFY(!QFileInfo::exists(form->recoveryFilePath()));
 
         // Erase, then a crash: the emptied register is what comes back.
         typeEntry(form, QStringLiteral("C"));
-        fx.answers = {Answer::Yes, Answer::Yes};
+        fx.answers = { Answer::Yes, Answer::Yes };
         form->BitBtnErase->click();
         QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
         fx.form.reset();
         fx.shown.clear();
         form = fx.start();
-        QCOMPARE(fx.captions(), QStringList{"Pozdrav"});
+        QCOMPARE(fx.captions(), QStringList { "Pozdrav" });
         QCOMPARE(form->CDSetLijekovi->recordCount(), 0);
     }
 
@@ -290,7 +293,7 @@ private slots:
     void endingWithoutAUserSavesEvenWithABoxOpen()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         typeEntry(form, QStringLiteral("B"));
         // A real box this time: the Erase question, open and waiting.
@@ -303,7 +306,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 5000);
         QVERIFY(poll.done());
         QVERIFY(!QApplication::activeModalWidget());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
         QVERIFY(!QFileInfo::exists(form->recoveryFilePath()));
     }
 
@@ -312,13 +315,13 @@ private slots:
     void endOfSessionSavesWithoutAsking()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         typeEntry(form, QStringLiteral("B"));
         fx.shown.clear();
         QVERIFY(form->saveUnattended());
         QVERIFY(fx.shown.empty());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
         QVERIFY(!QFileInfo::exists(form->recoveryFilePath()));
         QVERIFY(!toolkit::unattended());
         QVERIFY(form->isVisible());
@@ -329,23 +332,23 @@ private slots:
     void endingWithoutAUserKeepsTypedNamelessRecords()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Ljekarna", "L"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Ljekarna", "L" } } });
         TForm1 *form = fx.start();
         form->BitBtnAdd->click();
         typeText(form->DBEditPacijent, QStringLiteral("Ana"));
         form->endUnattended();
         QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 5000);
-        QCOMPARE(fx.savedNames(), QStringList{"A"});
+        QCOMPARE(fx.savedNames(), QStringList { "A" });
         fx.form.reset();
 
         toolkit::setUnattended(false);
         fx.shown.clear();
-        fx.answers = {Answer::Yes};
+        fx.answers = { Answer::Yes };
         form = fx.start();
         QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
-        QCOMPARE(namesIn(form), (QStringList{"A", ""}));
+        QCOMPARE(namesIn(form), (QStringList { "A", "" }));
         QCOMPARE(form->CDSetLijekovi->records()[1].text(form->StringField4->index()),
-                 QStringLiteral("Ana"));
+            QStringLiteral("Ana"));
     }
 };
 

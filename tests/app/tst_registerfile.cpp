@@ -4,8 +4,8 @@
 // saves put the register beside it instead.
 #include "tests/app/formfixture.h"
 
-#include "toolkit/bitbtn.h"
 #include "store/fileidentity.h"
+#include "toolkit/bitbtn.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

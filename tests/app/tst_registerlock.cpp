@@ -1,11 +1,11 @@
 // One program per register: the lock beside Baza.xml, in-process and with
 // the real program started twice in one folder.
 #include "app/registerlock.h"
-#include "tests/support/files.h"
 #include "app/unit1.h"
+#include "tests/support/files.h"
 
-#include "toolkit/bitbtn.h"
 #include "store/datapacket.h"
+#include "toolkit/bitbtn.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -29,9 +29,11 @@
 
 namespace {
 
-
 // The process id a lock file names on its first line, or 0.
-qint64 lockOwner(const QString &path) { return testsupport::readFile(path).split('\n').value(0).toLongLong(); }
+qint64 lockOwner(const QString &path)
+{
+    return testsupport::readFile(path).split('\n').value(0).toLongLong();
+}
 
 bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
 

@@ -22,7 +22,7 @@ private slots:
     {
         FormFixture fx;
         TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QCOMPARE(fx.captions(), QStringList { greetingCaption });
         QVERIFY(QFile::exists(fx.dataFile()));
         const QByteArray bytes = readFile(fx.dataFile());
         QCOMPARE(bytes.count("<FIELD "), 17);
@@ -30,7 +30,8 @@ private slots:
         // Patient data: the owner's only. (The "User" bits say what the test's
         // own user may do, not the file's mode, so they are left out.)
         const auto ownerGroupOther = QFileDevice::Permissions::fromInt(0x7077);
-        QCOMPARE(QFile::permissions(fx.dataFile()) & ownerGroupOther, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFile::permissions(fx.dataFile()) & ownerGroupOther,
+            QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Insert);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 0);
         QVERIFY(!form->BitBtnDel->isEnabled());
@@ -46,7 +47,7 @@ private slots:
     void dataFilePathStaysWhenTheDirectoryChanges()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         const QString made = QDir(fx.path(".")).canonicalPath() + "/Baza.xml";
         QTemporaryDir elsewhere;
@@ -56,7 +57,7 @@ private slots:
         form->StringField2->setAsString("B");
         form->CDSetLijekovi->post();
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
         QVERIFY(!QFile::exists(QDir(elsewhere.path()).filePath("Baza.xml")));
         QVERIFY(form->recoveryFilePath().startsWith(QFileInfo(made).path() + "/"));
     }
@@ -66,10 +67,11 @@ private slots:
         QTest::addColumn<QList<Values>>("records");
         QTest::addColumn<bool>("deleteEnabled");
         QTest::addColumn<QString>("current");
-        QTest::newRow("empty file") << QList<Values>{} << false << QString();
-        QTest::newRow("one record") << QList<Values>{{{"Naziv", "A"}}} << true << "A";
+        QTest::newRow("empty file") << QList<Values> {} << false << QString();
+        QTest::newRow("one record") << QList<Values> { { { "Naziv", "A" } } } << true << "A";
         QTest::newRow("three records: cursor on the last")
-            << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Naziv", "C"}}} << true << "C";
+            << QList<Values> { { { "Naziv", "A" } }, { { "Naziv", "B" } }, { { "Naziv", "C" } } }
+            << true << "C";
     }
 
     void startWithARegister()
@@ -80,7 +82,7 @@ private slots:
         FormFixture fx;
         fx.writeRegister(records);
         TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QCOMPARE(fx.captions(), QStringList { greetingCaption });
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Browse);
         QCOMPARE(form->CDSetLijekovi->recordCount(), records.size());
         QCOMPARE(form->BitBtnDel->isEnabled(), deleteEnabled);
@@ -113,14 +115,15 @@ private slots:
     void greetingComesBeforeTheRegisterIsRead()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         bool fileUntouchedAtGreeting = false;
         std::optional<bool> windowHiddenAtGreeting;
         const QByteArray before = readFile(fx.dataFile());
         fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
             if (call.caption != greetingCaption || !fx.form)
                 return;
-            fileUntouchedAtGreeting = !fx.form->CDSetLijekovi->active() && readFile(fx.dataFile()) == before;
+            fileUntouchedAtGreeting
+                = !fx.form->CDSetLijekovi->active() && readFile(fx.dataFile()) == before;
             windowHiddenAtGreeting = !fx.form->isVisible();
         };
         fx.start();
@@ -136,7 +139,7 @@ private slots:
         FormFixture fx;
         fx.writeRegister(10000);
         TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList{greetingCaption, QStringLiteral("Greška")}));
+        QCOMPARE(fx.captions(), (QStringList { greetingCaption, QStringLiteral("Greška") }));
         QCOMPARE(fx.shown.back().text, limitMessage);
         QVERIFY(!form->BitBtnAdd->isEnabled());
 
@@ -153,7 +156,7 @@ private slots:
         FormFixture fx;
         fx.writeRegister(9999);
         TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QCOMPARE(fx.captions(), QStringList { greetingCaption });
         QVERIFY(form->BitBtnAdd->isEnabled());
     }
 
@@ -170,9 +173,9 @@ private slots:
         FormFixture fx;
         // Nameless records that hold only the carried-over values are the
         // entry loop's leftovers and go without a word.
-        fx.writeRegister({{{"Naziv", ""}, {"Ljekarna", "L"}}, {{"Naziv", "A"}},
-                          {{"Valuta", "EUR"}, {"Jed_mjere", "kom"}, {"Proizvodjac", "P"}},
-                          {{"Naziv", "B"}}, {}});
+        fx.writeRegister({ { { "Naziv", "" }, { "Ljekarna", "L" } }, { { "Naziv", "A" } },
+            { { "Valuta", "EUR" }, { "Jed_mjere", "kom" }, { "Proizvodjac", "P" } },
+            { { "Naziv", "B" } }, {} });
         TForm1 *form = fx.start();
         QCOMPARE(form->CDSetLijekovi->recordCount(), 5);
         if (byExitButton)
@@ -180,14 +183,14 @@ private slots:
         else
             QVERIFY(form->close());
         QVERIFY(!form->isVisible());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
-        QCOMPARE(fx.captions(), QStringList{greetingCaption});
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
+        QCOMPARE(fx.captions(), QStringList { greetingCaption });
     }
 
     void pendingNewRecordAtCloseIsPostedThenPurged()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}, {"Ljekarna", "Centralna"}}});
+        fx.writeRegister({ { { "Naziv", "A" }, { "Ljekarna", "Centralna" } } });
         TForm1 *form = fx.start();
         // A post remembers the carry-over values; the next new record gets them.
         form->CDSetLijekovi->first();
@@ -198,7 +201,7 @@ private slots:
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Insert);
         QCOMPARE(form->StringField1->asString(), QStringLiteral("Centralna"));
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), QStringList{"A2"});
+        QCOMPARE(fx.savedNames(), QStringList { "A2" });
     }
 
     void pendingNamedRecordAtCloseIsSaved()
@@ -208,7 +211,7 @@ private slots:
         form->DBEditNaziv->setFocus();
         typeText(form->DBEditNaziv, "Novi");
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), QStringList{"Novi"});
+        QCOMPARE(fx.savedNames(), QStringList { "Novi" });
     }
 
     // An unreadable register is never written over except by Erase.
@@ -222,12 +225,13 @@ private slots:
         const QByteArray before = readFile(fx.dataFile());
 
         TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList{greetingCaption, QStringLiteral("Greška")}));
-        QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())), qPrintable(fx.shown[1].text));
+        QCOMPARE(fx.captions(), (QStringList { greetingCaption, QStringLiteral("Greška") }));
+        QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())),
+            qPrintable(fx.shown[1].text));
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
 
         fx.shown.clear();
-        for (toolkit::BitBtn *button : {form->BitBtnAdd, form->BitBtnDel, form->BitBtnExport}) {
+        for (toolkit::BitBtn *button : { form->BitBtnAdd, form->BitBtnDel, form->BitBtnExport }) {
             if (!button->isEnabled())
                 continue;
             QTest::mouseClick(button, Qt::LeftButton);
@@ -259,7 +263,7 @@ private slots:
         f.close();
         TForm1 *form = fx.start();
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
-        fx.answers = {Answer::Yes, Answer::Yes};
+        fx.answers = { Answer::Yes, Answer::Yes };
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
         QVERIFY(form->CDSetLijekovi->active());
         QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
@@ -271,8 +275,9 @@ private slots:
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<bool>("closed");
         QTest::addColumn<QStringList>("saved");
-        QTest::newRow("Yes purges them") << Answer::Yes << true << QStringList{"A", "B"};
-        QTest::newRow("No keeps the window") << Answer::No << false << QStringList{"A", "B", "", "", ""};
+        QTest::newRow("Yes purges them") << Answer::Yes << true << QStringList { "A", "B" };
+        QTest::newRow("No keeps the window")
+            << Answer::No << false << QStringList { "A", "B", "", "", "" };
     }
 
     // A patient, a prescriber or a quantity typed into a record whose
@@ -283,16 +288,16 @@ private slots:
         QFETCH(bool, closed);
         QFETCH(QStringList, saved);
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}, {{"Naziv", "B"}}, {{"Ljekarna", "L"}}, {{"Tar_br", "1"}},
-                          {{"Pacijent", "x"}, {"Ljekarna", "L"}}});
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } }, { { "Ljekarna", "L" } },
+            { { "Tar_br", "1" } }, { { "Pacijent", "x" }, { "Ljekarna", "L" } } });
         TForm1 *form = fx.start();
         form->CDSetLijekovi->insert();
         form->CDSetLijekoviKolicina->setAsString(QStringLiteral("3"));
         const QByteArray before = readFile(fx.dataFile());
         fx.shown.clear();
-        fx.answers = {answer};
+        fx.answers = { answer };
         QCOMPARE(form->close(), closed);
-        QCOMPARE(fx.captions(), QStringList{"Pažnja!"});
+        QCOMPARE(fx.captions(), QStringList { "Pažnja!" });
         QVERIFY2(fx.shown[0].text.contains(QStringLiteral(": 3.")), qPrintable(fx.shown[0].text));
         QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         if (closed) {
@@ -305,14 +310,14 @@ private slots:
             QCOMPARE(form->DBEditTar_br->text(), QStringLiteral("1"));
             QCOMPARE(form->CDSetLijekovi->recordCount(), 6);
             QCOMPARE(form->CDSetLijekovi->records()[5].number(form->CDSetLijekoviKolicina->index()),
-                     std::optional<double>(3));
+                std::optional<double>(3));
         }
     }
 
     void failedSaveOnCloseAsksBeforeLosingEntries()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->CDSetLijekovi->insert();
         form->StringField2->setAsString("B");
@@ -323,12 +328,13 @@ private slots:
         QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
 
         fx.shown.clear();
-        fx.answers = {Answer::No}; // No: keep the window open
+        fx.answers = { Answer::No }; // No: keep the window open
         QVERIFY(!form->close());
         QVERIFY(form->isVisible());
-        QCOMPARE(fx.captions(), (QStringList{"Greška", "Pažnja!"}));
+        QCOMPARE(fx.captions(), (QStringList { "Greška", "Pažnja!" }));
         QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
-        QCOMPARE(fx.shown[1].text, QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
+        QCOMPARE(fx.shown[1].text,
+            QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
         // Enter by reflex, straight after the error box, must keep the entries.
         QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
@@ -336,14 +342,14 @@ private slots:
         // The user frees the place and closes again: everything is saved.
         QVERIFY(QDir(fx.dataFile()).removeRecursively());
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
 
         // Answering Yes closes without saving.
         FormFixture fx2;
         TForm1 *form2 = fx2.start();
         QVERIFY(QFile::remove(fx2.dataFile()));
         QVERIFY(QDir(fx2.path(".")).mkpath("Baza.xml/inside"));
-        fx2.answers = {Answer::Yes};
+        fx2.answers = { Answer::Yes };
         QVERIFY(form2->close());
         QVERIFY(!form2->isVisible());
     }
@@ -353,7 +359,7 @@ private slots:
     void enterOnEveryBoxOfAFailedCloseKeepsTheEntries()
     {
         FormFixture fx;
-        fx.writeRegister({{{"Naziv", "A"}}});
+        fx.writeRegister({ { { "Naziv", "A" } } });
         TForm1 *form = fx.start();
         form->CDSetLijekovi->insert();
         form->StringField2->setAsString("B");
@@ -371,14 +377,14 @@ private slots:
         const bool closed = form->close();
         enter.stop();
         QVERIFY(!enter.expired());
-        QCOMPARE(boxes, (QStringList{"Greška", "Pažnja!"}));
+        QCOMPARE(boxes, (QStringList { "Greška", "Pažnja!" }));
         QVERIFY(!closed);
         QVERIFY(form->isVisible());
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
 
         QVERIFY(QDir(fx.dataFile()).removeRecursively());
         QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList{"A", "B"}));
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
     }
 };
 

@@ -1,7 +1,7 @@
-#include "store/clientdataset.h"
-#include "tests/support/files.h"
-#include "store/exception.h"
 #include "export/textexport.h"
+#include "store/clientdataset.h"
+#include "store/exception.h"
+#include "tests/support/files.h"
 
 #include <QFile>
 #include <QLocale>
@@ -23,7 +23,6 @@ void addRecord(ClientDataSet &ds, const Values &values)
     ds.post();
 }
 
-
 } // namespace
 
 class TestTextExport : public QObject
@@ -39,36 +38,45 @@ private slots:
         QTest::addColumn<QList<Values>>("records");
         QTest::addColumn<QByteArray>("expected");
 
-        QTest::newRow("empty register: zero bytes") << "C" << QList<Values>{} << QByteArray();
+        QTest::newRow("empty register: zero bytes") << "C" << QList<Values> {} << QByteArray();
 
         QTest::newRow("only the name: 50 characters plus the name")
-            << "C" << QList<Values>{{{"Naziv", "Aspirin"}}}
-            << QByteArray("\"\";\"\";\"Aspirin\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n");
+            << "C" << QList<Values> { { { "Naziv", "Aspirin" } } }
+            << QByteArray("\"\";\"\";\"Aspirin\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";"
+                          "\"\";\"\";\"\";\"\"\r\n");
 
         QTest::newRow("field order, Windows-1250, decimal comma, empty float")
             << "hr_HR"
-            << QList<Values>{{{"Tar_br", "3004"}, {"Ljekarna", "Ljekarna Šalata"}, {"Naziv", "Kardiozid"},
-                              {"Gen_ime", "čćžšđ ČĆŽŠĐ"}, {"ATK", "C01AA05"}, {"Proizvodjac", "Ágens"},
-                              {"Kolicina", "2,5"}, {"Pacijent", "Ivo Ivić"}, {"Jed_mjere", "kom"},
-                              {"Valuta", "EUR"}, {"Protokol", "P-12"}, {"Propisivac", "dr. Đurđa"},
-                              {"Ustanova", "KB"}, {"Hpbroj", "10000"}, {"Mjesto", "Zagreb"},
-                              {"Adresa", "Ilica 1"}}}
-            << QByteArray("\"3004\";\"Ljekarna \x8a" "alata\";\"Kardiozid\";\"\xe8\xe6\x9e\x9a\xf0 \xc8\xc6\x8e\x8a\xd0\";"
-                          "\"C01AA05\";\"\xc1gens\";\"2,5\";\"Ivo Ivi\xe6\";\"kom\";\"EUR\";\"\";\"P-12\";"
-                          "\"dr. \xd0ur\xf0" "a\";\"KB\";\"10000\";\"Zagreb\";\"Ilica 1\"\r\n");
+            << QList<Values> { { { "Tar_br", "3004" }, { "Ljekarna", "Ljekarna Šalata" },
+                   { "Naziv", "Kardiozid" }, { "Gen_ime", "čćžšđ ČĆŽŠĐ" }, { "ATK", "C01AA05" },
+                   { "Proizvodjac", "Ágens" }, { "Kolicina", "2,5" }, { "Pacijent", "Ivo Ivić" },
+                   { "Jed_mjere", "kom" }, { "Valuta", "EUR" }, { "Protokol", "P-12" },
+                   { "Propisivac", "dr. Đurđa" }, { "Ustanova", "KB" }, { "Hpbroj", "10000" },
+                   { "Mjesto", "Zagreb" }, { "Adresa", "Ilica 1" } } }
+            << QByteArray(
+                   "\"3004\";\"Ljekarna \x8a"
+                   "alata\";\"Kardiozid\";\"\xe8\xe6\x9e\x9a\xf0 \xc8\xc6\x8e\x8a\xd0\";"
+                   "\"C01AA05\";\"\xc1gens\";\"2,5\";\"Ivo Ivi\xe6\";\"kom\";\"EUR\";\"\";\"P-12\";"
+                   "\"dr. \xd0ur\xf0"
+                   "a\";\"KB\";\"10000\";\"Zagreb\";\"Ilica 1\"\r\n");
 
         QTest::newRow("quote and semicolon written unchanged")
-            << "C" << QList<Values>{{{"Naziv", "A \"B\"; C"}, {"Cijena", "12.75"}}}
-            << QByteArray("\"\";\"\";\"A \"B\"; C\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"12.75\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n");
+            << "C" << QList<Values> { { { "Naziv", "A \"B\"; C" }, { "Cijena", "12.75" } } }
+            << QByteArray("\"\";\"\";\"A \"B\"; "
+                          "C\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"12.75\";\"\";\"\";\"\";\"\";"
+                          "\"\";\"\"\r\n");
 
         QTest::newRow("records in table order, CR LF after the last")
-            << "C" << QList<Values>{{{"Naziv", "A"}}, {{"Naziv", "B"}}}
-            << QByteArray("\"\";\"\";\"A\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n"
-                          "\"\";\"\";\"B\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n");
+            << "C" << QList<Values> { { { "Naziv", "A" } }, { { "Naziv", "B" } } }
+            << QByteArray("\"\";\"\";\"A\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";"
+                          "\"\";\"\";\"\"\r\n"
+                          "\"\";\"\";\"B\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";"
+                          "\"\";\"\";\"\"\r\n");
 
         QTest::newRow("a character Windows-1250 lacks becomes ?")
-            << "C" << QList<Values>{{{"Naziv", QStringLiteral("日€\U0001F600")}}}
-            << QByteArray("\"\";\"\";\"?\x80?\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n");
+            << "C" << QList<Values> { { { "Naziv", QStringLiteral("日€\U0001F600") } } }
+            << QByteArray("\"\";\"\";\"?\x80?\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";"
+                          "\"\";\"\";\"\";\"\"\r\n");
     }
 
     void fileBytes()
@@ -96,7 +104,8 @@ private slots:
         QByteArray numbers;
         if (lang.startsWith(QStringLiteral("hr_HR")))
             numbers = "\"2,5\";\"\";\"\";\"\";\"-1234567,125\"";
-        else if (lang.isEmpty() || lang == u"C" || lang == u"POSIX" || lang.startsWith(QStringLiteral("C.")))
+        else if (lang.isEmpty() || lang == u"C" || lang == u"POSIX"
+            || lang.startsWith(QStringLiteral("C.")))
             numbers = "\"2.5\";\"\";\"\";\"\";\"-1234567.125\"";
         else
             QSKIP("expected bytes are known for LANG=C and LANG=hr_HR.UTF-8 only");
@@ -107,7 +116,8 @@ private slots:
         ds.fieldByName("Kolicina")->setAsFloat(2.5);
         ds.fieldByName("Cijena")->setAsFloat(-1234567.125);
         ds.post();
-        const QByteArray expected = "\"\";\"\";\"\";\"\";\"\";\"\";" + numbers + ";\"\";\"\";\"\";\"\";\"\";\"\"\r\n";
+        const QByteArray expected
+            = "\"\";\"\";\"\";\"\";\"\";\"\";" + numbers + ";\"\";\"\";\"\";\"\";\"\";\"\"\r\n";
         QCOMPARE(textexport::encodeLines(textexport::buildLines(ds)), expected);
     }
 
@@ -115,8 +125,8 @@ private slots:
     {
         ClientDataSet ds;
         ds.createDataSet();
-        for (const char *n : {"A", "B", "C"})
-            addRecord(ds, {{"Naziv", n}});
+        for (const char *n : { "A", "B", "C" })
+            addRecord(ds, { { "Naziv", n } });
         ds.first();
         QSignalSpy moves(&ds, &ClientDataSet::dataChanged);
         const QStringList lines = textexport::buildLines(ds);
@@ -141,13 +151,14 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(10000, 'x'));
         }
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
-        textexport::saveLines(path, {QStringLiteral("\"a\"")});
+        QVERIFY(QFile::setPermissions(
+            path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        textexport::saveLines(path, { QStringLiteral("\"a\"") });
         QCOMPARE(testsupport::readFile(path), QByteArray("\"a\"\r\n"));
         // A replaced file keeps its permissions; a new one is the owner's only.
         const auto modeBits = QFileDevice::Permissions::fromInt(0x7077);
         QCOMPARE(QFile::permissions(path) & modeBits,
-                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         const QString fresh = dir.filePath("new.txt");
         textexport::saveLines(fresh, {});
         QCOMPARE(QFile::permissions(fresh) & modeBits, QFile::ReadOwner | QFile::WriteOwner);
@@ -164,13 +175,13 @@ private slots:
         marker.write("keep");
         marker.close();
         try {
-            textexport::saveLines(path, {QStringLiteral("\"a\"")});
+            textexport::saveLines(path, { QStringLiteral("\"a\"") });
             QFAIL("no exception");
         } catch (const store::Exception &e) {
             QVERIFY2(e.message().contains(QDir::toNativeSeparators(path)), qPrintable(e.message()));
         }
         QCOMPARE(testsupport::readFile(dir.filePath("taken/keep")), QByteArray("keep"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {});
     }
 };
 

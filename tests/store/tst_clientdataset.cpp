@@ -13,13 +13,16 @@ namespace {
 // Records what a form would see of the table's events, in order.
 struct EventLog
 {
-    explicit EventLog(ClientDataSet &table) : ds(table)
+    explicit EventLog(ClientDataSet &table)
+        : ds(table)
     {
         ds.afterInsert = [this] { events << QStringLiteral("afterInsert"); };
         ds.beforePost = [this] {
-            events << QStringLiteral("beforePost:%1").arg(this->ds.fieldByName(QStringLiteral("Naziv"))->asString());
+            events << QStringLiteral("beforePost:%1")
+                          .arg(this->ds.fieldByName(QStringLiteral("Naziv"))->asString());
         };
-        ds.afterPost = [this] { events << QStringLiteral("afterPost:%1").arg(this->ds.recordCount()); };
+        ds.afterPost
+            = [this] { events << QStringLiteral("afterPost:%1").arg(this->ds.recordCount()); };
     }
     ClientDataSet &ds;
     QStringList events;
@@ -49,9 +52,9 @@ private slots:
     void fieldsFollowTheSchemaOrder()
     {
         ClientDataSet ds;
-        const QStringList expected{"Tar_br", "Ljekarna", "Naziv", "Gen_ime", "ATK", "Proizvodjac",
-                                   "Kolicina", "Pacijent", "Jed_mjere", "Valuta", "Cijena",
-                                   "Protokol", "Propisivac", "Ustanova", "Hpbroj", "Mjesto", "Adresa"};
+        const QStringList expected { "Tar_br", "Ljekarna", "Naziv", "Gen_ime", "ATK", "Proizvodjac",
+            "Kolicina", "Pacijent", "Jed_mjere", "Valuta", "Cijena", "Protokol", "Propisivac",
+            "Ustanova", "Hpbroj", "Mjesto", "Adresa" };
         QCOMPARE(ds.getFieldCount(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             QCOMPARE(ds.fields(i)->fieldName(), expected[i]);
@@ -70,24 +73,33 @@ private slots:
         QTest::addColumn<int>("count");
 
         QTest::newRow("insert, write, post")
-            << "insert;write:A;post" << QStringList{"afterInsert", "beforePost:A", "afterPost:1"} << 1;
+            << "insert;write:A;post" << QStringList { "afterInsert", "beforePost:A", "afterPost:1" }
+            << 1;
         QTest::newRow("a written pending record is posted by a move")
-            << "insert;write:A;first" << QStringList{"afterInsert", "beforePost:A", "afterPost:1"} << 1;
+            << "insert;write:A;first"
+            << QStringList { "afterInsert", "beforePost:A", "afterPost:1" } << 1;
         QTest::newRow("an unwritten pending record is dropped by a move")
-            << "insert;first" << QStringList{"afterInsert"} << 0;
+            << "insert;first" << QStringList { "afterInsert" } << 0;
         QTest::newRow("writing empty text counts as a change")
-            << "insert;write:;last" << QStringList{"afterInsert", "beforePost:", "afterPost:1"} << 1;
+            << "insert;write:;last" << QStringList { "afterInsert", "beforePost:", "afterPost:1" }
+            << 1;
         QTest::newRow("a second insert posts the first")
             << "insert;write:A;insert;write:B;post"
-            << QStringList{"afterInsert", "beforePost:A", "afterPost:1", "afterInsert", "beforePost:B", "afterPost:2"} << 2;
+            << QStringList { "afterInsert", "beforePost:A", "afterPost:1", "afterInsert",
+                   "beforePost:B", "afterPost:2" }
+            << 2;
         QTest::newRow("delete in insert state drops the new record")
-            << "insert;write:A;post;insert;write:B;delete" << QStringList{"afterInsert", "beforePost:A", "afterPost:1", "afterInsert"} << 1;
+            << "insert;write:A;post;insert;write:B;delete"
+            << QStringList { "afterInsert", "beforePost:A", "afterPost:1", "afterInsert" } << 1;
         QTest::newRow("edit then move posts the edit")
-            << "insert;write:A;post;edit;write:B;next" << QStringList{"afterInsert", "beforePost:A", "afterPost:1", "beforePost:B", "afterPost:1"} << 1;
+            << "insert;write:A;post;edit;write:B;next"
+            << QStringList { "afterInsert", "beforePost:A", "afterPost:1", "beforePost:B",
+                   "afterPost:1" }
+            << 1;
         QTest::newRow("an edit without changes is not posted")
-            << "insert;write:A;post;edit;prior" << QStringList{"afterInsert", "beforePost:A", "afterPost:1"} << 1;
-        QTest::newRow("post in browse state does nothing")
-            << "post" << QStringList{} << 0;
+            << "insert;write:A;post;edit;prior"
+            << QStringList { "afterInsert", "beforePost:A", "afterPost:1" } << 1;
+        QTest::newRow("post in browse state does nothing") << "post" << QStringList {} << 0;
     }
 
     void events()
@@ -99,16 +111,26 @@ private slots:
         ds.createDataSet();
         EventLog log(ds);
         for (const QString &step : script.split(';')) {
-            if (step == "insert") ds.insert();
-            else if (step == "post") ds.post();
-            else if (step == "first") ds.first();
-            else if (step == "last") ds.last();
-            else if (step == "next") ds.next();
-            else if (step == "prior") ds.prior();
-            else if (step == "edit") ds.edit();
-            else if (step == "delete") ds.deleteRecord();
-            else if (step.startsWith("write:")) ds.fieldByName("Naziv")->setAsString(step.mid(6));
-            else QFAIL(qPrintable(step));
+            if (step == "insert")
+                ds.insert();
+            else if (step == "post")
+                ds.post();
+            else if (step == "first")
+                ds.first();
+            else if (step == "last")
+                ds.last();
+            else if (step == "next")
+                ds.next();
+            else if (step == "prior")
+                ds.prior();
+            else if (step == "edit")
+                ds.edit();
+            else if (step == "delete")
+                ds.deleteRecord();
+            else if (step.startsWith("write:"))
+                ds.fieldByName("Naziv")->setAsString(step.mid(6));
+            else
+                QFAIL(qPrintable(step));
         }
         QCOMPARE(log.events, expected);
         QCOMPARE(ds.recordCount(), count);
@@ -135,7 +157,7 @@ private slots:
     {
         ClientDataSet ds;
         ds.createDataSet();
-        for (const char *n : {"A", "B", "C"})
+        for (const char *n : { "A", "B", "C" })
             addRecord(ds, n);
         ds.first();
         ds.next(); // on B
@@ -149,7 +171,7 @@ private slots:
             order << naziv(ds);
             ds.next();
         }
-        QCOMPARE(order, (QStringList{"A", "B", "C", "D"}));
+        QCOMPARE(order, (QStringList { "A", "B", "C", "D" }));
 
         ds.first();
         ds.next();
@@ -192,7 +214,7 @@ private slots:
     {
         ClientDataSet ds;
         ds.createDataSet();
-        for (const char *n : {"A", "B", "C"})
+        for (const char *n : { "A", "B", "C" })
             addRecord(ds, n);
         ds.first();
         ds.next();
@@ -209,7 +231,8 @@ private slots:
     void inactiveTableRefusesOperations_data()
     {
         QTest::addColumn<int>("operation");
-        const char *names[] = {"first", "prior", "next", "last", "insert", "delete", "post", "edit", "write"};
+        const char *names[]
+            = { "first", "prior", "next", "last", "insert", "delete", "post", "edit", "write" };
         for (int i = 0; i < 9; ++i)
             QTest::newRow(names[i]) << i;
     }
@@ -220,15 +243,22 @@ private slots:
         ClientDataSet ds;
         QCOMPARE(ds.state(), ClientDataSet::Inactive);
         const std::function<void()> ops[] = {
-            [&] { ds.first(); }, [&] { ds.prior(); }, [&] { ds.next(); },
-            [&] { ds.last(); }, [&] { ds.insert(); }, [&] { ds.deleteRecord(); },
-            [&] { ds.post(); }, [&] { ds.edit(); }, [&] { ds.fieldByName("Naziv")->setAsString("x"); },
+            [&] { ds.first(); },
+            [&] { ds.prior(); },
+            [&] { ds.next(); },
+            [&] { ds.last(); },
+            [&] { ds.insert(); },
+            [&] { ds.deleteRecord(); },
+            [&] { ds.post(); },
+            [&] { ds.edit(); },
+            [&] { ds.fieldByName("Naziv")->setAsString("x"); },
         };
         try {
             ops[operation]();
             QFAIL("no exception");
         } catch (const store::Exception &e) {
-            QVERIFY2(e.message().contains(QStringLiteral("nije otvorena")), qPrintable(e.message()));
+            QVERIFY2(
+                e.message().contains(QStringLiteral("nije otvorena")), qPrintable(e.message()));
         }
         QCOMPARE(ds.state(), ClientDataSet::Inactive);
     }
@@ -239,14 +269,22 @@ private slots:
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("display");
-        QTest::newRow("C 2.5") << "C" << 2.5 << "2.5" << "2.5";
-        QTest::newRow("hr 2.5") << "hr_HR" << 2.5 << "2,5" << "2,5";
-        QTest::newRow("hr no grouping") << "hr_HR" << 1234567.25 << "1234567,25" << "1234567,25";
-        QTest::newRow("C fifteen digits") << "C" << 0.1 + 0.2 << "0.3" << "0.3";
-        QTest::newRow("C ten digits shown") << "C" << 123456.7891234 << "123456.7891234" << "123456.7891";
-        QTest::newRow("hr negative: ASCII minus") << "hr_HR" << -0.5 << "-0,5" << "-0,5";
-        QTest::newRow("hr exponent") << "hr_HR" << -1.5e-20 << "-1,5E-20" << "-1,5E-20";
-        QTest::newRow("C integer") << "C" << 40.0 << "40" << "40";
+        QTest::newRow("C 2.5") << "C" << 2.5 << "2.5"
+                               << "2.5";
+        QTest::newRow("hr 2.5") << "hr_HR" << 2.5 << "2,5"
+                                << "2,5";
+        QTest::newRow("hr no grouping") << "hr_HR" << 1234567.25 << "1234567,25"
+                                        << "1234567,25";
+        QTest::newRow("C fifteen digits") << "C" << 0.1 + 0.2 << "0.3"
+                                          << "0.3";
+        QTest::newRow("C ten digits shown") << "C" << 123456.7891234 << "123456.7891234"
+                                            << "123456.7891";
+        QTest::newRow("hr negative: ASCII minus") << "hr_HR" << -0.5 << "-0,5"
+                                                  << "-0,5";
+        QTest::newRow("hr exponent") << "hr_HR" << -1.5e-20 << "-1,5E-20"
+                                     << "-1,5E-20";
+        QTest::newRow("C integer") << "C" << 40.0 << "40"
+                                   << "40";
     }
 
     void floatText()
@@ -307,18 +345,30 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("text");
-        QTest::newRow("hr point grouping") << "hr_HR" << "1.234";
-        QTest::newRow("hr grouped decimal") << "hr_HR" << "1.234,50";
-        QTest::newRow("hr two groups") << "hr_HR" << "1.234.567";
-        QTest::newRow("hr space") << "hr_HR" << "1 234";
-        QTest::newRow("hr no-break space") << "hr_HR" << "1\u00a0234";
-        QTest::newRow("C comma grouping") << "C" << "1,234";
-        QTest::newRow("C decimal comma") << "C" << "1,5";
-        QTest::newRow("C grouped decimal") << "C" << "1,234.50";
-        QTest::newRow("en_US comma grouping") << "en_US" << "1,234";
-        QTest::newRow("fr narrow no-break space") << "fr_FR" << "1\u202f234";
-        QTest::newRow("fr no-break space") << "fr_FR" << "1\u00a0234";
-        QTest::newRow("de_CH apostrophe") << "de_CH" << "1\u2019234";
+        QTest::newRow("hr point grouping") << "hr_HR"
+                                           << "1.234";
+        QTest::newRow("hr grouped decimal") << "hr_HR"
+                                            << "1.234,50";
+        QTest::newRow("hr two groups") << "hr_HR"
+                                       << "1.234.567";
+        QTest::newRow("hr space") << "hr_HR"
+                                  << "1 234";
+        QTest::newRow("hr no-break space") << "hr_HR"
+                                           << "1\u00a0234";
+        QTest::newRow("C comma grouping") << "C"
+                                          << "1,234";
+        QTest::newRow("C decimal comma") << "C"
+                                         << "1,5";
+        QTest::newRow("C grouped decimal") << "C"
+                                           << "1,234.50";
+        QTest::newRow("en_US comma grouping") << "en_US"
+                                              << "1,234";
+        QTest::newRow("fr narrow no-break space") << "fr_FR"
+                                                  << "1\u202f234";
+        QTest::newRow("fr no-break space") << "fr_FR"
+                                           << "1\u00a0234";
+        QTest::newRow("de_CH apostrophe") << "de_CH"
+                                          << "1\u2019234";
     }
 
     void groupedNumberTextIsRefused()
@@ -350,13 +400,12 @@ private slots:
     {
         ClientDataSet ds;
         ds.createDataSet();
-        for (const char *n : {"", "A", "", "", "B", ""})
+        for (const char *n : { "", "A", "", "", "B", "" })
             addRecord(ds, n);
         ds.insert(); // pending and written: posted first, then purged
         ds.fieldByName("Tar_br")->setAsString("1");
-        const int removed = ds.deleteWhere([](const store::Record &r) {
-            return r.isEmpty(store::fieldIndex(u"Naziv"));
-        });
+        const int removed = ds.deleteWhere(
+            [](const store::Record &r) { return r.isEmpty(store::fieldIndex(u"Naziv")); });
         QCOMPARE(removed, 5);
         QCOMPARE(ds.recordCount(), 2);
         QVERIFY(ds.eof());
@@ -408,32 +457,35 @@ private slots:
         ds.createDataSet();
         QStringList heard;
         const auto note = [&](const char *what, int row = -1) {
-            heard << (row < 0 ? QString::fromLatin1(what) : QStringLiteral("%1 %2").arg(what).arg(row));
+            heard << (row < 0 ? QString::fromLatin1(what)
+                              : QStringLiteral("%1 %2").arg(what).arg(row));
         };
-        connect(&ds, &ClientDataSet::rowAboutToBeInserted, this, [&](int r) { note("aboutToInsert", r); });
+        connect(&ds, &ClientDataSet::rowAboutToBeInserted, this,
+            [&](int r) { note("aboutToInsert", r); });
         connect(&ds, &ClientDataSet::rowInserted, this, [&](int r) { note("inserted", r); });
-        connect(&ds, &ClientDataSet::rowAboutToBeRemoved, this, [&](int r) { note("aboutToRemove", r); });
+        connect(&ds, &ClientDataSet::rowAboutToBeRemoved, this,
+            [&](int r) { note("aboutToRemove", r); });
         connect(&ds, &ClientDataSet::rowRemoved, this, [&](int r) { note("removed", r); });
         connect(&ds, &ClientDataSet::rowChanged, this, [&](int r) { note("changed", r); });
         connect(&ds, &ClientDataSet::dataChanged, this, [&] { note("data"); });
-        connect(&ds, &ClientDataSet::stateChanged, this, [&](ClientDataSet::State st) {
-            note("state", int(st));
-        });
+        connect(&ds, &ClientDataSet::stateChanged, this,
+            [&](ClientDataSet::State st) { note("state", int(st)); });
         const auto after = [&](const std::function<void()> &operation) {
             heard.clear();
             operation();
             return heard;
         };
 
-        QCOMPARE(after([&] { ds.insert(); }), (QStringList{"aboutToInsert 0", "inserted 0", "state 3", "data"}));
+        QCOMPARE(after([&] { ds.insert(); }),
+            (QStringList { "aboutToInsert 0", "inserted 0", "state 3", "data" }));
         // Unmodified, the new record is dropped, then the cursor moves: one
         // change each.
         QCOMPARE(after([&] { ds.first(); }),
             (QStringList { "aboutToRemove 0", "removed 0", "state 1", "data", "data" }));
         addRecord(ds, "A");
         addRecord(ds, "B");
-        QCOMPARE(after([&] { ds.first(); }), QStringList{"data"});
-        QCOMPARE(after([&] { ds.edit(); }), (QStringList{"state 2", "data"}));
+        QCOMPARE(after([&] { ds.first(); }), QStringList { "data" });
+        QCOMPARE(after([&] { ds.edit(); }), (QStringList { "state 2", "data" }));
         // The row shows what is being typed into it.
         QCOMPARE(after([&] { ds.fieldByName("Naziv")->setAsString("A2"); }),
             (QStringList { "changed 0", "data" }));

@@ -1,7 +1,7 @@
 #include "store/clientdataset.h"
 #include "store/exception.h"
-#include "tests/support/files.h"
 #include "store/journal.h"
+#include "tests/support/files.h"
 
 #include <QFile>
 #include <QProcess>
@@ -77,12 +77,14 @@ QString refusal(const QString &path)
 // A table whose every change goes to a journal, as the window wires it.
 struct Journalled
 {
-    explicit Journalled(const QString &path, Rows base = {}) : journal(path)
+    explicit Journalled(const QString &path, Rows base = {})
+        : journal(path)
     {
         table.createDataSet();
         table.assignRecords(base);
         journal.setBase(base);
-        table.afterChange = [this](const store::TableChange &c) { journal.record(c, table.records()); };
+        table.afterChange
+            = [this](const store::TableChange &c) { journal.record(c, table.records()); };
     }
     void add(const QString &name)
     {
@@ -100,7 +102,7 @@ constexpr char childLoopArg[] = "--journal-in-a-loop";
 // next, and says how far it got only after the journal returned.
 int childJournalInALoop(const QString &path)
 {
-    Journalled j(path, {named(u"base"_s)});
+    Journalled j(path, { named(u"base"_s) });
     QTextStream out(stdout);
     out << "ready" << Qt::endl;
     for (int i = 0;; ++i) {
@@ -139,16 +141,17 @@ void TestJournal::replaysEveryKindOfChange_data()
     QTest::addColumn<int>("scenario");
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<int>("changes");
-    QTest::newRow("appended records") << 0 << QStringList{"a", "b", "X", "Y"} << 2;
-    QTest::newRow("an edit") << 1 << QStringList{"a", "B!"} << 1;
-    QTest::newRow("a delete") << 2 << QStringList{"b"} << 1;
-    QTest::newRow("a purge") << 3 << QStringList{"a", "b", "keep"} << 4;
-    QTest::newRow("emptied") << 4 << QStringList{"new"} << 2;
-    QTest::newRow("a new record being typed") << 5 << QStringList{"a", "b", "half"} << 1;
-    QTest::newRow("an edit being typed") << 6 << QStringList{"a", "b-typing"} << 1;
-    QTest::newRow("typing dropped") << 7 << QStringList{"a", "b"} << 0;
-    QTest::newRow("typing then posted") << 8 << QStringList{"a", "b", "done"} << 1;
-    QTest::newRow("second draft replaces the first") << 9 << QStringList{"a", "b", "second"} << 1;
+    QTest::newRow("appended records") << 0 << QStringList { "a", "b", "X", "Y" } << 2;
+    QTest::newRow("an edit") << 1 << QStringList { "a", "B!" } << 1;
+    QTest::newRow("a delete") << 2 << QStringList { "b" } << 1;
+    QTest::newRow("a purge") << 3 << QStringList { "a", "b", "keep" } << 4;
+    QTest::newRow("emptied") << 4 << QStringList { "new" } << 2;
+    QTest::newRow("a new record being typed") << 5 << QStringList { "a", "b", "half" } << 1;
+    QTest::newRow("an edit being typed") << 6 << QStringList { "a", "b-typing" } << 1;
+    QTest::newRow("typing dropped") << 7 << QStringList { "a", "b" } << 0;
+    QTest::newRow("typing then posted") << 8 << QStringList { "a", "b", "done" } << 1;
+    QTest::newRow("second draft replaces the first")
+        << 9 << QStringList { "a", "b", "second" } << 1;
 }
 
 void TestJournal::replaysEveryKindOfChange()
@@ -157,7 +160,7 @@ void TestJournal::replaysEveryKindOfChange()
     QFETCH(QStringList, expected);
     QFETCH(int, changes);
     const QString path = m_dir.filePath(u"replay-%1"_s.arg(scenario));
-    Journalled j(path, {named(u"a"_s, 2.5), named(u"b"_s)});
+    Journalled j(path, { named(u"a"_s, 2.5), named(u"b"_s) });
     auto draft = [&](int row, const QString &name) {
         Record r = row < 0 ? Record() : j.table.records()[size_t(row)];
         r.setText(Naziv, name);
@@ -210,7 +213,7 @@ void TestJournal::replaysEveryKindOfChange()
     const store::Recovery recovery = RecoveryJournal::read(path);
     QCOMPARE(names(recovery.rows), expected);
     QCOMPARE(recovery.changes, changes);
-    QCOMPARE(names(recovery.base), (QStringList{"a", "b"}));
+    QCOMPARE(names(recovery.base), (QStringList { "a", "b" }));
     // Numbers come back bit for bit, nulls as nulls.
     if (expected.first() == u"a"_s) {
         QCOMPARE(recovery.rows[0].number(Kolicina), std::optional<double>(2.5));
@@ -223,7 +226,7 @@ void TestJournal::replaysEveryKindOfChange()
 void TestJournal::writesNothingUntilTheFirstChange()
 {
     const QString path = m_dir.filePath(u"quiet"_s);
-    Journalled j(path, {named(u"a"_s)});
+    Journalled j(path, { named(u"a"_s) });
     j.table.first();
     j.table.last();
     QVERIFY(!QFile::exists(path));
@@ -240,7 +243,7 @@ void TestJournal::fileIsOwnerOnlyAndDiscardRemovesIt()
         j.add(u"a"_s);
         ::umask(old);
         QCOMPARE(QFile::permissions(path),
-                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QVERIFY(!QFile::exists(path + u".new"_s));
         j.journal.discard();
         QVERIFY(!QFile::exists(path));
@@ -249,8 +252,8 @@ void TestJournal::fileIsOwnerOnlyAndDiscardRemovesIt()
         j.add(u"b"_s);
     }
     const store::Recovery recovery = RecoveryJournal::read(path);
-    QCOMPARE(names(recovery.base), QStringList{"a"});
-    QCOMPARE(names(recovery.rows), (QStringList{"a", "b"}));
+    QCOMPARE(names(recovery.base), QStringList { "a" });
+    QCOMPARE(names(recovery.rows), (QStringList { "a", "b" }));
 }
 
 // A crash can stop a write at any byte: whatever is left reads as the
@@ -261,7 +264,7 @@ void TestJournal::everyTornTailReadsAsAPrefix()
     std::vector<QStringList> states;
     std::vector<qint64> sizes;
     {
-        Journalled j(path, {named(u"a"_s)});
+        Journalled j(path, { named(u"a"_s) });
         for (int i = 0; i < 6; ++i) {
             if (i == 3) {
                 j.table.first();
@@ -294,7 +297,8 @@ void TestJournal::killedWriterLeavesAPrefix()
     for (int round = 0; round < 25; ++round) {
         const QString path = m_dir.filePath(u"killed-%1"_s.arg(round));
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(childLoopArg), path});
+        child.start(
+            QCoreApplication::applicationFilePath(), { QString::fromLatin1(childLoopArg), path });
         QVERIFY(child.waitForStarted());
         QVERIFY(child.waitForReadyRead(60000));
         QThread::usleep(rng.bounded(1000, 120000));
@@ -305,7 +309,7 @@ void TestJournal::killedWriterLeavesAPrefix()
         const store::Recovery recovery = RecoveryJournal::read(path);
         // Replaying the child's steps on our own table must meet exactly
         // this state after the same number of changes.
-        Journalled mirror(m_dir.filePath(u"mirror"_s), {named(u"base"_s)});
+        Journalled mirror(m_dir.filePath(u"mirror"_s), { named(u"base"_s) });
         int changes = 0;
         for (int i = 0; changes < recovery.changes; ++i) {
             mirror.add(u"R%1"_s.arg(i));
@@ -347,7 +351,7 @@ void TestJournal::refusesDamagedAndForeignFiles()
     QFETCH(QString, reason);
     const QString good = m_dir.filePath(u"good-%1"_s.arg(damage));
     {
-        Journalled j(good, {named(u"a"_s)});
+        Journalled j(good, { named(u"a"_s) });
         j.add(u"b"_s);
     }
     QByteArray bytes = testsupport::readFile(good);
@@ -401,7 +405,7 @@ void TestJournal::refusesDamagedAndForeignFiles()
     const QByteArray before = testsupport::readFile(path);
     const QString message = refusal(path);
     QVERIFY2(message.startsWith(u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(path)),
-             qPrintable(message));
+        qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     QCOMPARE(testsupport::readFile(path), before);
 }
@@ -410,7 +414,7 @@ void TestJournal::failedWriteIsReportedAndTheNextChangeWritesEverything()
 {
     const QString folder = m_dir.filePath(u"gone"_s);
     const QString path = folder + u"/journal"_s;
-    Journalled j(m_dir.filePath(u"unused"_s), {named(u"a"_s)});
+    Journalled j(m_dir.filePath(u"unused"_s), { named(u"a"_s) });
     RecoveryJournal journal(path);
     journal.setBase(j.table.records());
     QString message;
@@ -422,8 +426,9 @@ void TestJournal::failedWriteIsReportedAndTheNextChangeWritesEverything()
         }
     };
     j.add(u"b"_s);
-    QVERIFY2(message.startsWith(u"Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": "_s.arg(path)),
-             qPrintable(message));
+    QVERIFY2(message.startsWith(
+                 u"Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": "_s.arg(path)),
+        qPrintable(message));
     // Once the folder is back, the next change writes the whole table:
     // the change that could not be written is not lost.
     QVERIFY(QDir().mkpath(folder));
@@ -431,8 +436,8 @@ void TestJournal::failedWriteIsReportedAndTheNextChangeWritesEverything()
     j.add(u"c"_s);
     QVERIFY(message.isEmpty());
     const store::Recovery recovery = RecoveryJournal::read(path);
-    QCOMPARE(names(recovery.base), QStringList{"a"});
-    QCOMPARE(names(recovery.rows), (QStringList{"a", "b", "c"}));
+    QCOMPARE(names(recovery.base), QStringList { "a" });
+    QCOMPARE(names(recovery.rows), (QStringList { "a", "b", "c" }));
 }
 
 int main(int argc, char *argv[])

@@ -1,5 +1,5 @@
-#include "toolkit/datasource.h"
 #include "tests/toolkit/tablefixture.h"
+#include "toolkit/datasource.h"
 
 #include "store/exception.h"
 
@@ -248,8 +248,7 @@ void TestDataSource::controlsFollowEveryChangeOutsideABracket()
     DataSource source;
     source.setDataSet(ds.get());
     QStringList shown;
-    connect(&source, &DataSource::controlsChange, this,
-        [&] { shown << fieldText(*ds, "Naziv"); });
+    connect(&source, &DataSource::controlsChange, this, [&] { shown << fieldText(*ds, "Naziv"); });
     for (ds->first(); !ds->eof(); ds->next()) { }
     QCOMPARE(shown.size(), 100);
     QCOMPARE(shown.first(), QStringLiteral("Lijek 1"));
@@ -264,8 +263,8 @@ void TestDataSource::bracketHoldsControlsAndEndsWithOneChange()
     QSignalSpy controls(&source, &DataSource::controlsChange);
     QSignalSpy data(&source, &DataSource::dataChange);
     QStringList shownAtEnd;
-    connect(&source, &DataSource::controlsChange, this,
-        [&] { shownAtEnd << fieldText(*ds, "Naziv"); });
+    connect(
+        &source, &DataSource::controlsChange, this, [&] { shownAtEnd << fieldText(*ds, "Naziv"); });
 
     {
         const toolkit::ControlsDisabled outer(source);

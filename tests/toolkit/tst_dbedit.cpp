@@ -1,10 +1,10 @@
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/support/typing.h"
+#include "tests/toolkit/tablefixture.h"
 #include "toolkit/datasource.h"
 #include "toolkit/dbedit.h"
 #include "toolkit/fieldvalidator.h"
 #include "toolkit/handlers.h"
-#include "tests/support/scriptedmessageboxes.h"
-#include "tests/toolkit/tablefixture.h"
-#include "tests/support/typing.h"
 
 #include "store/exception.h"
 
@@ -16,9 +16,9 @@
 #include <QVBoxLayout>
 
 using store::ClientDataSet;
+using testsupport::typeText;
 using toolkit::DataSource;
 using toolkit::DBEdit;
-using testsupport::typeText;
 
 // A window with one box per field under test, over a small table.
 class Form

@@ -1,7 +1,7 @@
-#include "toolkit/datasource.h"
-#include "toolkit/dbgridmodel.h"
 #include "tests/support/scriptedmessageboxes.h"
 #include "tests/toolkit/tablefixture.h"
+#include "toolkit/datasource.h"
+#include "toolkit/dbgridmodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

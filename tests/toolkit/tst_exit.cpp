@@ -1,11 +1,11 @@
+#include "tests/support/modalpoller.h"
+#include "tests/support/scriptedmessageboxes.h"
+#include "tests/toolkit/tablefixture.h"
 #include "toolkit/datasource.h"
 #include "toolkit/dbedit.h"
 #include "toolkit/dbgrid.h"
 #include "toolkit/exitwatcher.h"
 #include "toolkit/messagebox.h"
-#include "tests/support/modalpoller.h"
-#include "tests/support/scriptedmessageboxes.h"
-#include "tests/toolkit/tablefixture.h"
 
 #include "store/exception.h"
 
@@ -208,7 +208,8 @@ void TestExit::modalBoxIsNotLeaving()
         return true;
     });
     QCOMPARE(
-        toolkit::messageBox(QStringLiteral("Obavijest"), QString(), toolkit::MessageBoxStyle::Ok), toolkit::MessageBoxAnswer::Ok);
+        toolkit::messageBox(QStringLiteral("Obavijest"), QString(), toolkit::MessageBoxStyle::Ok),
+        toolkit::MessageBoxAnswer::Ok);
     QVERIFY(focusWasInTheBox);
     // The window manager gives the window back its activation.
     QApplication::setActiveWindow(&w.window);

@@ -1,7 +1,7 @@
-#include "toolkit/handlers.h"
-#include "toolkit/messagebox.h"
 #include "tests/support/modalpoller.h"
 #include "tests/support/scriptedmessageboxes.h"
+#include "toolkit/handlers.h"
+#include "toolkit/messagebox.h"
 
 #include "store/exception.h"
 
@@ -16,8 +16,8 @@
 
 using Answer = toolkit::MessageBoxAnswer;
 using Style = toolkit::MessageBoxStyle;
-using toolkit::MessageBoxCall;
 using testsupport::ScriptedMessageBoxes;
+using toolkit::MessageBoxCall;
 
 namespace {
 
@@ -107,10 +107,10 @@ void TestMessageBox::realBoxes_data()
     QTest::addColumn<QStringList>("buttons");
     QTest::addColumn<QString>("defaultButton");
     const QStringList yesNo { QStringLiteral("Da"), QStringLiteral("Ne") };
-    QTest::newRow("OK") << Style::Ok << "U redu" << Answer::Ok << QStringList { QStringLiteral("U redu") }
-                        << "U redu";
-    QTest::newRow("OK by Escape") << Style::Ok << "" << Answer::Ok << QStringList { QStringLiteral("U redu") }
-                                  << "U redu";
+    QTest::newRow("OK") << Style::Ok << "U redu" << Answer::Ok
+                        << QStringList { QStringLiteral("U redu") } << "U redu";
+    QTest::newRow("OK by Escape") << Style::Ok << "" << Answer::Ok
+                                  << QStringList { QStringLiteral("U redu") } << "U redu";
     QTest::newRow("Yes") << Style::YesNo << "Da" << Answer::Yes << yesNo << "Da";
     QTest::newRow("No") << Style::YesNo << "Ne" << Answer::No << yesNo << "Da";
     QTest::newRow("No by Escape") << Style::YesNo << "" << Answer::No << yesNo << "Da";
@@ -145,8 +145,7 @@ void TestMessageBox::realBoxes()
 void TestMessageBox::emptyCaptionIsApplicationName()
 {
     BoxAnswerer answerer(QStringLiteral("U redu"));
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Baze prazne!"), QString(), Style::Ok),
-        Answer::Ok);
+    QCOMPARE(toolkit::messageBox(QStringLiteral("Baze prazne!"), QString(), Style::Ok), Answer::Ok);
     QCOMPARE(answerer.title, QStringLiteral("Lijekovi"));
 }
 
@@ -165,11 +164,14 @@ void TestMessageBox::handlerReplacesBoxes()
         calls << call;
         return Answer::Yes;
     });
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), Style::YesNo), Answer::Yes);
+    QCOMPARE(
+        toolkit::messageBox(QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), Style::YesNo),
+        Answer::Yes);
     QVERIFY(!QApplication::activeModalWidget());
     toolkit::setMessageBoxHandler({});
     QCOMPARE(calls,
-        QList<MessageBoxCall>({ { QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), Style::YesNo } }));
+        QList<MessageBoxCall>(
+            { { QStringLiteral("Pitanje?"), QStringLiteral("Pažnja"), Style::YesNo } }));
 
     // Real boxes are back.
     BoxAnswerer answerer(QStringLiteral("Ne"));
@@ -184,9 +186,12 @@ void TestMessageBox::scriptedBoxesRecordAndAnswer()
     boxes.answer(Answer::Yes);
     boxes.answer(Answer::No);
     QCOMPARE(toolkit::messageBox(QStringLiteral("Spremljeno."), QString(), Style::Ok), Answer::Ok);
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), Style::YesNo), Answer::Yes);
-    QCOMPARE(
-        toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), Style::YesNo), Answer::No);
+    QCOMPARE(toolkit::messageBox(
+                 QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), Style::YesNo),
+        Answer::Yes);
+    QCOMPARE(toolkit::messageBox(
+                 QStringLiteral("Jeste li SIGURNI?"), QStringLiteral("Pažnja"), Style::YesNo),
+        Answer::No);
     QCOMPARE(boxes.calls(),
         QList<MessageBoxCall>({ { QStringLiteral("Spremljeno."), QString(), Style::Ok },
             { QStringLiteral("Praznim baze?"), QStringLiteral("Pažnja"), Style::YesNo },
@@ -201,7 +206,8 @@ void TestMessageBox::scriptedBoxesRecordAndAnswer()
 void TestMessageBox::unansweredQuestionIsUnexpected()
 {
     ScriptedMessageBoxes boxes;
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), Style::YesNo), Answer::No);
+    QCOMPARE(
+        toolkit::messageBox(QStringLiteral("Izbrisati?"), QString(), Style::YesNo), Answer::No);
     QCOMPARE(boxes.unexpected,
         QList<MessageBoxCall>({ { QStringLiteral("Izbrisati?"), QString(), Style::YesNo } }));
     boxes.answer(Answer::Yes);
@@ -269,8 +275,8 @@ void TestMessageBox::pollerGivesUpAtItsDeadline()
     QElapsedTimer took;
     took.start();
     testsupport::ModalPoller waitsForAnother([](QWidget *) { return false; }, 300);
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Nitko ne odgovara"), QString(),
-                 Style::YesNoDefaultNo),
+    QCOMPARE(
+        toolkit::messageBox(QStringLiteral("Nitko ne odgovara"), QString(), Style::YesNoDefaultNo),
         Answer::No);
     QVERIFY(waitsForAnother.expired());
     QVERIFY(!waitsForAnother.done());
@@ -287,8 +293,7 @@ void TestMessageBox::enterTakesTheDefault_data()
     QTest::addColumn<Style>("style");
     QTest::addColumn<Answer>("answer");
     QTest::newRow("Yes/No") << Style::YesNo << Answer::Yes;
-    QTest::newRow("Yes/No, default No") << Style::YesNoDefaultNo
-                                        << Answer::No;
+    QTest::newRow("Yes/No, default No") << Style::YesNoDefaultNo << Answer::No;
 }
 
 // What Enter does decides what a reflex does; press it on the real box.
@@ -314,11 +319,13 @@ void TestMessageBox::unattendedAnswersWithoutBoxes()
     ScriptedMessageBoxes boxes;
     boxes.answer(Answer::Yes);
     toolkit::setUnattended(true);
-    const Answer question = toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), Style::YesNo);
+    const Answer question
+        = toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), Style::YesNo);
     const Answer notice = toolkit::messageBox(QStringLiteral("Baze prezne!"), QString(), Style::Ok);
     toolkit::setUnattended(false);
     QCOMPARE(question, Answer::No);
     QCOMPARE(notice, Answer::Ok);
     QVERIFY(boxes.calls().isEmpty());
-    QCOMPARE(toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), Style::YesNo), Answer::Yes);
+    QCOMPARE(
+        toolkit::messageBox(QStringLiteral("Praznim baze?"), QString(), Style::YesNo), Answer::Yes);
 }

@@ -1,5 +1,5 @@
-#include "toolkit/savedialog.h"
 #include "tests/support/modalpoller.h"
+#include "toolkit/savedialog.h"
 
 #include <QApplication>
 #include <QDir>
