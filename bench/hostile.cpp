@@ -147,6 +147,24 @@ std::vector<Hostile> hostileFiles()
                 w.repeat("<ROW/>\n", 19000000);
                 w.put(own.tail);
             } },
+        { "empty-rows-200000", "200000 empty ROWs (the row bound)",
+            [own](Writer &w) {
+                w.put(own.head);
+                w.repeat("<ROW/>\n", 200000);
+                w.put(own.tail);
+            } },
+        { "tiny-rows-200000", "200000 ROWs of one field of one character",
+            [own](Writer &w) {
+                w.put(own.head);
+                w.repeat("<ROW Mjesto=\"a\"/>\n", 200000);
+                w.put(own.tail);
+            } },
+        { "number-rows-200000", "200000 ROWs of one number of one digit",
+            [own](Writer &w) {
+                w.put(own.head);
+                w.repeat("<ROW Cijena=\"1\"/>\n", 200000);
+                w.put(own.tail);
+            } },
         { "space", "120 MB of space between two rows",
             [own](Writer &w) {
                 w.put(own.head + "<ROW/>");

@@ -36,15 +36,16 @@ private:
     // Skips white space; false when there is more than a piece of text may hold.
     bool skipSpace(bool *skipped = nullptr);
     bool take(QByteArrayView literal);
-    bool readRow(Record &record);
+    bool readRow();
     int readName();
-    bool readValue(int field, Record &record);
+    bool readValue(int field);
     bool readReference();
 
     const QString &m_source;
     const char *m_p;
     const char *const m_end;
     std::string m_decoded;
+    RecordBuilder m_record;
     int m_nextField = 0;
 };
 
@@ -58,15 +59,14 @@ std::optional<std::vector<Record>> OwnPacketScanner::scan()
             return std::nullopt;
         if (!take("<ROW"))
             break;
-        Record record;
-        if (!readRow(record))
+        if (!readRow())
             return std::nullopt;
         if (rows.size() == size_t(MaxRows)) {
             // Refused here as the XML reader refuses it, so that a file of
             // far too many rows is not read twice.
             throw Exception(invalidFile(m_source, tooManyRows()));
         }
-        rows.push_back(std::move(record));
+        rows.push_back(m_record.take());
     }
     if (!take("</ROWDATA>") || !skipSpace() || !take("</DATAPACKET>") || !skipSpace()
         || m_p != m_end)
@@ -92,7 +92,7 @@ bool OwnPacketScanner::take(QByteArrayView literal)
     return true;
 }
 
-bool OwnPacketScanner::readRow(Record &record)
+bool OwnPacketScanner::readRow()
 {
     quint32 seen = 0;
     m_nextField = 0;
@@ -110,7 +110,7 @@ bool OwnPacketScanner::readRow(Record &record)
         if (field < 0 || (seen & (1u << field)) || !take("=\""))
             return false;
         seen |= 1u << field;
-        if (!readValue(field, record))
+        if (!readValue(field))
             return false;
     }
 }
@@ -139,7 +139,7 @@ int OwnPacketScanner::readName()
     return -1;
 }
 
-bool OwnPacketScanner::readValue(int field, Record &record)
+bool OwnPacketScanner::readValue(int field)
 {
     // Plain bytes are taken as they stand; only a value with references is
     // decoded into a buffer.
@@ -183,7 +183,7 @@ bool OwnPacketScanner::readValue(int field, Record &record)
     if (importRecordFields()[size_t(field)].type == FieldType::Text) {
         if (value.size() > MaxValueBytes)
             return false;
-        record.setTextUtf8(field, value);
+        m_record.setTextUtf8(field, value);
         return true;
     }
     if (value.isEmpty())
@@ -195,7 +195,7 @@ bool OwnPacketScanner::readValue(int field, Record &record)
     const std::optional<double> number = parseNumber(value);
     if (!number)
         return false;
-    record.setNumber(field, *number);
+    m_record.setNumber(field, *number);
     return true;
 }
 

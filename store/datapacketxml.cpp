@@ -433,7 +433,7 @@ void PacketReader::readRow()
     }
 
     const auto &fields = importRecordFields();
-    Record record;
+    RecordBuilder record;
     for (int f = 0; f < FieldCount; ++f) {
         if (!present[size_t(f)])
             continue;
@@ -454,10 +454,7 @@ void PacketReader::readRow()
             record.setNumber(f, *number);
         }
     }
-    // The text of a Windows-1250 file takes up to three times its bytes
-    // once read; room kept for growing would add up to as much again.
-    record.squeeze();
-    m_rows.push_back(std::move(record));
+    m_rows.push_back(record.take());
 }
 
 std::vector<Record> PacketReader::read()

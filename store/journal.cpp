@@ -185,7 +185,7 @@ public:
 
     Record record()
     {
-        Record r;
+        RecordBuilder r;
         for (int f = 0; f < FieldCount; ++f) {
             if (textSlot(f) >= 0) {
                 const QByteArrayView text = take(u32());
@@ -206,7 +206,7 @@ public:
                 }
             }
         }
-        return r;
+        return r.take();
     }
 
     std::vector<Record> rows()
