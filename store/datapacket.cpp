@@ -18,13 +18,22 @@ QString cannotSave(const QString &path, const QString &reason)
 
 } // namespace
 
-std::vector<Record> parseDataPacket(const QByteArray &bytes, const QString &sourceName)
+namespace {
+
+std::vector<Record> parse(const QByteArray &bytes, const QString &sourceName, bool giveBackRead)
 {
     // The program's own packets by the scan made for them; whatever it does
     // not take, the XML reader accepts or refuses.
     if (auto rows = packet::scanOwnPacket(bytes, sourceName))
         return std::move(*rows);
-    return packet::readXml(bytes, sourceName);
+    return packet::readXml(bytes, sourceName, giveBackRead);
+}
+
+} // namespace
+
+std::vector<Record> parseDataPacket(const QByteArray &bytes, const QString &sourceName)
+{
+    return parse(bytes, sourceName, false);
 }
 
 QByteArray serializeDataPacket(const std::vector<Record> &rows)
@@ -79,7 +88,9 @@ std::vector<Record> loadDataPacketFile(const QString &path)
         got += qsizetype(n);
     }
     bytes.truncate(got);
-    return parseDataPacket(bytes, path);
+    // Nothing else holds these bytes: the XML reader may give back what it
+    // has read.
+    return parse(bytes, path, bytes.isDetached());
 }
 
 void saveDataPacketFile(const QString &path, const std::vector<Record> &rows)

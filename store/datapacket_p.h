@@ -74,7 +74,14 @@ std::optional<std::vector<Record>> scanOwnPacket(const QByteArray &bytes, const 
 
 // Any packet, through QXmlStreamReader: the records, or a refusal that says
 // where and why.
-std::vector<Record> readXml(const QByteArray &bytes, const QString &source);
+//
+// With `giveBackRead` the caller hands `bytes` over to this read alone (no
+// other QByteArray shares them, and nobody reads them afterwards): the
+// pages the XML reader has taken in are given back to the system as it
+// goes, so that a file whose text grows when read (Windows-1250 becomes up
+// to three bytes of UTF-8 a byte) is not held whole beside its records.
+std::vector<Record> readXml(
+    const QByteArray &bytes, const QString &source, bool giveBackRead = false);
 
 // ---------------------------------------------------------------------------
 // The writer

@@ -14,6 +14,11 @@
 
 #include <array>
 
+#ifdef Q_OS_UNIX
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace store::packet {
 
 namespace {
@@ -27,9 +32,10 @@ constexpr qsizetype SliceBytes = 64 * 1024;
 class PacketReader
 {
 public:
-    PacketReader(const QByteArray &bytes, const QString &sourceName)
+    PacketReader(const QByteArray &bytes, const QString &sourceName, bool giveBackRead)
         : m_bytes(bytes)
         , m_source(sourceName)
+        , m_giveBack(giveBackRead)
     {
     }
 
@@ -42,6 +48,9 @@ private:
 
     // Feeds the reader the next slice of the file as UTF-8; false at the end.
     bool feed();
+    // Gives the pages of the file before `offset` back to the system, when
+    // the caller allowed it; they read as zeros afterwards.
+    void giveBack(qsizetype offset);
 
     QXmlStreamReader::TokenType readToken();
     QXmlStreamReader::TokenType next();
@@ -67,7 +76,11 @@ private:
     qsizetype m_slice = SliceBytes;
     // Where the file first breaks a bound; the reader gets it up to there.
     std::optional<BoundBreach> m_breach;
+    // The breach's line and column, found before any byte is given back.
+    Position m_breachAt {};
     qsizetype m_limit = 0;
+    const bool m_giveBack;
+    qsizetype m_givenBack = 0; // bytes of the file given back, from its start
     QXmlStreamReader m_xml;
     qint64 m_tokenLine = 1;
     qint64 m_tokenColumn = 1;
@@ -189,7 +202,8 @@ bool PacketReader::feed()
         // The reader has taken in everything before the breach without
         // finding a fault of its own.
         if (m_breach)
-            failAtByte(m_breach->offset, m_breach->reason);
+            throw Exception(
+                invalidFileAt(m_source, m_breachAt.line, m_breachAt.column, m_breach->reason));
         return false;
     }
     const qsizetype end = std::min(m_limit, m_pos + m_slice);
@@ -199,7 +213,29 @@ bool PacketReader::feed()
     else
         m_xml.addData(slice.toByteArray());
     m_pos = end;
+    giveBack(m_pos);
     return true;
+}
+
+void PacketReader::giveBack(qsizetype offset)
+{
+#ifdef Q_OS_UNIX
+    // In steps of a megabyte, a call per sixteen slices.
+    if (!m_giveBack || offset - m_givenBack < 1024 * 1024)
+        return;
+    static const quintptr page = quintptr(sysconf(_SC_PAGESIZE));
+    const quintptr base = quintptr(m_bytes.constData());
+    const quintptr from = (base + quintptr(m_givenBack) + page - 1) / page * page;
+    const quintptr to = (base + quintptr(offset)) / page * page;
+    // Whole pages inside the buffer only, so the allocator's own words
+    // around it are never touched. A refusal changes nothing: the bytes
+    // simply stay.
+    if (to > from)
+        madvise(reinterpret_cast<void *>(from), size_t(to - from), MADV_DONTNEED);
+    m_givenBack = qsizetype(to - base);
+#else
+    Q_UNUSED(offset);
+#endif
 }
 
 void PacketReader::fail(const QString &reason) const
@@ -463,6 +499,8 @@ std::vector<Record> PacketReader::read()
     chooseEncoding();
     m_breach = firstBoundBreach(m_bytes, m_start);
     m_limit = m_breach ? m_breach->offset : m_bytes.size();
+    if (m_breach)
+        m_breachAt = positionOf(m_bytes, m_start, m_breach->offset, m_encoding == Encoding::Utf8);
 
     m_xml.setNamespaceProcessing(false);
     // Every slice is handed over as UTF-8 or as decoded text; a string
@@ -522,9 +560,9 @@ std::vector<Record> PacketReader::read()
 
 } // namespace
 
-std::vector<Record> readXml(const QByteArray &bytes, const QString &source)
+std::vector<Record> readXml(const QByteArray &bytes, const QString &source, bool giveBackRead)
 {
-    PacketReader reader(bytes, source);
+    PacketReader reader(bytes, source, giveBackRead);
     return reader.read();
 }
 

@@ -308,6 +308,8 @@ private slots:
     void bothReadersAgree();
     void refusesEveryTruncation();
     void pointsAtTheFaultInALargeFile();
+    void loadingALargeFileGivesWhatParsingGives_data();
+    void loadingALargeFileGivesWhatParsingGives();
     void refusesOversizedFileUnread();
     void reportsWhyAFileCannotBeOpened_data();
     void reportsWhyAFileCannotBeOpened();
@@ -1124,6 +1126,57 @@ void TestDataPacket::pointsAtTheFaultInALargeFile()
     legacy[at + 1] = '!';
     const QString legacyMessage = refusal([&] { store::parseDataPacket(legacy, u"Baza.xml"_s); });
     QVERIFY2(legacyMessage.contains(u"(redak 2520, stupac "_s), qPrintable(legacyMessage));
+}
+
+// Loading a file lets the XML reader give the pages it has read back to the
+// system as it goes. Whatever it finds late in a large file, a record or a
+// fault, must come out as it does from the same bytes held whole.
+void TestDataPacket::loadingALargeFileGivesWhatParsingGives_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("loads");
+    QByteArray legacy = store::serializeDataPacket(sampleRows(12000, 4));
+    legacy.replace(R"(standalone="yes"?>)", R"(encoding="windows-1250" standalone="yes"?>)");
+    legacy.replace("&#268;", "\xC8");
+    QVERIFY(legacy.size() > 4 * 1024 * 1024);
+    // The start of row 11000, well past the first pages given back.
+    qsizetype late = 0;
+    for (int row = 0; row < 11000; ++row)
+        late = legacy.indexOf("<ROW ", late) + 5;
+    late -= 5;
+
+    QTest::newRow("Windows-1250 register") << legacy << true;
+    QByteArray broken = legacy;
+    broken[late + 1] = '!';
+    QTest::newRow("the XML reader's own fault, late") << broken << false;
+    QByteArray number = legacy;
+    number[number.indexOf("Kolicina=\"", late) + 10] = 'x';
+    QTest::newRow("a field that is not a number, late") << number << false;
+    QTest::newRow("a bound broken late")
+        << QByteArray(legacy).insert(late, "<!--" + QByteArray(1100 * 1024, 'x') + "-->\n")
+        << false;
+    QByteArray utf8 = store::serializeDataPacket(sampleRows(12000, 5));
+    utf8.replace("<ROW ", "<ROW RowState=\"4\" "); // not the program's own shape
+    QTest::newRow("UTF-8 in another shape") << utf8 << true;
+}
+
+void TestDataPacket::loadingALargeFileGivesWhatParsingGives()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, loads);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"Baza.xml"_s);
+    QVERIFY(writeFile(path, bytes));
+    QVERIFY(!store::packet::scanOwnPacket(bytes, path).has_value());
+
+    const Outcome loaded = outcomeOf([&] { return store::loadDataPacketFile(path); });
+    const Outcome parsed = outcomeOf([&] { return store::parseDataPacket(bytes, path); });
+    QCOMPARE(loaded.rows.has_value(), loads);
+    QCOMPARE(loaded.refusal, parsed.refusal);
+    if (!loads)
+        QVERIFY2(loaded.refusal.contains(u"(redak "_s), qPrintable(loaded.refusal));
+    else
+        COMPARE_ROWS(*loaded.rows, *parsed.rows);
 }
 
 void TestDataPacket::refusesOversizedFileUnread()
