@@ -177,31 +177,33 @@ std::vector<store::Record> sampleRegister(int count)
 
     Random random(std::uint64_t(count) + 2024);
     std::vector<store::Record> rows(size_t(std::max(count, 0)));
+    store::RecordBuilder r;
+    const auto text = [&r](int f, QStringView value) { r.setTextUtf8(f, value.toUtf8()); };
     for (int i = 0; i < count; ++i) {
-        store::Record &r = rows[size_t(i)];
         const Medicine &m = medicines[random.below(int(std::size(medicines)))];
         const Place &place = places[random.below(int(std::size(places)))];
         const QString person = random.pick(firstNames) + u' ' + random.pick(surnames);
 
-        r.setText(tarBr, random.pick(tariffs));
-        r.setText(ljekarna, random.pick(pharmacies));
+        text(tarBr, random.pick(tariffs));
+        text(ljekarna, random.pick(pharmacies));
         // Every twentieth entry was started and never named.
         if (i % 20 != 7)
-            r.setText(naziv, QStringView(m.name));
-        r.setText(genIme, QStringView(m.generic));
-        r.setText(atk, QStringView(m.atk));
-        r.setText(proizvodjac, QStringView(m.maker));
+            text(naziv, QStringView(m.name));
+        text(genIme, QStringView(m.generic));
+        text(atk, QStringView(m.atk));
+        text(proizvodjac, QStringView(m.maker));
         r.setNumber(kolicina, 1 + random.below(12));
-        r.setText(pacijent, person);
-        r.setText(jedMjere, random.pick(units));
-        r.setText(valuta, random.pick(currencies));
+        text(pacijent, person);
+        text(jedMjere, random.pick(units));
+        text(valuta, random.pick(currencies));
         r.setNumber(cijena, std::round(500.0 + random.below(150000)) / 100.0);
-        r.setText(protokol, QStringLiteral("KI-%1").arg(100 + random.below(900)));
-        r.setText(propisivac, QStringLiteral("dr. ") + random.pick(surnames));
-        r.setText(ustanova, random.pick(institutions));
-        r.setText(hpbroj, QStringView(place.postcode));
-        r.setText(mjesto, QStringView(place.name));
-        r.setText(adresa, random.pick(streets) + u' ' + QString::number(1 + random.below(120)));
+        text(protokol, QStringLiteral("KI-%1").arg(100 + random.below(900)));
+        text(propisivac, QStringLiteral("dr. ") + random.pick(surnames));
+        text(ustanova, random.pick(institutions));
+        text(hpbroj, QStringView(place.postcode));
+        text(mjesto, QStringView(place.name));
+        text(adresa, random.pick(streets) + u' ' + QString::number(1 + random.below(120)));
+        rows[size_t(i)] = r.take();
     }
     return rows;
 }

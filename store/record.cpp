@@ -19,19 +19,18 @@ struct Record::Data
     std::atomic<int> ref;
     quint8 numberSet; // bit per float slot
     quint8 endWidth; // 1, 2 or 4; 0 when every text field is empty
-    quint16 zero;
+    // Where the ends and the text begin after the header, kept so that
+    // reading a field (a search reads every field of every record) needs
+    // no counting.
+    quint8 endsAt;
+    quint8 textAt;
 
     const char *payload() const { return reinterpret_cast<const char *>(this + 1); }
     char *payload() { return reinterpret_cast<char *>(this + 1); }
-    qsizetype numbersSize() const
-    {
-        return qsizetype(sizeof(double)) * qPopulationCount(numberSet);
-    }
-    const char *ends() const { return payload() + numbersSize(); }
-    const char *text() const { return ends() + qsizetype(endWidth) * TextFieldCount; }
+    const char *text() const { return payload() + textAt; }
     quint32 end(int slot) const
     {
-        const char *at = ends() + qsizetype(endWidth) * slot;
+        const char *at = payload() + endsAt + qsizetype(endWidth) * slot;
         switch (endWidth) {
         case 0:
             return 0;
@@ -50,10 +49,7 @@ struct Record::Data
         }
     }
     // Bytes after the header.
-    qsizetype payloadSize() const
-    {
-        return numbersSize() + qsizetype(endWidth) * TextFieldCount + end(TextFieldCount - 1);
-    }
+    qsizetype payloadSize() const { return textAt + end(TextFieldCount - 1); }
 };
 void Record::release(Data *d) noexcept
 {
@@ -198,13 +194,14 @@ Record RecordBuilder::take()
     if (total > 0 || m_numberSet) {
         Q_ASSERT(total <= std::numeric_limits<quint32>::max());
         const quint8 width = total == 0 ? 0 : total <= 0xFF ? 1 : total <= 0xFFFF ? 2 : 4;
-        const qsizetype numbers = qsizetype(sizeof(double)) * qPopulationCount(m_numberSet);
-        const size_t size = sizeof(Record::Data) + size_t(numbers) + size_t(width) * TextFieldCount
-            + size_t(total);
+        const int numbers = int(sizeof(double)) * qPopulationCount(m_numberSet);
+        const int textAt = numbers + width * TextFieldCount;
+        const size_t size = sizeof(Record::Data) + size_t(textAt) + size_t(total);
         void *memory = std::malloc(size);
         if (!memory)
             throw std::bad_alloc();
-        auto *d = new (memory) Record::Data { { 1 }, m_numberSet, width, 0 };
+        auto *d = new (memory)
+            Record::Data { { 1 }, m_numberSet, width, quint8(numbers), quint8(textAt) };
         char *out = d->payload();
         for (size_t slot = 0; slot < m_number.size(); ++slot) {
             if (m_numberSet & (1u << slot)) {
