@@ -99,11 +99,25 @@ qint64 fill(qint64 used, const QByteArray &unit)
     return (store::MaxDataFileSize - used) / unit.size();
 }
 
+// The program's own head, `count` copies of one row, its tail.
+std::function<void(Writer &)> repeatedRow(const OwnPacket &own, const QByteArray &row, qint64 count)
+{
+    return [own, row, count](Writer &w) {
+        w.put(own.head);
+        w.repeat(row, count);
+        w.put(own.tail);
+    };
+}
+
 std::vector<Hostile> hostileFiles()
 {
     const OwnPacket own = ownPacket();
     const QByteArray declaration = own.head.left(own.head.indexOf('\n') + 1);
     const QByteArray afterDeclaration = own.head.mid(declaration.size()) + own.tail;
+    QByteArray rowOf64Attributes = "<ROW";
+    for (int i = 0; i < 64; ++i)
+        rowOf64Attributes += " a" + QByteArray::number(i) + "=\"\"";
+    rowOf64Attributes += "/>\n";
     return {
         { "attributes", "one ROW with 2 million attributes",
             [own](Writer &w) {
@@ -141,30 +155,13 @@ std::vector<Hostile> hostileFiles()
                 w.put(own.head.left(own.head.indexOf("<PARAMS/>")) + "<PARAMS>");
                 w.repeat("<a>", 40000000);
             } },
-        { "empty-rows", "19 million empty ROWs (127 MiB)",
-            [own](Writer &w) {
-                w.put(own.head);
-                w.repeat("<ROW/>\n", 19000000);
-                w.put(own.tail);
-            } },
+        { "empty-rows", "19 million empty ROWs (127 MiB)", repeatedRow(own, "<ROW/>\n", 19000000) },
         { "empty-rows-200000", "200000 empty ROWs (the row bound)",
-            [own](Writer &w) {
-                w.put(own.head);
-                w.repeat("<ROW/>\n", 200000);
-                w.put(own.tail);
-            } },
+            repeatedRow(own, "<ROW/>\n", 200000) },
         { "tiny-rows-200000", "200000 ROWs of one field of one character",
-            [own](Writer &w) {
-                w.put(own.head);
-                w.repeat("<ROW Mjesto=\"a\"/>\n", 200000);
-                w.put(own.tail);
-            } },
+            repeatedRow(own, "<ROW Mjesto=\"a\"/>\n", 200000) },
         { "number-rows-200000", "200000 ROWs of one number of one digit",
-            [own](Writer &w) {
-                w.put(own.head);
-                w.repeat("<ROW Cijena=\"1\"/>\n", 200000);
-                w.put(own.tail);
-            } },
+            repeatedRow(own, "<ROW Cijena=\"1\"/>\n", 200000) },
         { "space", "120 MB of space between two rows",
             [own](Writer &w) {
                 w.put(own.head + "<ROW/>");
@@ -178,15 +175,8 @@ std::vector<Hostile> hostileFiles()
                 w.put("\"/>\n" + own.tail);
             } },
         { "attributes-64", "ROWs of 64 attributes each, up to the size limit",
-            [own](Writer &w) {
-                QByteArray row = "<ROW";
-                for (int i = 0; i < 64; ++i)
-                    row += " a" + QByteArray::number(i) + "=\"\"";
-                row += "/>\n";
-                w.put(own.head);
-                w.repeat(row, fill(own.head.size() + own.tail.size(), row));
-                w.put(own.tail);
-            } },
+            repeatedRow(own, rowOf64Attributes,
+                fill(own.head.size() + own.tail.size(), rowOf64Attributes)) },
         { "nesting-32", "elements 32 deep, again and again, up to the size limit",
             [own](Writer &w) {
                 const qsizetype params = own.head.indexOf("<PARAMS/>");
