@@ -11,6 +11,7 @@
 #include "store/clientdataset.h"
 #include "store/schema.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QLineEdit>
 #include <QShortcut>
@@ -52,9 +53,77 @@ void RegisterFinder::openFindBox()
             m_box, &toolkit::FindBox::findNext, this, [this] { find(SearchDirection::Forward); });
         connect(m_box, &toolkit::FindBox::findPrevious, this,
             [this] { find(SearchDirection::Backward); });
+        connect(m_box, &QDialog::rejected, this, &RegisterFinder::returnToOrigin);
         placeFindBox();
     }
+    if (!m_box->isVisible() || !m_origin)
+        captureOrigin();
     m_box->popUp();
+}
+
+void RegisterFinder::captureOrigin()
+{
+    const store::ClientDataSet *table = m_source ? m_source->dataSet() : nullptr;
+    if (!table || !table->active())
+        return;
+    Origin origin;
+    origin.widget = m_window->focusWidget();
+    origin.row = table->currentRow();
+    origin.wasNew = table->state() == store::ClientDataSet::Insert;
+    if (auto *edit = qobject_cast<QLineEdit *>(origin.widget.data())) {
+        origin.cursor = edit->cursorPosition();
+        origin.selectionStart = edit->selectionStart();
+        origin.selectionLength = int(edit->selectedText().size());
+    }
+    // A cell editor belongs to the grid; the grid is where to come back to.
+    for (QWidget *w = origin.widget; w && w != m_window; w = w->parentWidget()) {
+        if (auto *grid = qobject_cast<toolkit::DBGrid *>(w)) {
+            origin.widget = grid;
+            origin.column = grid->currentIndex().column();
+            origin.cursor = -1;
+            break;
+        }
+    }
+    m_origin = origin;
+    // Clicks and keys anywhere in the window tell that the user took over.
+    qApp->installEventFilter(this);
+}
+
+void RegisterFinder::returnToOrigin()
+{
+    const std::optional<Origin> origin = std::exchange(m_origin, std::nullopt);
+    qApp->removeEventFilter(this);
+    store::ClientDataSet *table = m_source ? m_source->dataSet() : nullptr;
+    if (!origin || !table || !table->active())
+        return;
+    toolkit::runHandler([&] {
+        // The record being typed was posted by the move, at the row it was
+        // begun at; one nothing was typed into was dropped, and a new one
+        // takes its place as Add would make it.
+        if (origin->row >= 0 && origin->row < table->rowCount()) {
+            table->moveTo(origin->row);
+        } else if (origin->wasNew) {
+            table->insert();
+        }
+        QWidget *widget = origin->widget;
+        if (!widget || !widget->isEnabled() || !widget->isVisibleTo(m_window))
+            return;
+        if (auto *grid = qobject_cast<toolkit::DBGrid *>(widget); grid && origin->column >= 0) {
+            const QModelIndex cell = grid->gridModel()->index(table->currentRow(), origin->column);
+            if (cell.isValid())
+                grid->setCurrentIndex(cell);
+        }
+        m_window->activateWindow();
+        toolkit::ExitWatcher::moveFocusQuietly(widget);
+        if (auto *edit = qobject_cast<QLineEdit *>(widget); edit && origin->cursor >= 0) {
+            if (origin->selectionStart >= 0 && origin->selectionLength > 0) {
+                edit->setSelection(origin->selectionStart, origin->selectionLength);
+            } else {
+                edit->deselect();
+                edit->setCursorPosition(origin->cursor);
+            }
+        }
+    });
 }
 
 // Over the top right corner of the grid, where it hides no edit box and
@@ -168,6 +237,16 @@ void RegisterFinder::showMatch(const store::SearchHit &hit)
 
 bool RegisterFinder::eventFilter(QObject *watched, QEvent *event)
 {
+    // A click or a key in the window while the find box is open: the user
+    // works on what is shown there, and closing the box leaves it so.
+    if (m_origin && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)
+        && watched->isWidgetType()) {
+        const QWidget *target = static_cast<QWidget *>(watched);
+        if (target->window() == m_window && m_box && m_box->isVisible()) {
+            m_origin.reset();
+            qApp->removeEventFilter(this);
+        }
+    }
     // The box goes with the window it searches when the program closes or
     // hides it. (Minimised, the window is hidden by the window system,
     // which takes its boxes along itself.)

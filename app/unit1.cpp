@@ -523,11 +523,13 @@ void TForm1::BitBtnLastClick() { browse(&store::ClientDataSet::last); }
 void TForm1::BitBtnEraseClick()
 {
     toolkit::runHandler([this] {
+        // Both questions default to No: Enter pressed twice by reflex must
+        // not empty the register.
         if (toolkit::messageBox(
-                QStringLiteral("Praznim baze?"), Paznja, toolkit::MessageBoxStyle::YesNo)
+                QStringLiteral("Praznim baze?"), Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
                 == toolkit::MessageBoxAnswer::Yes
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
-                   Paznja, toolkit::MessageBoxStyle::YesNo)
+                   Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
                 == toolkit::MessageBoxAnswer::Yes
             // Both questions were about this register, not a file another
             // program has put in its place since.

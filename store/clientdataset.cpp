@@ -4,6 +4,7 @@
 #include "store/exception.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -87,13 +88,68 @@ QString floatToText(double value, int significantDigits)
     return text;
 }
 
-std::optional<double> textToFloat(const QString &text)
+namespace {
+
+std::optional<double> parseInLocale(const QLocale &locale, const QString &text)
 {
     bool ok = false;
-    const double value = userLocale().toDouble(text.trimmed(), &ok);
+    const double value = locale.toDouble(text, &ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
+}
+
+} // namespace
+
+NumberReading readNumberText(const QString &typed)
+{
+    const QLocale locale = userLocale();
+    const QString text = typed.trimmed();
+    NumberReading reading;
+    if (locale.decimalPoint() != QLatin1String(",") || !text.contains(u'.')
+        || text.contains(u',')) {
+        reading.value = parseInLocale(locale, text);
+        return reading;
+    }
+    // One to three digits without a leading zero, then groups of a point
+    // and three digits: how thousands are written here by hand.
+    static const QRegularExpression grouping(
+        QStringLiteral("^([-+\\x{2212}]?)([1-9][0-9]{0,2}(?:\\.[0-9]{3})+)$"));
+    const QRegularExpressionMatch match = grouping.match(text);
+    QString asDecimal = text;
+    asDecimal.replace(u'.', u',');
+    if (match.hasMatch()) {
+        reading.ambiguous = true;
+        const bool negative = !match.captured(1).isEmpty() && match.captured(1) != u"+";
+        const double digits = match.captured(2).remove(u'.').toDouble();
+        reading.grouped = negative ? -digits : digits;
+        reading.decimal = parseInLocale(locale, asDecimal);
+        return reading;
+    }
+    reading.value = parseInLocale(locale, asDecimal);
+    return reading;
+}
+
+std::optional<double> textToFloat(const QString &text) { return readNumberText(text).value; }
+
+QString numberRefusal(int field, const QString &text)
+{
+    const QString label = QString::fromUtf8(importRecordFields()[size_t(field)].label);
+    const NumberReading reading = readNumberText(text);
+    if (!reading.ambiguous) {
+        return QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"")
+            .arg(QLatin1StringView(importRecordFields()[size_t(field)].name), text);
+    }
+    const QString grouped = floatToText(reading.grouped, 15);
+    if (!reading.decimal) {
+        return QStringLiteral("%1 \"%2\": brojevi se upisuju bez točaka između tisuća; "
+                              "za %3 upišite %3.")
+            .arg(label, text.trimmed(), grouped);
+    }
+    QString typedDecimal = text.trimmed();
+    typedDecimal.replace(u'.', u',');
+    return QStringLiteral("%1 \"%2\": za %3 upišite %3, a za %4 upišite %5.")
+        .arg(label, text.trimmed(), grouped, floatToText(*reading.decimal, 15), typedDecimal);
 }
 
 // --------------------------------------------------------- ClientDataSet
@@ -151,6 +207,7 @@ void ClientDataSet::replaceRows(std::vector<Record> rows)
     m_currentBeforeInsert = -1;
     m_state = Browse;
     m_current = m_rows.empty() ? -1 : 0;
+    ++m_recordGeneration;
     m_bof = true;
     m_eof = m_rows.empty();
     emit reset();
@@ -177,6 +234,7 @@ void ClientDataSet::close()
     m_buffer = Record();
     m_modified = false;
     m_current = -1;
+    ++m_recordGeneration;
     m_bof = m_eof = true;
     m_state = Inactive;
     emit reset();
@@ -222,6 +280,7 @@ void ClientDataSet::first()
     checkActive();
     completeRecord();
     m_current = m_rows.empty() ? -1 : 0;
+    ++m_recordGeneration;
     m_bof = true;
     m_eof = m_rows.empty();
     emit dataChanged();
@@ -232,6 +291,7 @@ void ClientDataSet::last()
     checkActive();
     completeRecord();
     m_current = int(m_rows.size()) - 1;
+    ++m_recordGeneration;
     m_bof = m_rows.empty();
     m_eof = true;
     emit dataChanged();
@@ -243,6 +303,7 @@ void ClientDataSet::next()
     completeRecord();
     if (m_current + 1 < int(m_rows.size())) {
         ++m_current;
+        ++m_recordGeneration;
         m_bof = false;
         m_eof = false;
         emit dataChanged();
@@ -258,6 +319,7 @@ void ClientDataSet::prior()
     completeRecord();
     if (m_current > 0) {
         --m_current;
+        ++m_recordGeneration;
         m_bof = false;
         m_eof = false;
         emit dataChanged();
@@ -278,6 +340,7 @@ void ClientDataSet::moveTo(int row)
     if (row < 0 || row >= int(m_rows.size()))
         return;
     m_current = row;
+    ++m_recordGeneration;
     m_bof = false;
     m_eof = false;
     emit dataChanged();
@@ -293,6 +356,7 @@ void ClientDataSet::insert()
     m_buffer = Record();
     m_modified = false;
     m_current = row;
+    ++m_recordGeneration;
     m_bof = m_eof = false;
     m_state = Insert;
     emit rowInserted(row);
@@ -359,6 +423,7 @@ void ClientDataSet::cancel()
         m_current = m_currentBeforeInsert;
         if (m_current >= int(m_rows.size()))
             m_current = int(m_rows.size()) - 1;
+        ++m_recordGeneration;
         m_bof = m_current <= 0;
         m_eof = m_rows.empty();
         emit rowRemoved(row);
@@ -366,6 +431,9 @@ void ClientDataSet::cancel()
         emit dataChanged();
     } else if (m_state == Edit) {
         const int row = m_current;
+        // The record goes back to what it held: what was typed into it is
+        // no longer there to undo.
+        ++m_recordGeneration;
         m_buffer = Record();
         m_modified = false;
         setState(Browse);
@@ -390,6 +458,7 @@ void ClientDataSet::deleteRecord()
     m_rows.erase(m_rows.begin() + row);
     if (m_current >= int(m_rows.size()))
         m_current = int(m_rows.size()) - 1;
+    ++m_recordGeneration;
     m_bof = m_current <= 0;
     m_eof = m_rows.empty();
     emit rowRemoved(row);
@@ -426,6 +495,7 @@ int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwant
         emit reset();
     }
     m_current = int(m_rows.size()) - 1;
+    ++m_recordGeneration;
     m_bof = m_rows.empty();
     m_eof = true;
     emit dataChanged();
@@ -490,11 +560,8 @@ void ClientDataSet::setFieldText(int field, const QString &text)
     std::optional<double> value;
     if (!text.trimmed().isEmpty()) {
         value = textToFloat(text);
-        if (!value) {
-            throw Exception(
-                QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"")
-                    .arg(QLatin1StringView(importRecordFields()[size_t(field)].name), text));
-        }
+        if (!value)
+            throw Exception(numberRefusal(field, text));
     }
     setFieldNumber(field, value);
 }

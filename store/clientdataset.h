@@ -48,10 +48,25 @@ private:
 
 // Float text conversions shared by the fields, the grid and the edit boxes.
 QString floatToText(double value, int significantDigits);
-// Parses text in the user's locale; nothing when it is not a finite number.
-// Grouping characters are refused, never skipped: skipped, "1.234" under a
-// decimal comma or "1,5" under a decimal point would be read as 1234 or 15.
+// How a number the user typed reads in the user's locale. Grouping
+// characters are refused, never skipped: skipped, "1,5" under a decimal
+// point would be read as 15. Under a decimal comma a point typed out of
+// habit is read as the decimal separator ("1.5" is 1,5), except where the
+// text also reads as thousands grouped by points ("1.000", "12.500",
+// "1.000.000"): that is one thousand to some and one to others, and is
+// taken as neither.
+struct NumberReading
+{
+    std::optional<double> value; // the number; nothing when the text is none
+    bool ambiguous = false; // the text reads as grouped thousands too
+    double grouped = 0; // the grouped reading, when ambiguous ("1.000": 1000)
+    std::optional<double> decimal; // the point as a decimal point ("1.000": 1)
+};
+NumberReading readNumberText(const QString &text);
+// The number, or nothing when the text is not one or is ambiguous.
 std::optional<double> textToFloat(const QString &text);
+// The refusal of text that does not read as one number, for a field.
+QString numberRefusal(int field, const QString &text);
 
 // One change to the posted records, in the terms a journal needs to replay
 // it on a copy of the table taken before.
@@ -139,6 +154,11 @@ public:
     const std::vector<Record> &records() const { return m_rows; }
     // The current record's values, or nullptr when there is none.
     const Record *currentRecord() const;
+    // Changes whenever the current record becomes another one: a move, a new
+    // record started, one dropped or deleted, the table reloaded or closed.
+    // Not when the same record is edited or posted. A bound box's undo
+    // history belongs to one record and ends when this changes.
+    quint64 recordGeneration() const { return m_recordGeneration; }
 
     // Field access used by Field.
     QString fieldText(int field) const;
@@ -187,6 +207,7 @@ private:
     bool m_eof = true;
     bool m_bof = true;
     bool m_modified = false;
+    quint64 m_recordGeneration = 0;
     std::vector<std::unique_ptr<Field>> m_fields;
 };
 

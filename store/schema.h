@@ -17,6 +17,7 @@ struct FieldDef
     int size; // characters a text field holds (and its edit box accepts); 0 for floats
     int displayWidth; // characters a grid column asks for
     int precision; // significant digits a float shows; 0 for text
+    const char *label; // the field's name as the window labels it (UTF-8), for messages
 };
 
 inline constexpr int FieldCount = 17;

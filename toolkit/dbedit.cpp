@@ -117,10 +117,17 @@ void DBEdit::refresh()
     setReadOnly(!ds || !ds->active());
     const QString value = f ? f->displayText() : QString();
     m_validator->setStoredText(value);
-    // Only a real difference is shown: setText() puts the cursor at the end,
-    // and another field's change must not move it in this box.
-    if (m_validator->shown(value) != text())
+    // Another record: setText() also starts the undo history anew, even for
+    // the same value, so that Ctrl+Z never brings text typed into one
+    // record into another. Within the record only a real difference is
+    // shown: setText() puts the cursor at the end, and another field's
+    // change must not move it in this box.
+    const std::optional<quint64> generation
+        = ds ? std::optional<quint64>(ds->recordGeneration()) : std::nullopt;
+    if (generation != m_recordGeneration || m_validator->shown(value) != text()) {
+        m_recordGeneration = generation;
         setText(value);
+    }
 }
 
 void DBEdit::onTextEdited(const QString &text)

@@ -70,6 +70,8 @@ private:
     // Text typed into a number box that is not a number yet ("1-", "1e"):
     // kept here, and written (or refused) when the record is posted.
     bool m_pending = false;
+    // The record whose text the box shows, as recordGeneration() told it.
+    std::optional<quint64> m_recordGeneration;
     int m_pendingRow = -1;
 };
 

@@ -7,8 +7,6 @@
 #include <QLineEdit>
 #include <QLocale>
 
-#include <algorithm>
-
 namespace toolkit {
 
 namespace {
@@ -41,7 +39,6 @@ FieldValidator::FieldValidator(Kind kind, bool upperCase, QObject *parent)
 
 void FieldValidator::attachTo(QLineEdit *edit)
 {
-    m_accepted = edit->text();
     edit->setValidator(this);
     edit->installEventFilter(this);
 }
@@ -90,38 +87,9 @@ QValidator::State FieldValidator::validate(QString &input, int &pos) const
         if (m_kind == Kind::Text && m_upperCase)
             c = upper(c);
     }
-    if (m_kind == Kind::Number)
-        readPointAsSeparator(input);
-    m_accepted = input;
     // Anything made of allowed characters is accepted as it stands: a half
     // typed number is kept in the box and judged when the record is posted.
     return Acceptable;
-}
-
-void FieldValidator::readPointAsSeparator(QString &input) const
-{
-    const QString separator = QLocale().decimalPoint();
-    if (separator.size() != 1 || separator == u"." || input.contains(separator))
-        return;
-    // Only what this edit brings in, the part between what it shares with the
-    // last accepted text at the start and at the end. A "." the box already
-    // held stays: it was kept because the text held the separator as well,
-    // and deleting that one must not turn "1.234,50" into 1,23450.
-    qsizetype start = 0;
-    const qsizetype shared = std::min(input.size(), m_accepted.size());
-    while (start < shared && input.at(start) == m_accepted.at(start))
-        ++start;
-    qsizetype end = input.size();
-    qsizetype acceptedEnd = m_accepted.size();
-    while (
-        end > start && acceptedEnd > start && input.at(end - 1) == m_accepted.at(acceptedEnd - 1)) {
-        --end;
-        --acceptedEnd;
-    }
-    for (qsizetype i = start; i < end; ++i) {
-        if (input.at(i) == u'.')
-            input[i] = separator.at(0);
-    }
 }
 
 bool FieldValidator::eventFilter(QObject *watched, QEvent *event)

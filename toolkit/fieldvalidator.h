@@ -11,14 +11,12 @@ namespace toolkit {
 // page, Windows-1250, cannot hold; a number box takes only what can make up
 // a number. Upper case turns letters into capitals as they arrive.
 //
-// A number box reads a typed or pasted "." as the decimal separator where
-// the user's locale writes another one (Croatian: "1.5" arrives as "1,5"),
-// unless the text then holds that separator anyway: "1.234,50" stays as it
-// is, and the table refuses it, rather than being read one way or the other.
-// A "," under a locale that writes "." is kept too, for the same refusal:
-// dropping it would turn "1,5" into 15. The numeric keypad's decimal key
-// gives the locale's separator, whichever character the keyboard layout
-// assigns to it.
+// A number box keeps "." and "," as typed: how they read is the table's
+// rule (store::readNumberText), which reads a point as the decimal
+// separator under a decimal comma where that cannot be taken for grouped
+// thousands, and refuses the rest. Dropping either would turn "1,5" into 15.
+// The numeric keypad's decimal key gives the locale's separator, whichever
+// character the keyboard layout assigns to it.
 class FieldValidator : public QValidator
 {
     Q_OBJECT
@@ -55,13 +53,10 @@ protected:
 
 private:
     bool isAllowed(QChar c) const;
-    void readPointAsSeparator(QString &input) const;
 
     Kind m_kind;
     bool m_upperCase;
     QString m_tolerated;
-    // The text last accepted: what an edit adds is what differs from it.
-    mutable QString m_accepted;
 };
 
 } // namespace toolkit

@@ -294,7 +294,8 @@ private slots:
         QCOMPARE(fx.texts(), expectedTexts);
         for (int i = 0; i < questions; ++i) {
             QCOMPARE(fx.shown[size_t(i)].caption, QStringLiteral("Pažnja!"));
-            QCOMPARE(fx.shown[size_t(i)].style, toolkit::MessageBoxStyle::YesNo);
+            // Enter pressed by reflex answers No: the safe answer is the default.
+            QCOMPARE(fx.shown[size_t(i)].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         }
         QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
         if (!erased) {
@@ -338,6 +339,84 @@ private slots:
         QVERIFY(!answer.expired());
         QCOMPARE(seen, QStringList { QStringLiteral("Pažnja!|Praznim baze?") });
         QCOMPARE(form->CDSetLijekovi->recordCount(), 1);
+    }
+
+    // Return, Return on the real boxes: each press answers the box it lands
+    // on with its default, which must keep the register and its file.
+    void eraseReturnReturnKeepsTheRegister()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
+        TForm1 *form = fx.start();
+        const QByteArray fileBefore = readFile(fx.dataFile());
+        toolkit::setMessageBoxHandler({});
+        QStringList seen;
+        testsupport::ModalPoller answer([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return false;
+            seen << box->text();
+            QTest::keyClick(box, Qt::Key_Return);
+            return false; // every box that comes gets its Return
+        });
+        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        answer.stop();
+        QVERIFY(!answer.expired());
+        QCOMPARE(seen, QStringList { QStringLiteral("Praznim baze?") });
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+        QCOMPARE(readFile(fx.dataFile()), fileBefore);
+    }
+
+    // Two entries for the same patient: what was typed into the first
+    // entry's box is not undone into the second one's.
+    void undoNeverReachesAnotherRecord()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" }, { "Pacijent", "Ana Horvat" } },
+            { { "Naziv", "B" }, { "Pacijent", "Ana Horvat" } } });
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        const QByteArray fileBefore = readFile(fx.dataFile());
+        QTest::mouseClick(form->BitBtnFirst, Qt::LeftButton);
+        QTest::mouseClick(form->DBEditPacijent, Qt::LeftButton);
+        // Typed over and typed back: the same text, with history behind it.
+        QTest::keyClick(form->DBEditPacijent, Qt::Key_A, Qt::ControlModifier);
+        typeText(form->DBEditPacijent, "Marija Kovač");
+        QTest::keyClick(form->DBEditPacijent, Qt::Key_A, Qt::ControlModifier);
+        typeText(form->DBEditPacijent, "Ana Horvat");
+
+        QTest::mouseClick(form->BitBtnNext, Qt::LeftButton);
+        QCOMPARE(ds->currentRow(), 1);
+        QTest::mouseClick(form->DBEditPacijent, Qt::LeftButton);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(form->DBEditPacijent, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(form->DBEditPacijent->text(), QStringLiteral("Ana Horvat"));
+        QCOMPARE(form->StringField4->asString(), QStringLiteral("Ana Horvat"));
+        QCOMPARE(ds->state(), ClientDataSet::Browse);
+
+        // Nor in a grid cell's editor: its history is that cell's only.
+        auto *grid = form->DBGridLijekovi;
+        const int pacijent = store::fieldIndex(u"Pacijent");
+        int column = -1;
+        for (int c = 0; c < grid->gridModel()->columnCount(); ++c) {
+            if (grid->gridModel()->fieldOfColumn(c) == pacijent)
+                column = c;
+        }
+        QVERIFY(column >= 0);
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, column));
+        QTest::keyClick(grid, Qt::Key_F2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        typeText(QApplication::focusWidget(), "Ana Horvat");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        grid->setCurrentIndex(grid->model()->index(1, column));
+        QTest::keyClick(grid, Qt::Key_F2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(grid->model()->index(1, column).data().toString(), QStringLiteral("Ana Horvat"));
+
+        QVERIFY(form->close());
+        QCOMPARE(readFile(fx.dataFile()), fileBefore);
     }
 
     void navigation_data()

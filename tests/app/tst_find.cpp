@@ -182,13 +182,124 @@ private slots:
         QVERIFY(findBox->isVisible());
         QCOMPARE(QApplication::focusWidget(), findBox->field());
 
+        // A click into the box found: the user works on the match, and
+        // closing the find box leaves the keyboard there.
+        QTest::mouseClick(found, Qt::LeftButton);
         closeFindBox(form);
         QCOMPARE(QApplication::focusWidget(), found);
-        QCOMPARE(found->selectedText(), selected);
         QCOMPARE(ds->currentRow(), row);
         QCOMPARE(ds->state(), state);
         QCOMPARE(ds->recordCount(), names.size());
         QVERIFY(fx.texts().isEmpty());
+    }
+
+    void escapeReturnsToWhereTheFindBegan_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("byButton"); // "Zatvori" instead of Escape
+        for (const char *from : { "box", "grid", "entry", "added" }) {
+            QTest::addRow("%s, Escape", from) << QString::fromLatin1(from) << false;
+            QTest::addRow("%s, Zatvori", from) << QString::fromLatin1(from) << true;
+        }
+    }
+
+    // Ctrl+F in the middle of an entry, a match in an old record, then the
+    // find box closed: the keyboard is back in the record and the box it
+    // was in, caret where it was, and what is typed next goes on with the
+    // entry. The old record found is left as it was.
+    void escapeReturnsToWhereTheFindBegan()
+    {
+        QFETCH(QString, from);
+        QFETCH(bool, byButton);
+        FormFixture fx;
+        fx.writeRegister(Register);
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        auto *grid = form->DBGridLijekovi;
+        QWidget *origin = nullptr;
+        int originRow = 3;
+        if (from == u"box") {
+            // In an old record's box, caret in the middle of its text.
+            QTest::mouseClick(form->BitBtnFirst, Qt::LeftButton);
+            form->DBEditPacijent->setFocus();
+            form->DBEditPacijent->setCursorPosition(3);
+            origin = form->DBEditPacijent;
+            originRow = 0;
+        } else if (from == u"grid") {
+            grid->setFocus();
+            grid->setCurrentIndex(grid->model()->index(0, 2));
+            origin = grid;
+            originRow = 0;
+        } else {
+            QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
+            if (from == u"entry") {
+                QTest::mouseClick(form->DBEditNaziv, Qt::LeftButton);
+                typeText(form->DBEditNaziv, "Novi");
+                QTest::mouseClick(form->DBEditPacijent, Qt::LeftButton);
+                typeText(form->DBEditPacijent, "Petar Pe");
+                form->DBEditPacijent->setCursorPosition(5);
+                origin = form->DBEditPacijent;
+            } else {
+                origin = form->DBEditTar_br;
+            }
+            originRow = 4;
+        }
+        const QString originText
+            = qobject_cast<QLineEdit *>(origin) ? qobject_cast<QLineEdit *>(origin)->text() : "";
+        const int originCursor = qobject_cast<QLineEdit *>(origin)
+            ? qobject_cast<QLineEdit *>(origin)->cursorPosition()
+            : -1;
+        fx.shown.clear();
+
+        searchFor(form, "saric");
+        QCOMPARE(ds->currentRow(), 1);
+        QCOMPARE(form->focusWidget(), form->DBEditPacijent);
+        QCOMPARE(form->DBEditPacijent->selectedText(), QStringLiteral("Šarić"));
+        const std::vector<store::Record> found = { ds->records().at(1) };
+
+        toolkit::FindBox *box = findBox(form);
+        if (byButton)
+            QTest::mouseClick(box->closeButton(), Qt::LeftButton);
+        else
+            QTest::keyClick(box->field(), Qt::Key_Escape);
+        QVERIFY(!box->isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), form);
+        QCOMPARE(ds->currentRow(), originRow);
+        QCOMPARE(QApplication::focusWidget(), origin);
+        if (auto *edit = qobject_cast<QLineEdit *>(origin)) {
+            QCOMPARE(edit->text(), originText);
+            QCOMPARE(edit->cursorPosition(), originCursor);
+            QVERIFY(!edit->hasSelectedText());
+        } else {
+            QCOMPARE(grid->currentIndex(), grid->model()->index(0, 2));
+        }
+
+        // The next keys go on where the user left off, never into the match.
+        if (from == u"entry") {
+            typeText(form->DBEditPacijent, "X");
+            QCOMPARE(form->StringField4->asString(), QStringLiteral("PetarX Pe"));
+        } else if (from == u"added") {
+            typeText(form->DBEditTar_br, "77");
+            QCOMPARE(form->CDSetLijekoviTar_br->asString(), QStringLiteral("77"));
+            QTest::mouseClick(form->DBEditNaziv, Qt::LeftButton);
+            typeText(form->DBEditNaziv, "Novi");
+        } else if (from == u"box") {
+            typeText(form->DBEditPacijent, "X");
+            QCOMPARE(form->StringField4->asString(), QStringLiteral("IvoX Horvat"));
+        }
+        QCOMPARE(ds->currentRow(), originRow);
+        QCOMPARE(ds->records().at(1), found.front());
+        QVERIFY(fx.texts().isEmpty());
+
+        // And so into the file.
+        QVERIFY(form->close());
+        const std::vector<store::Record> saved = store::loadDataPacketFile(fx.dataFile());
+        QCOMPARE(saved.at(1), found.front());
+        if (from == u"entry" || from == u"added")
+            QCOMPARE(saved.size(), size_t(5));
+        if (from == u"entry") {
+            QCOMPARE(saved.at(4).text(store::fieldIndex(u"Pacijent")), QStringLiteral("PetarX Pe"));
+        }
     }
 
     void f3AndShiftF3RepeatWithTheBoxClosed()
@@ -209,6 +320,8 @@ private slots:
 
         searchFor(form, "saric");
         QCOMPARE(ds->currentRow(), 1);
+        // Clicked into, the match is where the user goes on.
+        QTest::mouseClick(form->DBEditPacijent, Qt::LeftButton);
         closeFindBox(form);
         QCOMPARE(QApplication::focusWidget(), form->DBEditPacijent);
 

@@ -124,49 +124,62 @@ private slots:
         // What the box and the grid show after the post.
         QTest::addColumn<QString>("shownAfter");
 
+        QTest::addColumn<QString>("message"); // the refusal, when refused
+
         const double refused = qQNaN();
+        // Under a decimal comma, then under a decimal point. The box keeps
+        // what was typed or pasted as it is; the post reads it.
         struct Case
         {
             const char *input;
-            bool paste;
-            // under a decimal comma, then under a decimal point
-            const char *commaShown;
             double commaHeld;
             const char *commaAfter;
-            const char *pointShown;
             double pointHeld;
             const char *pointAfter;
+            // Under a decimal comma the text also reads as thousands grouped
+            // by points: the refusal names both readings.
+            const char *grouped = nullptr;
+            const char *decimal = nullptr;
         };
         const Case cases[] = {
-            { "1.5", false, "1,5", 1.5, "1,5", "1.5", 1.5, "1.5" },
-            { "1.5", true, "1,5", 1.5, "1,5", "1.5", 1.5, "1.5" },
+            { "1.5", 1.5, "1,5", 1.5, "1.5" },
             // A comma under the C locale may be a decimal comma or grouping:
             // refused, never dropped into 15.
-            { "1,5", false, "1,5", 1.5, "1,5", "1,5", refused, "" },
-            { "1,5", true, "1,5", 1.5, "1,5", "1,5", refused, "" },
-            { "12.40", false, "12,40", 12.4, "12,4", "12.40", 12.4, "12.4" },
-            { "12.40", true, "12,40", 12.4, "12,4", "12.40", 12.4, "12.4" },
-            { "-0.5", false, "-0,5", -0.5, "-0,5", "-0.5", -0.5, "-0.5" },
-            { "-0.5", true, "-0,5", -0.5, "-0,5", "-0.5", -0.5, "-0.5" },
-            { "1e3", false, "1e3", 1000, "1000", "1e3", 1000, "1000" },
-            { "1e3", true, "1e3", 1000, "1000", "1e3", 1000, "1000" },
-            // Typed key by key, the point arrives before any comma and is
-            // read as the separator; the second separator then refuses it.
-            { "1.234,50", false, "1,234,50", refused, "", "1.234,50", refused, "" },
-            // Pasted whole, the text holds a comma already: kept as it is,
-            // and refused rather than read as 1.2345 or 123450.
-            { "1.234,50", true, "1.234,50", refused, "", "1.234,50", refused, "" },
-            { ".5", false, ",5", 0.5, "0,5", ".5", 0.5, "0.5" },
-            { ".5", true, ",5", 0.5, "0,5", ".5", 0.5, "0.5" },
+            { "1,5", 1.5, "1,5", refused, "" },
+            { "12.40", 12.4, "12,4", 12.4, "12.4" },
+            { "0.125", 0.125, "0,125", 0.125, "0.125" },
+            { "1.2345", 1.2345, "1,2345", 1.2345, "1.2345" },
+            { "-0.5", -0.5, "-0,5", -0.5, "-0.5" },
+            { "1e3", 1000, "1000", 1000, "1000" },
+            // Both separators: refused rather than read as 1.2345 or 123450.
+            { "1.234,50", refused, "", refused, "" },
+            { ".5", 0.5, "0,5", 0.5, "0.5" },
+            // One thousand the Croatian way, or one with a decimal point:
+            // never silently either under a decimal comma.
+            { "1.000", refused, "", 1, "1", "1000", "1" },
+            { "12.500", refused, "", 12.5, "12.5", "12500", "12,5" },
+            { "-1.000", refused, "", -1, "-1", "-1000", "-1" },
         };
         const bool comma = decimalComma();
         for (const char *field : { "Kolicina", "Cijena" }) {
+            const QString label
+                = QString::fromUtf8(field == QByteArray("Kolicina") ? "Količina" : "Cijena");
             for (const Case &c : cases) {
-                QTest::addRow("%s %s \"%s\"", field, c.paste ? "pasted" : "typed", c.input)
-                    << QString::fromLatin1(field) << QString::fromLatin1(c.input) << c.paste
-                    << QString::fromLatin1(comma ? c.commaShown : c.pointShown)
-                    << (comma ? c.commaHeld : c.pointHeld)
-                    << QString::fromLatin1(comma ? c.commaAfter : c.pointAfter);
+                for (const bool paste : { false, true }) {
+                    const QString input = QString::fromLatin1(c.input);
+                    QString message = refusal(QString::fromLatin1(field), input);
+                    if (comma && c.grouped) {
+                        QString typedDecimal = input;
+                        typedDecimal.replace(QLatin1Char('.'), QLatin1Char(','));
+                        message = QStringLiteral("%1 \"%2\": za %3 upišite %3, a za %4 upišite %5.")
+                                      .arg(label, input, QString::fromLatin1(c.grouped),
+                                          QString::fromUtf8(c.decimal), typedDecimal);
+                    }
+                    QTest::addRow("%s %s \"%s\"", field, paste ? "pasted" : "typed", c.input)
+                        << QString::fromLatin1(field) << input << paste << input
+                        << (comma ? c.commaHeld : c.pointHeld)
+                        << QString::fromLatin1(comma ? c.commaAfter : c.pointAfter) << message;
+                }
             }
         }
     }
@@ -179,6 +192,7 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(double, held);
         QFETCH(QString, shownAfter);
+        QFETCH(QString, message);
         FormFixture fx;
         writeOneEntry(fx);
         TForm1 *form = fx.start();
@@ -194,7 +208,7 @@ private slots:
         QTest::mouseClick(form->BitBtnFirst, Qt::LeftButton);
         if (qIsNaN(held)) {
             QCOMPARE(fx.captions(), QStringList { QStringLiteral("Greška") });
-            QCOMPARE(fx.texts(), QStringList { refusal(field, shown) });
+            QCOMPARE(fx.texts(), QStringList { message });
             QCOMPARE(ds->state(), ClientDataSet::Edit);
             QCOMPARE(box->text(), shown);
             QCOMPARE(shownInGrid(form, 0, field), shown);
@@ -292,10 +306,17 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<double>("held");
         const bool comma = decimalComma();
-        QTest::newRow("typed 12.40") << "12.40" << false << (comma ? "12,40" : "12.40") << 12.4;
-        QTest::newRow("pasted .5") << ".5" << true << (comma ? ",5" : ".5") << 0.5;
-        QTest::newRow("pasted 1.234,50") << "1.234,50" << true << "1.234,50" << qQNaN();
-        QTest::newRow("typed 1,5") << "1,5" << false << "1,5" << (comma ? 1.5 : qQNaN());
+        QTest::addColumn<QString>("message"); // the refusal, when refused
+        const QString none;
+        QTest::newRow("typed 12.40") << "12.40" << false << "12.40" << 12.4 << none;
+        QTest::newRow("pasted .5") << ".5" << true << ".5" << 0.5 << none;
+        QTest::newRow("pasted 1.234,50") << "1.234,50" << true << "1.234,50" << qQNaN()
+                                         << refusal(QStringLiteral("Cijena"), "1.234,50");
+        QTest::newRow("typed 1,5") << "1,5" << false << "1,5" << (comma ? 1.5 : qQNaN())
+                                   << refusal(QStringLiteral("Cijena"), "1,5");
+        QTest::newRow("typed 1.000")
+            << "1.000" << false << "1.000" << (comma ? qQNaN() : 1.0)
+            << QStringLiteral("Cijena \"1.000\": za 1000 upišite 1000, a za 1 upišite 1,000.");
     }
 
     // A grid cell takes typed and pasted numbers as a box does.
@@ -305,6 +326,7 @@ private slots:
         QFETCH(bool, paste);
         QFETCH(QString, shown);
         QFETCH(double, held);
+        QFETCH(QString, message);
         FormFixture fx;
         writeOneEntry(fx);
         TForm1 *form = fx.start();
@@ -320,7 +342,7 @@ private slots:
         fx.shown.clear();
         QTest::keyClick(editor, Qt::Key_Return);
         if (qIsNaN(held)) {
-            QTRY_COMPARE(fx.texts(), QStringList { refusal(QStringLiteral("Cijena"), shown) });
+            QTRY_COMPARE(fx.texts(), QStringList { message });
             QCOMPARE(current(*ds, QStringLiteral("Cijena")), 7.0);
             return;
         }

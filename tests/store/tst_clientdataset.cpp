@@ -308,13 +308,124 @@ private slots:
         QCOMPARE(*cijena->asFloat(), value);
     }
 
+    // The one rule for numbers people type, under a decimal comma and a
+    // decimal point: a point typed out of habit is a decimal point, unless
+    // the text also reads as thousands grouped by points; that is refused
+    // with both readings, never taken as either.
+    void typedNumberText_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value"); // NaN: refused
+        QTest::addColumn<QString>("refusal"); // for Kolicina; empty when taken
+
+        const double refused = qQNaN();
+        const auto ambiguous = [](const char *text, const char *grouped, const char *decimal,
+                                   const char *typedDecimal) {
+            return QStringLiteral("Količina \"%1\": za %2 upišite %2, a za %3 upišite %4.")
+                .arg(QString::fromUtf8(text), QString::fromUtf8(grouped),
+                    QString::fromUtf8(decimal), QString::fromUtf8(typedDecimal));
+        };
+        // Ambiguous under a decimal comma.
+        QTest::newRow("hr 1.000") << "hr_HR"
+                                  << "1.000" << refused << ambiguous("1.000", "1000", "1", "1,000");
+        QTest::newRow("hr 12.500")
+            << "hr_HR"
+            << "12.500" << refused << ambiguous("12.500", "12500", "12,5", "12,500");
+        QTest::newRow("hr 999.999")
+            << "hr_HR"
+            << "999.999" << refused << ambiguous("999.999", "999999", "999,999", "999,999");
+        QTest::newRow("hr -1.000")
+            << "hr_HR"
+            << "-1.000" << refused << ambiguous("-1.000", "-1000", "-1", "-1,000");
+        QTest::newRow("hr +2.000")
+            << "hr_HR"
+            << "+2.000" << refused << ambiguous("+2.000", "2000", "2", "+2,000");
+        QTest::newRow("hr 1.000 between spaces")
+            << "hr_HR"
+            << " 1.000 " << refused << ambiguous("1.000", "1000", "1", "1,000");
+        QTest::newRow("hr 1.000.000")
+            << "hr_HR"
+            << "1.000.000" << refused
+            << QStringLiteral("Količina \"1.000.000\": brojevi se upisuju bez točaka između "
+                              "tisuća; za 1000000 upišite 1000000.");
+        // A point that can only be a decimal point.
+        QTest::newRow("hr 1.5") << "hr_HR"
+                                << "1.5" << 1.5 << QString();
+        QTest::newRow("hr 12.40") << "hr_HR"
+                                  << "12.40" << 12.4 << QString();
+        QTest::newRow("hr 0.125") << "hr_HR"
+                                  << "0.125" << 0.125 << QString();
+        QTest::newRow("hr 1.2345") << "hr_HR"
+                                   << "1.2345" << 1.2345 << QString();
+        QTest::newRow("hr .5") << "hr_HR"
+                               << ".5" << 0.5 << QString();
+        QTest::newRow("hr 1000.5") << "hr_HR"
+                                   << "1000.5" << 1000.5 << QString();
+        QTest::newRow("hr 01.000") << "hr_HR"
+                                   << "01.000" << 1.0 << QString();
+        QTest::newRow("hr 1.5e3") << "hr_HR"
+                                  << "1.5e3" << 1500.0 << QString();
+        QTest::newRow("hr 1,000") << "hr_HR"
+                                  << "1,000" << 1.0 << QString();
+        QTest::newRow("hr 1000") << "hr_HR"
+                                 << "1000" << 1000.0 << QString();
+        QTest::newRow("hr 1.234,50")
+            << "hr_HR"
+            << "1.234,50" << refused
+            << QStringLiteral("Neispravan broj u polju \"Kolicina\": \"1.234,50\"");
+        // Under a decimal point nothing is ambiguous: the point is one.
+        QTest::newRow("C 1.000") << "C"
+                                 << "1.000" << 1.0 << QString();
+        QTest::newRow("C 12.500") << "C"
+                                  << "12.500" << 12.5 << QString();
+        QTest::newRow("C 1.000.000")
+            << "C"
+            << "1.000.000" << refused
+            << QStringLiteral("Neispravan broj u polju \"Kolicina\": \"1.000.000\"");
+        QTest::newRow("C 1,000") << "C"
+                                 << "1,000" << refused
+                                 << QStringLiteral(
+                                        "Neispravan broj u polju \"Kolicina\": \"1,000\"");
+    }
+
+    void typedNumberText()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QFETCH(QString, refusal);
+        QLocale::setDefault(QLocale(locale));
+        const std::optional<double> read = store::textToFloat(text);
+        ClientDataSet ds;
+        ds.createDataSet();
+        ds.insert();
+        store::Field *kolicina = ds.fieldByName("Kolicina");
+        kolicina->setAsFloat(7);
+        if (qIsNaN(value)) {
+            QVERIFY(!read);
+            try {
+                kolicina->setAsString(text);
+                QFAIL("accepted");
+            } catch (const store::Exception &e) {
+                QCOMPARE(e.message(), refusal);
+            }
+            QCOMPARE(kolicina->asFloat(), 7.0);
+            return;
+        }
+        QVERIFY(read);
+        QCOMPARE(*read, value);
+        kolicina->setAsString(text);
+        QCOMPARE(kolicina->asFloat(), value);
+    }
+
     void badNumberTextIsRefused_data()
     {
         QTest::addColumn<QString>("text");
         QTest::newRow("letters") << "abc";
         QTest::newRow("range") << "1-2";
         QTest::newRow("bare exponent") << "e";
-        QTest::newRow("dot under hr") << "2.5";
+        QTest::newRow("two points under hr") << "2.5.1";
         QTest::newRow("infinity") << "1e999";
     }
 

@@ -75,6 +75,8 @@ private slots:
     void typingWritesTheRecord();
     void typingIntoEmptyRegisterStartsRecord();
     void ownWriteDoesNotResetText();
+    void undoStaysWithItsRecord_data();
+    void undoStaysWithItsRecord();
     void maxLengthIsFieldSize_data();
     void maxLengthIsFieldSize();
     void upperCase_data();
@@ -162,6 +164,72 @@ void TestDBEdit::typingIntoEmptyRegisterStartsRecord()
     // The defaults the form filled in show in the other boxes.
     QCOMPARE(form.edit("Valuta")->text(), QStringLiteral("EUR"));
     QCOMPARE(naziv->text(), QStringLiteral("Aspirin"));
+}
+
+void TestDBEdit::undoStaysWithItsRecord_data()
+{
+    QTest::addColumn<QString>("move");
+    QTest::newRow("next record") << "next";
+    QTest::newRow("record deleted, the next one takes its row") << "delete";
+    QTest::newRow("new record with the value carried over") << "insert";
+    QTest::newRow("edit cancelled") << "cancel";
+    QTest::newRow("table reloaded with the same records") << "reload";
+}
+
+// Text typed into a box belongs to the record it was typed in: when another
+// record comes, Ctrl+Z has nothing to undo, even where that record holds the
+// same value and the box's text never changed.
+void TestDBEdit::undoStaysWithItsRecord()
+{
+    QFETCH(QString, move);
+    Form form(3);
+    ClientDataSet &ds = *form.table;
+    store::Field *valuta = ds.fieldByName(QStringLiteral("Valuta"));
+    for (int row = 0; row < 3; ++row) {
+        ds.moveTo(row);
+        ds.edit();
+        valuta->setAsString(QStringLiteral("EUR"));
+        ds.post();
+    }
+    ds.first();
+    ds.afterInsert = [valuta] { valuta->setAsString(QStringLiteral("EUR")); };
+
+    DBEdit *box = form.edit("Valuta");
+    box->setFocus();
+    // Retyped as it was: the text is the same, the box has something to undo.
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    typeText(box, QStringLiteral("EUR"));
+    QVERIFY(box->isUndoAvailable());
+    QCOMPARE(ds.state(), ClientDataSet::Edit);
+
+    if (move == QLatin1String("next")) {
+        ds.next();
+    } else if (move == QLatin1String("delete")) {
+        ds.deleteRecord();
+    } else if (move == QLatin1String("insert")) {
+        ds.insert();
+    } else if (move == QLatin1String("cancel")) {
+        ds.cancel();
+    } else {
+        const std::vector<store::Record> same = ds.records();
+        ds.assignRecords(same);
+    }
+    QCOMPARE(box->text(), QStringLiteral("EUR"));
+    QVERIFY(!box->isUndoAvailable());
+    const auto stateBefore = ds.state();
+    const int rowBefore = ds.currentRow();
+    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(box->text(), QStringLiteral("EUR"));
+    QCOMPARE(valuta->asString(), QStringLiteral("EUR"));
+    QCOMPARE(ds.state(), stateBefore);
+    QCOMPARE(ds.currentRow(), rowBefore);
+
+    // Within the record, undo still works: what is typed now can be taken back.
+    QTest::keyClick(box, Qt::Key_End);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QCOMPARE(valuta->asString(), QStringLiteral("EU"));
+    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(valuta->asString(), QStringLiteral("EUR"));
 }
 
 void TestDBEdit::ownWriteDoesNotResetText()
@@ -376,37 +444,43 @@ void TestDBEdit::numberUsesTheLocaleSeparator()
 // holds none; one the box kept beside a "," is not read again later.
 void TestDBEdit::pointIsReadOnlyAsItArrives()
 {
+    // The box keeps a point as typed; the table reads it by its rule, and
+    // the box shows the number as the table holds it once it is left.
     QLocale::setDefault(QLocale(QLocale::Croatian, QLocale::Croatia));
     Form form(1);
+    QVERIFY(QTest::qWaitForWindowActive(&form.window));
     DBEdit *cijena = form.edit("Cijena");
+    store::Field *field = form.table->fieldByName(QStringLiteral("Cijena"));
     cijena->setFocus();
     cijena->selectAll();
-    paste(cijena, QStringLiteral("1.234,50"));
-    QCOMPARE(cijena->text(), QStringLiteral("1.234,50"));
-    // Deleting the comma leaves a text that is no number here: refused at
-    // post, not turned into 1,23450.
-    cijena->end(false);
-    QTest::keyClick(cijena, Qt::Key_Left);
-    QTest::keyClick(cijena, Qt::Key_Left);
-    QTest::keyClick(cijena, Qt::Key_Backspace);
-    QCOMPARE(cijena->text(), QStringLiteral("1.23450"));
+    typeText(cijena, QStringLiteral("1.25"));
+    QCOMPARE(cijena->text(), QStringLiteral("1.25"));
+    QCOMPARE(field->asFloat(), 1.25);
+    form.edit("Naziv")->setFocus();
+    QCOMPARE(cijena->text(), QStringLiteral("1,25"));
+
+    // "1.000" is a thousand to some and one to others: kept in the box, and
+    // refused at post with both readings, while the record keeps its value.
+    cijena->setFocus();
+    cijena->selectAll();
+    typeText(cijena, QStringLiteral("1.000"));
+    QCOMPARE(cijena->text(), QStringLiteral("1.000"));
     testsupport::ScriptedMessageBoxes boxes;
     toolkit::runHandler([&] { form.table->post(); });
     QCOMPARE(boxes.texts(),
-        QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.23450\"") });
+        QStringList { QStringLiteral("Cijena \"1.000\": za 1000 upišite 1000, a za 1 upišite "
+                                     "1,000.") });
+    QCOMPARE(form.table->state(), ClientDataSet::Edit);
+    QCOMPARE(cijena->text(), QStringLiteral("1.000"));
 
-    // Typed into the middle of a number without a separator, a point is one.
+    // Pasted with both separators: refused, not read one way or the other.
     cijena->selectAll();
-    typeText(cijena, QStringLiteral("125"));
-    QTest::keyClick(cijena, Qt::Key_Left);
-    QTest::keyClick(cijena, Qt::Key_Left);
-    QTest::keyClick(cijena, Qt::Key_Period);
-    QCOMPARE(cijena->text(), QStringLiteral("1,25"));
-    QCOMPARE(form.table->fieldByName(QStringLiteral("Cijena"))->asFloat(), 1.25);
-    // A second one is kept as typed, for post to refuse.
-    cijena->end(false);
-    QTest::keyClick(cijena, Qt::Key_Period);
-    QCOMPARE(cijena->text(), QStringLiteral("1,25."));
+    paste(cijena, QStringLiteral("1.234,50"));
+    QCOMPARE(cijena->text(), QStringLiteral("1.234,50"));
+    boxes.shown.clear();
+    toolkit::runHandler([&] { form.table->post(); });
+    QCOMPARE(boxes.texts(),
+        QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.234,50\"") });
 }
 
 void TestDBEdit::halfTypedNumberRefusedAtPost()
