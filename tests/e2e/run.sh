@@ -468,22 +468,28 @@ scenario_erase() {
     main=$(greet "$pid") || return 1
     cp -p "$dir/Baza.xml" "$WORK/before.xml"
 
+    # Return by reflex answers No: the register stays, no second question.
     click "$main" BitBtnErase || return 1
     box=$(window_of "$pid" "Pažnja!") || return 1
     press "$box" Return || return 1
     window_gone "$box" || return 1
+    click "$main" BitBtnErase || return 1
     box=$(window_of "$pid" "Pažnja!") || return 1
-    press "$box" Escape || return 1
+    press "$box" Tab space || return 1
+    window_gone "$box" || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Return || return 1
     window_gone "$box" || return 1
     cmp -s "$WORK/before.xml" "$dir/Baza.xml" || fail "Baza.xml changed though erasing was refused" ||
         return 1
 
+    # Yes to both, chosen deliberately.
     click "$main" BitBtnErase || return 1
     box=$(window_of "$pid" "Pažnja!") || return 1
-    press "$box" Return || return 1
+    press "$box" Tab space || return 1
     window_gone "$box" || return 1
     box=$(window_of "$pid" "Pažnja!") || return 1
-    press "$box" Return || return 1
+    press "$box" Tab space || return 1
     box=$(window_of "$pid" "$APP_TITLE") || return 1
     expect_register "$dir/Baza.xml" 0 || return 1
     press "$box" Return || return 1
@@ -653,10 +659,10 @@ scenario_erase_then_kill() {
     main=$MAIN
     click "$main" BitBtnErase || return 1
     box=$(window_of "$pid" "Pažnja!") || return 1
-    press "$box" Return || return 1
+    press "$box" Tab space || return 1
     window_gone "$box" || return 1
     box=$(window_of "$pid" "Pažnja!") || return 1
-    press "$box" Return || return 1
+    press "$box" Tab space || return 1
     box=$(window_of "$pid" "$APP_TITLE") || return 1
     press "$box" Return || return 1
     window_gone "$box" || return 1
@@ -717,10 +723,13 @@ scenario_durable_before_next_input() {
     expect_exit "$pid" 0
 }
 
-# Finding an entry: Ctrl+F over a new entry being typed, "djurdja" typed and
-# Enter find "Đurđa" in the first entry's patient; the new entry is posted
-# on the way. Escape closes the box and the patient's box has the keyboard,
-# the name selected: typing replaces it. F3 then finds "djurdja" no more.
+# Finding an entry in the middle of typing one: Ctrl+F over a new entry,
+# "djurdja" typed and Enter find "Đurđa" in the first entry's patient (the
+# new entry is posted on the way). Escape closes the box and the keyboard is
+# back in the new entry's name, caret at its end: what is typed next goes on
+# with the name, and the old entry is left alone. Then the same find again,
+# and a click into the patient's box of the match: there the user works on
+# the match, and F3 finds "djurdja" no more.
 scenario_find() {
     local dir=$1 pid main find box
     cp "$EXPECTED/register.xml" "$dir/Baza.xml"
@@ -742,6 +751,15 @@ scenario_find() {
     # back by hand.
     timeout "$WAIT" xdotool windowfocus --sync "${main%% *}" || fail "no focus on the window" ||
         return 1
+    type_text " 5 mg"
+
+    xdotool key ctrl+f
+    find=$(window_of "$pid" "Traži") || return 1
+    press "$find" Return || return 1
+    click "$main" DBEditPacijent || return 1
+    timeout "$WAIT" xdotool windowfocus --sync "${main%% *}" || fail "no focus on the window" ||
+        return 1
+    xdotool key --delay 50 Home shift+Right shift+Right shift+Right shift+Right shift+Right
     type_text "Marija"
 
     xdotool key F3
@@ -756,7 +774,42 @@ scenario_find() {
         "Salvia officinalis" "R05CA10" "Tvornica Čakovec d.o.o." "2.5" "Marija Žužić" "bočica" \
         "EUR" "12.75" "KI-2024/7" "dr. Ivan Šoljić" "KBC Split" "21000" "Split" \
         "Ćirilometodska 1" || return 1
-    expect_record "$dir/Baza.xml" 3 "" "" "Novi lijek" "" "" "" "" "" "" "" "" "" "" "" "" "" ""
+    expect_record "$dir/Baza.xml" 3 "" "" "Novi lijek 5 mg" "" "" "" "" "" "" "" "" "" "" "" "" \
+        "" ""
+}
+
+# Undo stays with its entry: two entries for the same patient; in the first
+# one the patient is typed over and typed back, the second one is shown and
+# Ctrl+Z pressed in the same box. Nothing of the first entry's typing comes
+# into the second: the register after Izlaz holds what it held before.
+scenario_undo_stays_with_its_entry() {
+    local dir=$1 pid main row
+    {
+        sed -n '1,/<ROWDATA>/p' "$EXPECTED/register.xml"
+        for row in A B; do
+            printf '<ROW Naziv="%s" Pacijent="Ana Horvat"/>\n' "$row"
+        done
+        printf '</ROWDATA></DATAPACKET>\n'
+    } >"$dir/before.xml"
+    cp "$dir/before.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+
+    click "$main" BitBtnFirst || return 1
+    click "$main" DBEditPacijent || return 1
+    xdotool key ctrl+a
+    type_text "Marija Kovac"
+    xdotool key ctrl+a
+    type_text "Ana Horvat"
+    click "$main" BitBtnNext || return 1
+    click "$main" DBEditPacijent || return 1
+    xdotool key --delay 50 ctrl+z ctrl+z ctrl+z
+
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    expect_same_records "$dir/before.xml" "$dir/Baza.xml"
 }
 
 # ------------------------------------------------------------------- driver
@@ -789,6 +842,7 @@ run erase_then_kill
 run recovery_declined
 run durable_before_next_input
 run find
+run undo_stays_with_its_entry
 
 if [ "$failed" -gt 0 ]; then
     echo "$failed scenario(s) failed; files and screenshots are in $WORK"
