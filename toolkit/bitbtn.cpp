@@ -162,9 +162,14 @@ void BitBtn::paintEvent(QPaintEvent *)
 
 void BitBtn::keyPressEvent(QKeyEvent *event)
 {
-    // Enter belongs to the box that has the focus, never to a button.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->ignore();
+    // No button is the window's default: Enter in a box presses none. On
+    // the button that has the focus Enter presses that one, as Space does,
+    // the way buttons answer on the desktop the window was made for.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
         return;
     }
     QPushButton::keyPressEvent(event);

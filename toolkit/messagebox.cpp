@@ -97,16 +97,19 @@ MessageBoxAnswer messageBox(const QString &text, const QString &caption, Message
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);
 
+    // Every answer has its key: D, N or U, with Alt or without (the box
+    // takes a bare letter for the button it marks). Enter presses the
+    // button that has the focus, Space too.
     if (question) {
-        QPushButton *yes = box.addButton(QStringLiteral("Da"), QMessageBox::YesRole);
-        QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
+        QPushButton *yes = box.addButton(QStringLiteral("&Da"), QMessageBox::YesRole);
+        QPushButton *no = box.addButton(QStringLiteral("&Ne"), QMessageBox::NoRole);
         box.setDefaultButton(style == MessageBoxStyle::YesNoDefaultNo ? no : yes);
         box.setEscapeButton(no);
         box.exec();
         return box.clickedButton() == yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No;
     }
 
-    QPushButton *ok = box.addButton(QStringLiteral("U redu"), QMessageBox::AcceptRole);
+    QPushButton *ok = box.addButton(QStringLiteral("&U redu"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();

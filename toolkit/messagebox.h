@@ -9,7 +9,7 @@ namespace toolkit {
 // The buttons a message box offers.
 enum class MessageBoxStyle {
     Ok, // one "U redu" button: a notice
-    YesNo, // "Da" (the default) and "Ne": a question
+    YesNo, // "Da" (the default) and "Ne": a question; D, N and U answer too
     // "Da" and "Ne" with "Ne" the default, for questions whose "Da" would
     // lose data if pressed by reflex (Enter straight after another box).
     YesNoDefaultNo,

@@ -330,7 +330,7 @@ private slots:
                 return false;
             seen << box->windowTitle() + "|" + box->text();
             for (QAbstractButton *b : box->buttons()) {
-                if (b->text() == QStringLiteral("Ne"))
+                if (b->text() == QStringLiteral("&Ne"))
                     QTest::mouseClick(b, Qt::LeftButton);
             }
             return true;
@@ -417,6 +417,34 @@ private slots:
 
         QVERIFY(form->close());
         QCOMPARE(readFile(fx.dataFile()), fileBefore);
+    }
+
+    // Enter presses the button that has the focus, as Space does; in a box
+    // it presses none, since no button is the window's default.
+    void enterOnTheFocusedButton()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } }, { { "Naziv", "C" } } });
+        TForm1 *form = fx.start();
+        auto *ds = form->CDSetLijekovi;
+        fx.shown.clear();
+        QCOMPARE(ds->currentRow(), 2);
+        form->BitBtnFirst->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->BitBtnFirst, Qt::Key_Return);
+        QCOMPARE(ds->currentRow(), 0);
+        form->BitBtnNext->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->BitBtnNext, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(ds->currentRow(), 1);
+        QTest::keyClick(form->BitBtnNext, Qt::Key_Space);
+        QCOMPARE(ds->currentRow(), 2);
+
+        form->DBEditNaziv->setFocus();
+        QTest::keyClick(form->DBEditNaziv, Qt::Key_Return);
+        QCOMPARE(ds->currentRow(), 2);
+        QCOMPARE(ds->state(), ClientDataSet::Browse);
+        QCOMPARE(ds->recordCount(), 3);
+        QCOMPARE(QApplication::focusWidget(), form->DBEditNaziv);
+        QVERIFY(fx.texts().isEmpty());
     }
 
     void navigation_data()

@@ -59,7 +59,7 @@ private:
             return true;
         }
         for (QAbstractButton *b : box->buttons()) {
-            if (b->text() == m_button) {
+            if (QString(b->text()).remove(u'&') == m_button) {
                 b->click();
                 return true;
             }
@@ -90,6 +90,8 @@ private slots:
     void runHandlerShowsWhatEscapes();
     void enterTakesTheDefault_data();
     void enterTakesTheDefault();
+    void everyAnswerHasItsKey_data();
+    void everyAnswerHasItsKey();
     void unattendedAnswersWithoutBoxes();
     void pollerGivesUpAtItsDeadline();
 };
@@ -106,18 +108,19 @@ void TestMessageBox::realBoxes_data()
     QTest::addColumn<Answer>("answer");
     QTest::addColumn<QStringList>("buttons");
     QTest::addColumn<QString>("defaultButton");
-    const QStringList yesNo { QStringLiteral("Da"), QStringLiteral("Ne") };
+    // Each caption marks its access key.
+    const QStringList yesNo { QStringLiteral("&Da"), QStringLiteral("&Ne") };
     QTest::newRow("OK") << Style::Ok << "U redu" << Answer::Ok
-                        << QStringList { QStringLiteral("U redu") } << "U redu";
+                        << QStringList { QStringLiteral("&U redu") } << "&U redu";
     QTest::newRow("OK by Escape") << Style::Ok << "" << Answer::Ok
-                                  << QStringList { QStringLiteral("U redu") } << "U redu";
-    QTest::newRow("Yes") << Style::YesNo << "Da" << Answer::Yes << yesNo << "Da";
-    QTest::newRow("No") << Style::YesNo << "Ne" << Answer::No << yesNo << "Da";
-    QTest::newRow("No by Escape") << Style::YesNo << "" << Answer::No << yesNo << "Da";
+                                  << QStringList { QStringLiteral("&U redu") } << "&U redu";
+    QTest::newRow("Yes") << Style::YesNo << "Da" << Answer::Yes << yesNo << "&Da";
+    QTest::newRow("No") << Style::YesNo << "Ne" << Answer::No << yesNo << "&Da";
+    QTest::newRow("No by Escape") << Style::YesNo << "" << Answer::No << yesNo << "&Da";
     const Style noByDefault = Style::YesNoDefaultNo;
-    QTest::newRow("default No, Yes") << noByDefault << "Da" << Answer::Yes << yesNo << "Ne";
-    QTest::newRow("default No, No") << noByDefault << "Ne" << Answer::No << yesNo << "Ne";
-    QTest::newRow("default No, Escape") << noByDefault << "" << Answer::No << yesNo << "Ne";
+    QTest::newRow("default No, Yes") << noByDefault << "Da" << Answer::Yes << yesNo << "&Ne";
+    QTest::newRow("default No, No") << noByDefault << "Ne" << Answer::No << yesNo << "&Ne";
+    QTest::newRow("default No, Escape") << noByDefault << "" << Answer::No << yesNo << "&Ne";
 }
 
 void TestMessageBox::realBoxes()
@@ -287,6 +290,71 @@ void TestMessageBox::pollerGivesUpAtItsDeadline()
 
 QTEST_MAIN(TestMessageBox)
 #include "tst_messagebox.moc"
+
+void TestMessageBox::everyAnswerHasItsKey_data()
+{
+    QTest::addColumn<Style>("style");
+    // Keys pressed one after another on the box, each "key" or "alt+key".
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<Answer>("answer");
+    const Style yesNo = Style::YesNo;
+    const Style noByDefault = Style::YesNoDefaultNo;
+    QTest::newRow("D") << yesNo << QStringList { "d" } << Answer::Yes;
+    QTest::newRow("N") << yesNo << QStringList { "n" } << Answer::No;
+    QTest::newRow("Alt+D") << noByDefault << QStringList { "alt+d" } << Answer::Yes;
+    QTest::newRow("Alt+N") << yesNo << QStringList { "alt+n" } << Answer::No;
+    QTest::newRow("D, default No") << noByDefault << QStringList { "d" } << Answer::Yes;
+    QTest::newRow("U") << Style::Ok << QStringList { "u" } << Answer::Ok;
+    QTest::newRow("Alt+U") << Style::Ok << QStringList { "alt+u" } << Answer::Ok;
+    // Enter presses the button that has the focus, wherever Tab took it.
+    QTest::newRow("Tab, Enter") << yesNo << QStringList { "tab", "return" } << Answer::No;
+    QTest::newRow("Tab, Enter, default No")
+        << noByDefault << QStringList { "tab", "return" } << Answer::Yes;
+    QTest::newRow("Tab, keypad Enter, default No")
+        << noByDefault << QStringList { "tab", "enter" } << Answer::Yes;
+    QTest::newRow("Tab, Space, default No")
+        << noByDefault << QStringList { "tab", "space" } << Answer::Yes;
+    QTest::newRow("Tab twice, Enter")
+        << yesNo << QStringList { "tab", "tab", "return" } << Answer::Yes;
+}
+
+// Real keys on the real box, sent where the keyboard is, as a user's are.
+void TestMessageBox::everyAnswerHasItsKey()
+{
+    QFETCH(Style, style);
+    QFETCH(QStringList, keys);
+    QFETCH(Answer, answer);
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    bool pressed = false;
+    testsupport::ModalPoller press([&](QWidget *box) {
+        if (!qobject_cast<QMessageBox *>(box) || !QTest::qWaitForWindowActive(box))
+            return false;
+        for (const QString &key : keys) {
+            QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : box;
+            const Qt::KeyboardModifiers alt
+                = key.startsWith(QLatin1String("alt+")) ? Qt::AltModifier : Qt::NoModifier;
+            const QString name = alt ? key.mid(4) : key;
+            if (name == QLatin1String("tab"))
+                QTest::keyClick(target, Qt::Key_Tab);
+            else if (name == QLatin1String("return"))
+                QTest::keyClick(target, Qt::Key_Return);
+            else if (name == QLatin1String("enter"))
+                QTest::keyClick(target, Qt::Key_Enter, Qt::KeypadModifier);
+            else if (name == QLatin1String("space"))
+                QTest::keyClick(target, Qt::Key_Space);
+            else
+                QTest::keyClick(target, name.at(0).toLatin1(), alt);
+        }
+        pressed = true;
+        return true;
+    });
+    QCOMPARE(
+        toolkit::messageBox(QStringLiteral("Pitanje?"), QStringLiteral("Pažnja!"), style), answer);
+    QVERIFY(pressed);
+    QVERIFY(!press.expired());
+}
 
 void TestMessageBox::enterTakesTheDefault_data()
 {
