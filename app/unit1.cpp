@@ -17,6 +17,7 @@
 #include "toolkit/savedialog.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDialog>
@@ -26,8 +27,11 @@
 #include <QImage>
 #include <QLabel>
 #include <QScopeGuard>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSessionManager>
+#include <QWindow>
 
 #include <algorithm>
 #include <iterator>
@@ -111,6 +115,13 @@ TForm1::TForm1(QWidget *parent)
     toolkit::fitLabels(Panel1);
     bindComponents();
     setMinimumSize(smallestUsableSize(Panel1, DBGridLijekovi));
+    fitToScreen();
+    // A control reached by Tab or by a command is scrolled into sight when
+    // the panel scrolls.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (m_panelScroller && now && Panel1->isAncestorOf(now))
+            m_panelScroller->ensureWidgetVisible(now);
+    });
     // Ctrl+F, F3, Shift+F3: an addition that changes nothing of the layout.
     new RegisterFinder(this, DataSourceLijekovi);
 
@@ -242,8 +253,66 @@ void TForm1::showEvent(QShowEvent *event)
     // first showing only.
     if (!m_activated) {
         m_activated = true;
+        // The window's frame is known now, and the window may move to
+        // another screen later.
+        fitToScreen();
+        if (QWindow *window = windowHandle())
+            connect(window, &QWindow::screenChanged, this, &TForm1::fitToScreen);
         QMetaObject::invokeMethod(this, &TForm1::FormActivate, Qt::QueuedConnection);
     }
+}
+
+void TForm1::fitToScreen()
+{
+    const QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    QSize room = screen->availableGeometry().size();
+    if (const QWindow *window = windowHandle()) {
+        const QMargins frame = window->frameMargins();
+        room -= QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    }
+    const QSize designed = smallestUsableSize(Panel1, DBGridLijekovi);
+    if (designed.width() <= room.width() && designed.height() <= room.height()) {
+        // The designed window, exactly.
+        if (m_panelScroller) {
+            auto *box = static_cast<QBoxLayout *>(layout());
+            const int at = box->indexOf(m_panelScroller);
+            m_panelScroller->takeWidget();
+            Panel1->setMinimumWidth(0);
+            box->insertWidget(at, Panel1);
+            delete m_panelScroller;
+            m_panelScroller = nullptr;
+        }
+        setMinimumSize(designed);
+        return;
+    }
+    // A screen smaller than the window's smallest size (a small one, or a
+    // large desktop scale): the panel keeps its designed places and
+    // scrolls inside the window, which takes no more than the screen has.
+    const int panelWidth = designed.width();
+    const int panelHeight = Panel1->minimumHeight();
+    if (!m_panelScroller) {
+        auto *box = static_cast<QBoxLayout *>(layout());
+        const int at = box->indexOf(Panel1);
+        box->removeWidget(Panel1);
+        m_panelScroller = new QScrollArea(this);
+        m_panelScroller->setObjectName(QStringLiteral("Panel1Scroller"));
+        m_panelScroller->setFrameShape(QFrame::NoFrame);
+        m_panelScroller->setWidgetResizable(true);
+        m_panelScroller->setWidget(Panel1);
+        box->insertWidget(at, m_panelScroller);
+    }
+    Panel1->setMinimumWidth(panelWidth);
+    const int gridHeight = designed.height() - panelHeight;
+    const int scrollBar = m_panelScroller->horizontalScrollBar()->sizeHint().height();
+    const int panelRoom = panelHeight + (panelWidth > room.width() ? scrollBar : 0);
+    const int scrollerHeight
+        = std::min(panelRoom, std::max(scrollBar * 3, room.height() - gridHeight));
+    m_panelScroller->setFixedHeight(scrollerHeight);
+    setMinimumSize(QSize(
+        std::min(panelWidth, room.width()), std::min(gridHeight + scrollerHeight, room.height())));
+    resize(size().boundedTo(room));
 }
 
 void TForm1::FormActivate()

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class QScrollArea;
 class QSessionManager;
 
 namespace store {
@@ -114,6 +115,8 @@ protected:
 
 private:
     void createComponents();
+    // The window on a screen smaller than its smallest size.
+    void fitToScreen();
     void bindComponents();
     void requireOpenRegister() const;
     // The navigation buttons: a move on an open table, nothing on a closed one.
@@ -147,6 +150,9 @@ private:
     QString LastJed_mjere;
 
     bool m_activated = false;
+    // Holds the panel while it must scroll inside a window the screen
+    // cannot give its designed size; none otherwise.
+    QScrollArea *m_panelScroller = nullptr;
     RegisterFileGuard m_registerFile;
     // The last check found another file and the user kept it.
     bool m_registerFileKept = false;

@@ -2,12 +2,17 @@
 // right-hand controls, or the grid's rows, would be cut off.
 #include "tests/app/formfixture.h"
 
+#include "toolkit/bitbtn.h"
+#include "toolkit/dbedit.h"
 #include "toolkit/dbgrid.h"
 
 #include <QHeaderView>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
 #include <QWindow>
+#include <QtMath>
 
 namespace {
 
@@ -105,6 +110,59 @@ private slots:
         QTRY_COMPARE(serverSize(form), QSize(1000, 800));
         QCOMPARE(form->DBGridLijekovi->geometry(), QRect(0, 0, 1000, 800 - 368));
         QCOMPARE(form->Panel1->geometry(), QRect(0, 800 - 368, 1000, 368));
+    }
+
+    // CTest runs this on screens of several sizes and at scale 1 and 2.
+    // Where the screen has room for the window's smallest size, the window
+    // is exactly as designed; where it has not, the window takes no more
+    // than the screen, and the panel scrolls inside it so that every
+    // control can still be reached and pressed.
+    void fitsTheScreen()
+    {
+        FormFixture fx;
+        fx.writeRegister(20);
+        TForm1 *form = fx.start();
+        const QSize room = form->screen()->availableGeometry().size();
+        const bool designedFits = room.width() >= 782 && room.height() >= 560;
+        auto *scroller = form->findChild<QScrollArea *>(QStringLiteral("Panel1Scroller"));
+        QVERIFY(form->minimumWidth() <= room.width());
+        QVERIFY(form->minimumHeight() <= room.height());
+        if (designedFits) {
+            QCOMPARE(form->size(), QSize(782, 560));
+            QVERIFY(!scroller);
+            QCOMPARE(form->Panel1->parentWidget(), form);
+            QCOMPARE(form->Panel1->geometry(), QRect(0, 560 - 368, 782, 368));
+            return;
+        }
+        QVERIFY(scroller);
+        QTRY_VERIFY(form->width() <= room.width() && form->height() <= room.height());
+        QVERIFY(serverSize(form).width() <= qCeil(room.width() * form->devicePixelRatioF()));
+        QVERIFY(serverSize(form).height() <= qCeil(room.height() * form->devicePixelRatioF()));
+        // The controls keep their designed places within the panel.
+        QCOMPARE(form->Panel1->height(), 368);
+        QCOMPARE(form->BitBtnExit->parentWidget(), form->Panel1);
+        // Every button can be brought into sight and pressed with the mouse.
+        const QRect window = form->rect();
+        for (toolkit::BitBtn *button : form->Panel1->findChildren<toolkit::BitBtn *>()) {
+            if (!button->isEnabled())
+                continue;
+            scroller->ensureWidgetVisible(button);
+            const QRect onWindow(button->mapTo(form, QPoint(0, 0)), button->size());
+            QVERIFY2(window.contains(onWindow), qPrintable(button->objectName()));
+            const QRect inView(button->mapTo(scroller->viewport(), QPoint(0, 0)), button->size());
+            QVERIFY2(
+                scroller->viewport()->rect().contains(inView), qPrintable(button->objectName()));
+        }
+        // Tab into the last box scrolls it into sight too.
+        form->DBEditCijena->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        const QRect cijena(form->DBEditCijena->mapTo(scroller->viewport(), QPoint(0, 0)),
+            form->DBEditCijena->size());
+        QVERIFY(scroller->viewport()->rect().contains(cijena));
+        // And a real click on Izlaz, where it now is, closes the window.
+        scroller->ensureWidgetVisible(form->BitBtnExit);
+        QTest::mouseClick(form->BitBtnExit, Qt::LeftButton);
+        QTRY_VERIFY(!form->isVisible());
     }
 };
 
