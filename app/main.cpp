@@ -7,6 +7,7 @@
 #include "toolkit/messagebox.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -28,6 +29,26 @@ int main(int argc, char *argv[])
             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslations);
 
+    // A kill, a closed terminal or a logout ends the program as Izlaz does,
+    // from the first box on. Before the window exists there is nothing to
+    // save: an open box is closed and the program ends as it would
+    // after that box.
+    TerminationSignals terminationSignals;
+    bool endedEarly = false;
+    QMetaObject::Connection earlyEnd = QObject::connect(
+        &terminationSignals, &TerminationSignals::received, &application, [&endedEarly] {
+            endedEarly = true;
+            toolkit::setUnattended(true);
+            while (QWidget *box = QApplication::activeModalWidget()) {
+                if (auto *dialog = qobject_cast<QDialog *>(box))
+                    dialog->reject();
+                else
+                    box->close();
+                if (QApplication::activeModalWidget() == box)
+                    break;
+            }
+        });
+
     // Held until the window is gone and its last save is written.
     RegisterLock lock(QDir::currentPath());
     lock.acquire();
@@ -44,13 +65,14 @@ int main(int argc, char *argv[])
         toolkit::messageBox(
             lock.problem(), QStringLiteral("Pažnja!"), toolkit::MessageBoxStyle::Ok);
     }
+    if (endedEarly)
+        return 0;
+    QObject::disconnect(earlyEnd);
 
     try {
         TForm1 Form1;
         Form1.setRecoveryAllowed(lock.status() == RegisterLock::Locked);
-        // A kill, a closed terminal or a logout ends the program as Izlaz
-        // does; the desktop session's end saves too.
-        TerminationSignals terminationSignals;
+        // The desktop session's end saves too.
         QObject::connect(
             &terminationSignals, &TerminationSignals::received, &Form1, &TForm1::endUnattended);
         QObject::connect(

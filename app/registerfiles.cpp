@@ -1,6 +1,7 @@
 #include "app/registerfiles.h"
 
 #include "store/exception.h"
+#include "store/messagetext.h"
 #include "store/safefile.h"
 
 #include <QDateTime>
@@ -9,7 +10,7 @@
 
 namespace {
 
-QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+QString shown(const QString &path) { return store::shownPath(path); }
 
 QString folderOf(const QString &path) { return QFileInfo(path).absolutePath(); }
 
@@ -46,7 +47,7 @@ QString fileTypeName(store::FileIdentity::Type type)
     return QStringLiteral("posebna datoteka sustava");
 }
 
-QString RegisterFileGuard::Finding::question() const
+QString RegisterFileGuard::Finding::question(const QString &keptAs) const
 {
     if (!current.exists) {
         return description
@@ -54,30 +55,67 @@ QString RegisterFileGuard::Finding::question() const
                              "Ne: ništa se ne zapisuje.");
     }
     return description
-        + QStringLiteral("\n\nZamijeniti tu datoteku podacima iz ovog prozora? Njezin bi se "
-                         "sadržaj izgubio.\nNe: ništa se ne zapisuje.");
+        + QStringLiteral("\n\nZamijeniti tu datoteku podacima iz ovog prozora? Ona se neće "
+                         "izgubiti: prije zamjene sačuvat će se pod imenom \"%1\".\n"
+                         "Ne: ništa se ne zapisuje.")
+              .arg(shown(keptAs));
+}
+
+QString entryCount(qsizetype count)
+{
+    const bool one = count % 10 == 1 && count % 100 != 11;
+    return QStringLiteral("%1 %2").arg(count).arg(
+        one ? QStringLiteral("zapis") : QStringLiteral("zapisa"));
 }
 
 void RegisterFileGuard::loaded(const QString &path, const store::FileIdentity &before)
 {
-    Known known { store::identifyFile(folderOf(path)), before };
+    Known known { store::identifyFile(folderOf(path)), before,
+        store::stampIsRecent(before, store::nowNs()) };
     const store::FileIdentity after = store::identifyFile(path);
     if (before.regular && after.sameStateAs(before)) {
+        // Kept whatever the file's age: a change of the inode's change time
+        // alone (a mode changed, or an edit whose modification time was put
+        // back) is told apart by the content.
         if (m_known && m_known->file.sameStateAs(before))
             known.file.sha256 = m_known->file.sha256; // the file just written, read back
-        else if (store::stampIsRecent(before, store::nowNs()))
+        else
             known.file.sha256 = store::fileSha256(path);
     }
     // A file that changed during the read keeps the state found before it,
     // so the next check sees the change.
     m_known = known;
     m_approved.reset();
+    m_keepAs.clear();
+    m_keepFile = false;
 }
 
 void RegisterFileGuard::written(const QString &path, const store::FileIdentity &identity)
 {
-    m_known = Known { store::identifyFile(folderOf(path)), identity };
+    // Written a moment ago: the stamps cannot vouch for it yet.
+    m_known = Known { store::identifyFile(folderOf(path)), identity, true };
     m_approved.reset();
+    m_keepAs.clear();
+    m_keepFile = false;
+}
+
+QString RegisterFileGuard::keepAs(const QString &path) const
+{
+    if (!m_keepAs.isEmpty())
+        return QFileInfo(m_keepAs).fileName();
+    if (m_keepFile)
+        return QFileInfo(copyPathFor(path)).fileName();
+    return {};
+}
+
+QString RegisterFileGuard::copyPathFor(const QString &path)
+{
+    const QString base = store::replacedFilePath(path) + QLatin1Char('.')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
+        name = base + QLatin1Char('-') + QString::number(n);
+    return name;
 }
 
 RegisterFileGuard::Finding RegisterFileGuard::check(const QString &path) const
@@ -133,8 +171,11 @@ RegisterFileGuard::Finding RegisterFileGuard::check(const QString &path) const
         return f;
     }
     // The same stamps, but taken so soon after a write that another write
-    // within the same clock tick would have kept them: the content decides.
-    if (!known.sha256.isEmpty() && store::fileSha256(path) != known.sha256) {
+    // within the same clock tick would have kept them, or the inode changed
+    // since (an edit whose modification time was put back, or only a new
+    // mode): the content decides.
+    const bool stampsVouch = f.current.changed == known.changed && !m_known->stampsTooClose;
+    if (!stampsVouch && !known.sha256.isEmpty() && store::fileSha256(path) != known.sha256) {
         f.change = Change::Modified;
         f.description = QStringLiteral("Datoteku \"%1\" promijenio je drugi program otkako ju je "
                                        "ovaj program učitao ili zadnji put spremio: veličina i "

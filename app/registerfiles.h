@@ -34,8 +34,9 @@ public:
         store::FileIdentity current;
         // For the user: the file or folder, and what changed.
         QString description;
-        // The question to ask before writing over it; its "Ne" writes nothing.
-        QString question() const;
+        // The question to ask before writing over it; its "Ne" writes
+        // nothing. `keptAs` is where its "Da" keeps the file found first.
+        QString question(const QString &keptAs) const;
     };
 
     // After a load of `path`, failed or not; `before` is what was there
@@ -47,20 +48,46 @@ public:
     // Whether the file at `path` is still the one loaded or written last.
     Finding check(const QString &path) const;
     // The user (or a check that found no change) lets the next write replace
-    // `current`.
-    void approve(const store::FileIdentity &current) { m_approved = current; }
+    // `current`; when the user let it replace another program's file, that
+    // file is kept first under the name `keepAs` (see copyPathFor()).
+    void approve(const store::FileIdentity &current, const QString &keepAs = QString())
+    {
+        m_approved = current;
+        m_keepAs = keepAs;
+    }
     // What the next write may find there and replace.
     store::FileIdentity expected() const;
+
+    // The rows in the window are no longer the file's (they were recovered
+    // after a crash over a file that someone else changed): the file is
+    // this program's to check, but not its to lose. Until the next write,
+    // which keeps it beside first.
+    void keepBeforeReplacing() { m_keepFile = true; }
+    // Under which name the next write of `path` keeps the file it replaces,
+    // in that file's folder; empty when the file is this program's own.
+    QString keepAs(const QString &path) const;
+
+    // A free name beside the file a write of `path` replaces, for a copy
+    // of it: "Baza.xml.20261210-143055", or with "-2", "-3"... added.
+    static QString copyPathFor(const QString &path);
 
 private:
     struct Known
     {
         store::FileIdentity folder;
         store::FileIdentity file;
+        // Looked at so soon after its last write that another write in the
+        // same clock tick would keep its stamps: the content is compared.
+        bool stampsTooClose = false;
     };
     std::optional<Known> m_known;
     std::optional<store::FileIdentity> m_approved;
+    QString m_keepAs;
+    bool m_keepFile = false;
 };
+
+// "1 zapis", "3 zapisa", "21 zapis", "11 zapisa".
+QString entryCount(qsizetype count);
 
 // What a file that is not a regular one is, for the user: "mapa",
 // "imenovana cijev (FIFO)", ...

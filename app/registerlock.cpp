@@ -1,11 +1,20 @@
 #include "app/registerlock.h"
 
 #include "app/registerfiles.h"
+#include "store/messagetext.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,21 +47,21 @@ RegisterLock::Status RegisterLock::acquire()
         m_status = Unusable;
         m_problem = notLocked(
             QStringLiteral("na mjestu datoteke zaključavanja \"%1\" nalazi se %2.\n"
-                           "Kad ni jedan program ne radi s ovim registrom, uklonite \"%1\", "
+                           "Kad nijedan program ne radi s ovim registrom, uklonite \"%1\", "
                            "pa će se registar opet zaključavati.")
-                .arg(QDir::toNativeSeparators(filePath()), unusable));
+                .arg(store::shownPath(filePath()), unusable));
         return m_status;
     }
     if (m_lock.tryLock(0)) {
-        m_status = Locked;
+        lockTaken();
         return m_status;
     }
-    if (m_lock.error() == QLockFile::LockFailedError && unwrittenLongAgo()) {
+    if (m_lock.error() == QLockFile::LockFailedError && (unwrittenLongAgo() || takeOverStale())) {
         // A copy killed between creating its lock and writing into it left
         // a file no process id will ever make stale. A live owner keeps its
         // lock file locked, so the removal fails if there is one after all.
-        if (m_lock.removeStaleLockFile() && m_lock.tryLock(0)) {
-            m_status = Locked;
+        if ((!QFileInfo::exists(filePath()) || m_lock.removeStaleLockFile()) && m_lock.tryLock(0)) {
+            lockTaken();
             return m_status;
         }
     }
@@ -66,7 +75,7 @@ RegisterLock::Status RegisterLock::acquire()
         m_status = Unavailable;
         m_problem
             = notLocked(QStringLiteral("datoteka zaključavanja \"%1\" ne može se napraviti: %2.")
-                            .arg(QDir::toNativeSeparators(filePath()), unavailableReason()));
+                            .arg(store::shownPath(filePath()), unavailableReason()));
         break;
     }
     return m_status;
@@ -84,7 +93,7 @@ QString RegisterLock::unusableReason() const
 {
     const QFileInfo info(filePath());
     if (info.isSymLink()) {
-        const QString target = QDir::toNativeSeparators(info.symLinkTarget());
+        const QString target = store::shownPath(info.symLinkTarget());
         return info.exists()
             ? QStringLiteral("simbolička veza na \"%1\"").arg(target)
             : QStringLiteral("simbolička veza na \"%1\", koji ne postoji").arg(target);
@@ -102,7 +111,7 @@ QString RegisterLock::unavailableReason() const
         return QStringLiteral(
             "u mapu se ne može pisati (nema prava pisanja ili je samo za čitanje)");
     if (!QFileInfo(folder).isDir())
-        return QStringLiteral("mapa \"%1\" ne postoji").arg(QDir::toNativeSeparators(folder));
+        return QStringLiteral("mapa \"%1\" ne postoji").arg(store::shownPath(folder));
     // QLockFile says no more than that the file could not be written.
     const QStorageInfo storage(folder);
     if (storage.isValid() && storage.bytesAvailable() < 64 * 1024)
@@ -116,6 +125,68 @@ bool RegisterLock::unwrittenLongAgo() const
         return false;
     const QDateTime written = QFileInfo(filePath()).lastModified();
     return written.isValid() && written.secsTo(QDateTime::currentDateTime()) > UnwrittenLockSeconds;
+}
+
+void RegisterLock::lockTaken()
+{
+    m_status = Locked;
+    // In a folder a group shares, whoever of the group starts next must be
+    // able to take the lock over should this copy crash: Qt takes over a
+    // stale lock only through a file it may write.
+    struct stat folder
+    {
+    };
+    const QByteArray path = QFile::encodeName(filePath());
+    if (::stat(QFile::encodeName(QFileInfo(filePath()).absolutePath()).constData(), &folder) == 0
+        && (folder.st_mode & S_IWGRP)) {
+        struct stat lock
+        {
+        };
+        if (::lstat(path.constData(), &lock) == 0 && S_ISREG(lock.st_mode))
+            ::chmod(path.constData(), (lock.st_mode & 0777) | S_IRGRP | S_IWGRP);
+    }
+}
+
+bool RegisterLock::takeOverStale()
+{
+    // Qt takes over a stale lock only through a file it may write, so a
+    // lock left by a colleague's crashed copy (a file of another user, not
+    // writable by this one) would refuse every start in a shared folder
+    // until that colleague came back. Whoever may write the register may
+    // remove it, once it is certain that its copy is gone: the same host,
+    // no such process, and nobody holding the file locked.
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (!m_lock.getLockInfo(&pid, &host, &program) || pid <= 0)
+        return false;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return false;
+    // EPERM: the process lives, under another user.
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+        return false;
+    const QByteArray path = QFile::encodeName(filePath());
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat opened
+    {
+    };
+    struct stat named
+    {
+    };
+    bool removed = false;
+    // A live copy holds its lock file locked; the file must still be the one
+    // at the name, not a new copy's lock made meanwhile.
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+        && ::lstat(path.constData(), &named) == 0 && named.st_dev == opened.st_dev
+        && named.st_ino == opened.st_ino) {
+        qint64 again = 0;
+        removed = m_lock.getLockInfo(&again, nullptr, nullptr) && again == pid
+            && ::unlink(path.constData()) == 0;
+    }
+    ::close(fd);
+    return removed;
 }
 
 void RegisterLock::release()

@@ -51,6 +51,8 @@ public:
 
 private:
     bool unwrittenLongAgo() const;
+    bool takeOverStale();
+    void lockTaken();
     QString notLocked(const QString &what) const;
     QString unusableReason() const;
     QString unavailableReason() const;

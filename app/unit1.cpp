@@ -6,6 +6,7 @@
 #include "store/datapacket.h"
 #include "store/exception.h"
 #include "store/journal.h"
+#include "store/messagetext.h"
 #include "store/safefile.h"
 #include "toolkit/bitbtn.h"
 #include "toolkit/datasource.h"
@@ -226,7 +227,9 @@ void TForm1::FormCreate()
 {
     toolkit::runHandler([this] {
         toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), toolkit::MessageBoxStyle::Ok);
-        if (QFileInfo::exists(DataFileName)) {
+        // A link whose file is gone is not made anew: where it leads was
+        // never this program's register.
+        if (QFileInfo::exists(DataFileName) || QFileInfo(DataFileName).isSymLink()) {
             try {
                 loadRegister(DataFilePath);
             } catch (const store::Exception &e) {
@@ -464,7 +467,7 @@ void TForm1::requireOpenRegister() const
         throw store::Exception(
             QStringLiteral("Registar nije otvoren jer se datoteka \"%1\" nije mogla učitati.\n"
                            "Ništa nije promijenjeno.")
-                .arg(QDir::toNativeSeparators(DataFilePath)));
+                .arg(store::shownPath(DataFilePath)));
     }
 }
 
@@ -492,12 +495,17 @@ bool TForm1::registerFileMayBeWritten(
         writeRegisterBeside(fileName, rows);
         return false;
     }
-    if (toolkit::messageBox(found.question(), Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+    // The file found is not this program's: a Yes replaces it only after
+    // keeping it beside, under the name the question gives.
+    const QString keepAs
+        = found.current.exists ? RegisterFileGuard::copyPathFor(fileName) : QString();
+    if (toolkit::messageBox(
+            found.question(keepAs), Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes) {
         m_registerFileKept = true;
         return false;
     }
-    m_registerFile.approve(found.current);
+    m_registerFile.approve(found.current, keepAs);
     return true;
 }
 
@@ -507,6 +515,7 @@ void TForm1::writeRegisterFile(const QString &fileName, const std::vector<store:
     // file there is the one approved.
     store::ReplaceCheck check(
         fileName, store::ReplaceCheck::ReplaceExpected, m_registerFile.expected());
+    check.keepReplacedAs(m_registerFile.keepAs(fileName));
     store::saveDataPacketFile(fileName, rows);
     if (check.written())
         m_registerFile.written(fileName, *check.written());
@@ -535,7 +544,7 @@ void TForm1::writeRegisterBeside(const QString &fileName, const std::vector<stor
     }
     throw store::Exception(QStringLiteral("Datoteka \"%1\" ne može se spremiti: sva su imena "
                                           "za kopiju pored nje zauzeta.")
-                               .arg(QDir::toNativeSeparators(base)));
+                               .arg(store::shownPath(base)));
 }
 
 QStringList TForm1::registerFolders() const
@@ -592,6 +601,8 @@ void TForm1::BitBtnLastClick() { browse(&store::ClientDataSet::last); }
 void TForm1::BitBtnEraseClick()
 {
     toolkit::runHandler([this] {
+        // A file that could not be loaded is not this program's to empty.
+        requireOpenRegister();
         // Both questions default to No: Enter pressed twice by reflex must
         // not empty the register.
         if (toolkit::messageBox(
@@ -635,8 +646,8 @@ void TForm1::BitBtnExportClick()
         if (SaveDialog1->execute(this)) {
             checkExportTarget(SaveDialog1->fileName(), registerFolders());
             textexport::saveLines(SaveDialog1->fileName(), lines);
-            toolkit::messageBox(QStringLiteral("Baza eksportirana u ")
-                    + QDir::toNativeSeparators(SaveDialog1->fileName()),
+            toolkit::messageBox(
+                QStringLiteral("Baza eksportirana u ") + store::shownPath(SaveDialog1->fileName()),
                 QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
         }
         CheckRecordLimit();
@@ -770,17 +781,22 @@ void TForm1::offerRecovery()
                 // Never apply changes to a file they were not made on
                 // without the user's word; leaving both alone is the default.
                 question
-                    = QStringLiteral("Program nije ispravno zatvoren, a datoteka \"%1\" je u "
-                                     "međuvremenu promijenjena (imala je %2 zapisa, sada ima %3).\n"
-                                     "Broj nespremljenih promjena: %4.\n"
-                                     "Vratiti registar kakav je bio kad je program prekinut?")
-                          .arg(QDir::toNativeSeparators(DataFilePath))
-                          .arg(recovery->base.size())
-                          .arg(loaded.size())
-                          .arg(recovery->changes);
+                    = QStringLiteral("Program nije ispravno zatvoren, a registar \"%1\" je u "
+                                     "međuvremenu promijenio netko drugi.\nU datoteci na disku "
+                                     "sada je %2, a u registru kakav je bio kad je program "
+                                     "prekinut %3 (nespremljenih promjena: %4).\nVratiti registar "
+                                     "kakav je bio kad je program prekinut? Datoteka koja je sada "
+                                     "na disku neće se izgubiti: prije prvog spremanja sačuvat će "
+                                     "se pored registra pod imenom \"%5.<datum>-<vrijeme>\".")
+                          .arg(store::shownPath(DataFilePath), entryCount(qsizetype(loaded.size())),
+                              entryCount(qsizetype(recovery->rows.size())))
+                          .arg(recovery->changes)
+                          .arg(DataFileName);
                 style = toolkit::MessageBoxStyle::YesNoDefaultNo;
             }
             if (toolkit::messageBox(question, Paznja, style) == toolkit::MessageBoxAnswer::Yes) {
+                if (!sameBase)
+                    m_registerFile.keepBeforeReplacing();
                 m_journal->setBase(std::move(loaded));
                 m_journalling = true;
                 // Rewrites the journal from the file's records and the

@@ -2,10 +2,17 @@
 #include "store/datapacket_p.h"
 
 #include "store/exception.h"
+#include "store/messagetext.h"
 #include "store/safefile.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace store {
 
@@ -13,7 +20,7 @@ namespace {
 
 QString cannotSave(const QString &path, const QString &reason)
 {
-    return QStringLiteral("Datoteka \"%1\" ne može se spremiti: %2").arg(path, reason);
+    return QStringLiteral("Datoteka \"%1\" ne može se spremiti: %2").arg(shownPath(path), reason);
 }
 
 } // namespace
@@ -50,20 +57,32 @@ std::vector<Record> loadDataPacketFile(const QString &path)
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
         throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2")
-                            .arg(path,
+                            .arg(shownPath(path),
                                 info.isDir() ? QStringLiteral("to je mapa.")
                                              : QStringLiteral("to nije obična datoteka.")));
     }
-    QFile file(path);
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Opened here, so that the system's reason is known and said in Croatian.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2.")
+                            .arg(shownPath(path), systemErrorText(errno)));
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+#else
+    file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) {
+#endif
         throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2")
-                            .arg(path, file.errorString()));
+                            .arg(shownPath(path), file.errorString()));
     }
     const qint64 size = file.size();
     auto tooLarge = [&path](qint64 bytes) {
         return Exception(
             QStringLiteral("Datoteka \"%1\" je prevelika (%2 MB, najviše %3 MB) i neće se učitati.")
-                .arg(path, QString::number(bytes / (1024 * 1024)),
+                .arg(shownPath(path), QString::number(bytes / (1024 * 1024)),
                     QString::number(MaxDataFileSize / (1024 * 1024))));
     };
     if (size > MaxDataFileSize)
@@ -81,7 +100,7 @@ std::vector<Record> loadDataPacketFile(const QString &path)
         const qint64 n = file.read(bytes.data() + got, bytes.size() - got);
         if (n < 0) {
             throw Exception(QStringLiteral("Datoteka \"%1\" ne može se pročitati: %2")
-                                .arg(path, file.errorString()));
+                                .arg(shownPath(path), file.errorString()));
         }
         if (n == 0)
             break;

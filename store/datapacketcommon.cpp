@@ -2,6 +2,7 @@
 #include "store/datapacket_p.h"
 
 #include "store/exception.h"
+#include "store/messagetext.h"
 #include "store/schema.h"
 
 #include <charconv>
@@ -77,13 +78,13 @@ QString valueTooLong(size_t row, int field)
 
 QString invalidFile(const QString &source, const QString &reason)
 {
-    return QStringLiteral("Datoteka \"%1\" nije ispravna: %2").arg(source, reason);
+    return QStringLiteral("Datoteka \"%1\" nije ispravna: %2").arg(shownPath(source), reason);
 }
 
 QString invalidFileAt(const QString &source, qint64 line, qint64 column, const QString &reason)
 {
     return QStringLiteral("Datoteka \"%1\" nije ispravna (redak %2, stupac %3): %4")
-        .arg(source, QString::number(line), QString::number(column), reason);
+        .arg(shownPath(source), QString::number(line), QString::number(column), reason);
 }
 
 QString quoted(QStringView text)

@@ -40,6 +40,7 @@ FileIdentity identityOf(const struct stat &st)
     id.inode = quint64(st.st_ino);
     id.size = qint64(st.st_size);
     id.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id.changed = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return id;
 }
 #endif

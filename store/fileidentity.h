@@ -26,6 +26,10 @@ struct FileIdentity
     qint64 size = 0;
     // Nanoseconds since the epoch.
     qint64 modified = 0;
+    // When the inode last changed (st_ctim), in the same unit. Nobody can
+    // set it back: an edit in place whose modification time was restored
+    // afterwards still shows here. A change of mode or owner moves it too.
+    qint64 changed = 0;
     // SHA-256 of the content, kept when the stamps alone cannot vouch for it:
     // a write within the file system's timestamp granularity after the file
     // was looked at leaves the same modification time.
@@ -36,12 +40,13 @@ struct FileIdentity
     {
         return exists && other.exists && device == other.device && inode == other.inode;
     }
-    // The same file with the same size and modification time.
+    // The same file with the same size, modification and change time.
     bool sameStateAs(const FileIdentity &other) const
     {
         if (!exists || !other.exists)
             return exists == other.exists;
-        return sameFileAs(other) && size == other.size && modified == other.modified;
+        return sameFileAs(other) && size == other.size && modified == other.modified
+            && changed == other.changed;
     }
 };
 

@@ -1,11 +1,14 @@
 #include "store/safefile.h"
 
 #include "store/exception.h"
+#include "store/messagetext.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -33,13 +36,11 @@ constexpr char ProgramTag[] = "lijekovi-";
 
 [[noreturn]] void fail(const QString &path, const QString &reason)
 {
-    throw Exception(QStringLiteral("Datoteka \"%1\" ne može se spremiti: %2")
-                        .arg(QDir::toNativeSeparators(path), reason));
-}
-
-QString diskFull()
-{
-    return QStringLiteral("Disk je pun ili je dosegnuto ograničenje veličine datoteke.");
+    QString message
+        = QStringLiteral("Datoteka \"%1\" ne može se spremiti: %2").arg(shownPath(path), reason);
+    if (!message.endsWith(QLatin1Char('.')))
+        message += QLatin1Char('.');
+    throw Exception(message);
 }
 
 QString changedMeanwhile()
@@ -49,6 +50,12 @@ QString changedMeanwhile()
 }
 
 QString nameTaken() { return QStringLiteral("datoteka tog imena već postoji i ne zamjenjuje se."); }
+
+QString readOnly()
+{
+    return QStringLiteral("datoteka je samo za čitanje (nema prava pisanja u nju). Ništa nije "
+                          "zapisano.");
+}
 
 QString absolute(const QString &path)
 {
@@ -62,12 +69,7 @@ QByteArray hashOf(QByteArrayView bytes)
 
 #ifdef Q_OS_UNIX
 
-QString systemReason(int error)
-{
-    if (error == ENOSPC || error == EDQUOT || error == EFBIG)
-        return diskFull();
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+QString systemReason(int error) { return systemErrorText(error); }
 
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
@@ -128,18 +130,115 @@ mode_t defaultNewFileMode()
     return 0666 & ~mask;
 }
 
+// The folder a save writes into, open for the whole save: every name in it
+// is created, checked and renamed relative to this one folder, so a folder
+// renamed or swapped for a link meanwhile does not send a file elsewhere.
+class Folder
+{
+public:
+    Folder(const QString &path, const QByteArray &folder)
+    {
+        m_fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            fail(path, systemReason(errno));
+    }
+    ~Folder() { ::close(m_fd); }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+    int fd() const { return m_fd; }
+
+    // Makes its names durable, as syncFolder() does.
+    void sync() const
+    {
+        int result;
+        while ((result = ::fsync(m_fd)) != 0 && errno == EINTR) { }
+    }
+
+    // Creates a new file of this name, owner-only: never one that is there
+    // already, and never through a link (O_EXCL fails on a link too).
+    int createExclusive(const QByteArray &name) const
+    {
+        return ::openat(
+            m_fd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// The longest name the folder takes.
+qsizetype nameMax(const Folder &folder)
+{
+    const long max = ::fpathconf(folder.fd(), _PC_NAME_MAX);
+    return max > 0 ? qsizetype(max) : 255;
+}
+
+// `name` cut to at most `bytes`, never inside a UTF-8 sequence.
+QByteArray cutName(const QByteArray &name, qsizetype bytes)
+{
+    if (name.size() <= bytes)
+        return name;
+    qsizetype cut = bytes;
+    while (cut > 0 && (uchar(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    return name.left(cut);
+}
+
+bool writeAll(int fd, const char *p, qsizetype left)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(std::min<qsizetype>(left, 1 << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+bool syncData(int fd)
+{
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
 // The temporary file until it is renamed: removed, and its descriptor
 // closed, unless the rename took it.
 class TemporaryFile
 {
 public:
-    TemporaryFile(const QString &path, const QByteArray &folder, const QByteArray &name)
+    TemporaryFile(const QString &path, const Folder &folder, const QByteArray &name)
         : m_path(path)
+        , m_folder(folder)
     {
-        m_name = folder + "/." + name + '.' + ProgramTag + "XXXXXX";
-        // mkostemp makes the file with O_EXCL and mode 0600: nobody else's
-        // file is ever opened, and nobody else reads it while it is written.
-        m_fd = ::mkostemp(m_name.data(), O_CLOEXEC);
+        // ".<name>.lijekovi-XXXXXX", the name cut short where the whole
+        // would be longer than the folder takes: every valid name can be
+        // saved, and the pattern still says whose file it is.
+        const QByteArray tag = QByteArray(".") + ProgramTag;
+        const QByteArray stem
+            = "." + cutName(name, nameMax(folder) - 1 - tag.size() - RandomLength);
+        static constexpr char Letters[]
+            = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QByteArray random(RandomLength, Qt::Uninitialized);
+            for (char &c : random)
+                c = Letters[QRandomGenerator::system()->bounded(int(sizeof Letters - 1))];
+            m_name = stem + tag + random;
+            // Only ever a file of its own, readable by its owner only while
+            // it is written, and never through a link planted at the name.
+            m_fd = folder.createExclusive(m_name);
+            if (m_fd >= 0 || errno != EEXIST)
+                break;
+        }
         if (m_fd < 0)
             fail(m_path, systemReason(errno));
     }
@@ -148,7 +247,7 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
         if (!m_kept)
-            ::unlink(m_name.constData());
+            ::unlinkat(m_folder.fd(), m_name.constData(), 0);
     }
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
@@ -158,25 +257,14 @@ public:
 
     void write(QByteArrayView bytes)
     {
-        const char *p = bytes.data();
-        qsizetype left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(m_fd, p, size_t(std::min<qsizetype>(left, 1 << 30)));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                fail(m_path, n < 0 ? systemReason(errno) : diskFull());
-            p += n;
-            left -= n;
-        }
+        if (!writeAll(m_fd, bytes.data(), bytes.size()))
+            fail(m_path, systemReason(errno));
     }
 
     void sync()
     {
-        while (::fdatasync(m_fd) != 0) {
-            if (errno != EINTR)
-                fail(m_path, systemReason(errno));
-        }
+        if (!syncData(m_fd))
+            fail(m_path, systemReason(errno));
     }
 
     FileIdentity identity() const
@@ -198,14 +286,88 @@ public:
             fail(m_path, systemReason(errno));
     }
 
+    // Whether the name still holds the file written: in a folder others
+    // may write to, it could have been swapped for another meanwhile.
+    bool stillAtItsName(const FileIdentity &written) const
+    {
+        struct stat st
+        {
+        };
+        return ::fstatat(m_folder.fd(), m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && identityOf(st).sameFileAs(written);
+    }
+
     void keep() { m_kept = true; }
 
 private:
+    static constexpr qsizetype RandomLength = 6;
     QString m_path;
+    const Folder &m_folder;
     QByteArray m_name;
     int m_fd = -1;
     bool m_kept = false;
 };
+
+// Copies the file about to be replaced, `name` in `folder`, to a new file
+// beside it: `keepAs`, or with "-2", "-3"... added where that name is
+// taken. Only the very file `expected` is copied, and the copy is on disk,
+// its name too, before this returns. Returns the copy's path.
+QString keepCopy(const QString &path, const Folder &folder, const QByteArray &name,
+    const FileIdentity &expected, const QString &keepAs)
+{
+    const int in
+        = ::openat(folder.fd(), name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0)
+        fail(path, systemReason(errno));
+    const auto closeIn = qScopeGuard([in] { ::close(in); });
+    struct stat st
+    {
+    };
+    if (::fstat(in, &st) != 0)
+        fail(path, systemReason(errno));
+    if (!identityOf(st).sameStateAs(expected))
+        fail(path, changedMeanwhile());
+
+    const QString copyFolder = keepAs.left(keepAs.lastIndexOf(QLatin1Char('/')) + 1);
+    const QByteArray base = QFile::encodeName(keepAs.mid(copyFolder.size()));
+    QByteArray copyName;
+    int out = -1;
+    for (int n = 1; n <= 100 && out < 0; ++n) {
+        copyName = n == 1 ? base : base + '-' + QByteArray::number(n);
+        out = folder.createExclusive(copyName);
+        if (out < 0 && errno != EEXIST)
+            fail(path, systemReason(errno));
+    }
+    if (out < 0)
+        fail(path,
+            QStringLiteral(
+                "sva su imena za njezinu kopiju pored nje zauzeta. Ništa nije zapisano."));
+    bool done = false;
+    const auto closeOut = qScopeGuard([&] {
+        ::close(out);
+        if (!done)
+            ::unlinkat(folder.fd(), copyName.constData(), 0);
+    });
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(path, systemReason(errno));
+        if (n == 0)
+            break;
+        if (!writeAll(out, buffer, n))
+            fail(path, systemReason(errno));
+    }
+    if (!syncData(out))
+        fail(path, systemReason(errno));
+    done = true;
+    // The copy's name must be on disk before the rename takes the old name
+    // from the file it holds.
+    folder.sync();
+    return copyFolder + QFile::decodeName(copyName);
+}
 
 // Gives the new file the old one's owner, group and mode where this user may
 // set them.
@@ -234,11 +396,12 @@ void takeOverAttributes(TemporaryFile &file, const QString &path, const struct s
 }
 
 // Moves the finished file to its name, never over another file.
-void linkNew(TemporaryFile &file, const QString &path, const QByteArray &target, bool *taken)
+void linkNew(TemporaryFile &file, const Folder &folder, const QString &path, const QByteArray &name,
+    bool *taken)
 {
 #ifdef RENAME_NOREPLACE
     if (::renameat2(
-            AT_FDCWD, file.name().constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+            folder.fd(), file.name().constData(), folder.fd(), name.constData(), RENAME_NOREPLACE)
         == 0) {
         file.keep();
         return;
@@ -249,7 +412,8 @@ void linkNew(TemporaryFile &file, const QString &path, const QByteArray &target,
 #endif
     // A file system without an exclusive rename: a new hard link fails just
     // as surely when the name is taken. The temporary name goes afterwards.
-    if (unsupported && ::link(file.name().constData(), target.constData()) == 0)
+    if (unsupported
+        && ::linkat(folder.fd(), file.name().constData(), folder.fd(), name.constData(), 0) == 0)
         return;
     const int error = errno;
     if (error == EEXIST) {
@@ -314,27 +478,44 @@ FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
 {
     ReplaceCheck *check = ReplaceCheck::find(absolute(path));
     const bool createOnly = check && check->m_mode == ReplaceCheck::CreateOnly;
+    // A caller that expects no file there has no file of its own to follow
+    // a link to: a link at the name, leading nowhere or to a file nobody
+    // loaded, is not written through.
+    const bool ownNameOnly = createOnly || (check && !check->m_expected.exists);
 
-    // Only a name of its own is ever created: a link there counts as taken.
-    const QString target = createOnly ? absolute(path) : followLinks(path);
+    const QString target = ownNameOnly ? absolute(path) : followLinks(path);
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
-    const QByteArray folder = native(slash > 0 ? target.left(slash) : QStringLiteral("/"));
+    const QByteArray folderName = native(slash > 0 ? target.left(slash) : QStringLiteral("/"));
     const QByteArray name = native(target.mid(slash + 1));
+    const Folder folder(path, folderName);
 
     struct stat old
     {
     };
-    const bool existed = (createOnly ? ::lstat(native(target).constData(), &old)
-                                     : ::stat(native(target).constData(), &old))
+    const bool existed
+        = ::fstatat(folder.fd(), name.constData(), &old, ownNameOnly ? AT_SYMLINK_NOFOLLOW : 0)
         == 0;
     if (existed && createOnly) {
         check->m_nameTaken = true;
         fail(path, nameTaken());
     }
+    if (existed && S_ISLNK(old.st_mode)) {
+        fail(path,
+            QStringLiteral("na tom je mjestu simbolička veza, a ne datoteka koju je program "
+                           "učitao. Ništa nije zapisano."));
+    }
     if (existed && !S_ISREG(old.st_mode)) {
         fail(path,
             S_ISDIR(old.st_mode) ? QStringLiteral("na tom se mjestu nalazi mapa.")
                                  : QStringLiteral("to nije obična datoteka."));
+    }
+    // A rename needs only the folder's permission; a file that its mode
+    // keeps from this user's writes is not this user's to replace.
+    if (existed && ::faccessat(folder.fd(), name.constData(), W_OK, AT_EACCESS) != 0) {
+        if (errno == EACCES || errno == EPERM)
+            fail(path, readOnly());
+        if (errno == EROFS)
+            fail(path, systemReason(EROFS));
     }
 
     TemporaryFile file(path, folder, name);
@@ -350,21 +531,45 @@ FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
         fail(path, systemReason(errno));
     FileIdentity written = file.identity();
     file.close();
+    if (!file.stillAtItsName(written))
+        fail(path,
+            QStringLiteral("privremenu datoteku zamijenio je drugi program. Ništa nije "
+                           "zapisano."));
 
     if (createOnly) {
-        linkNew(file, path, native(target), &check->m_nameTaken);
+        linkNew(file, folder, path, name, &check->m_nameTaken);
     } else {
-        // Gone meanwhile is fine: nothing is lost by writing there.
-        const FileIdentity now = check ? identifyFile(target) : FileIdentity();
-        if (now.exists && !now.sameStateAs(check->m_expected))
+        struct stat st
+        {
+        };
+        const bool present
+            = ::fstatat(folder.fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (check && present && !identityOf(st).sameStateAs(check->m_expected))
             fail(path, changedMeanwhile());
-        if (::rename(file.name().constData(), native(target).constData()) != 0)
+        // Gone meanwhile is fine: nothing is lost by writing there. Made
+        // readable by nobody else since the look: refused as at the start.
+        if (present && ::faccessat(folder.fd(), name.constData(), W_OK, AT_EACCESS) != 0
+            && (errno == EACCES || errno == EPERM))
+            fail(path, readOnly());
+        if (check && present && !check->m_keepAs.isEmpty()) {
+            check->m_keptAs = keepCopy(
+                path, folder, name, check->m_expected, target.left(slash + 1) + check->m_keepAs);
+        }
+        if (::renameat(folder.fd(), file.name().constData(), folder.fd(), name.constData()) != 0)
             fail(path, systemReason(errno));
         file.keep();
     }
     // Makes the rename itself durable; the file's own data is on disk by
     // now whether or not the folder can be synced.
-    syncFolder(folder);
+    folder.sync();
+    // A rename moves the file's change time: the identity is the one the
+    // file has at its name now.
+    struct stat now
+    {
+    };
+    if (::fstatat(folder.fd(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+        && identityOf(now).sameFileAs(written))
+        written = identityOf(now);
 
     if (check) {
         check->m_written = written;
@@ -428,7 +633,7 @@ FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
     if ((!bytes.isEmpty() && file.write(bytes.data(), bytes.size()) != bytes.size())
         || !file.flush()) {
         file.cancelWriting();
-        fail(path, diskFull());
+        fail(path, QStringLiteral("na disku nema mjesta."));
     }
     if (check) {
         const FileIdentity now = identifyFile(path);
@@ -442,6 +647,14 @@ FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
             file.cancelWriting();
             fail(path, changedMeanwhile());
         }
+    }
+    if (check && !check->m_keepAs.isEmpty() && identifyFile(path).exists) {
+        const QString keepAs = QFileInfo(path).absolutePath() + QLatin1Char('/') + check->m_keepAs;
+        if (!QFile::copy(path, keepAs)) {
+            file.cancelWriting();
+            fail(path, QStringLiteral("njezina se kopija ne može napraviti. Ništa nije zapisano."));
+        }
+        check->m_keptAs = keepAs;
     }
     if (!file.commit())
         fail(path, file.errorString());

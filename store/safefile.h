@@ -15,8 +15,12 @@ namespace store {
 // it, which is renamed over the old file only once every byte is on disk.
 // A crash, a kill or a full disk in between leaves the old file as it was.
 // A symbolic link at `path` is followed: the file it leads to is replaced and
-// the link stays. Something there that is not a regular file (a folder, a
-// device, a FIFO) is refused and left alone.
+// the link stays (unless a ReplaceCheck expects no file: then the link is
+// refused). Something there that is not a regular file (a folder, a device,
+// a FIFO) is refused and left alone, and so is a file whose mode does not
+// let this user write it (a rename needs only the folder's permission).
+// Every name the save creates is new (O_EXCL, never through a link), and
+// the temporary one is cut short where the whole would be too long.
 // `newFilePermissions` applies when the file does not exist yet (by default
 // 0666 less the umask). A replaced file keeps its mode, and its owner and
 // group as far as the saving user may set them: a colleague's save in a
@@ -42,6 +46,7 @@ QString replacedFilePath(const QString &path);
 // - with CreateOnly, only creates: a file that is there by the time of the
 //   rename is never replaced, and nameTaken() tells so;
 // and keeps the identity of what it wrote, with its content hash.
+// With keepReplacedAs(), the file replaced is first copied beside it.
 class ReplaceCheck
 {
 public:
@@ -51,6 +56,14 @@ public:
     ~ReplaceCheck();
     ReplaceCheck(const ReplaceCheck &) = delete;
     ReplaceCheck &operator=(const ReplaceCheck &) = delete;
+
+    // Before a file is replaced, its content is copied to a new file `name`
+    // in its folder (or "name-2", "name-3"... where that is taken), owner-
+    // only, and the copy is on disk before the rename. Nothing is copied
+    // when no file is there.
+    void keepReplacedAs(const QString &name) { m_keepAs = name; }
+    // The path of the copy made, once it is made.
+    const QString &keptAs() const { return m_keptAs; }
 
     // The file written, once the rename is done.
     const std::optional<FileIdentity> &written() const { return m_written; }
@@ -66,13 +79,16 @@ private:
     FileIdentity m_expected;
     std::optional<FileIdentity> m_written;
     bool m_nameTaken = false;
+    QString m_keepAs;
+    QString m_keptAs;
     ReplaceCheck *m_previous = nullptr;
 };
 
 // The name a save's temporary file gets beside `targetName`: a dot, the
-// target's name, a dot, this program's name and six random characters
-// (".Baza.xml.lijekovi-Ab3x9Q"). The leading dot and name keep it hidden
-// and next to its file, and no other program makes such names.
+// target's name (cut short when it is long), a dot, this program's name and
+// six random characters (".Baza.xml.lijekovi-Ab3x9Q"). The leading dot and
+// name keep it hidden and next to its file, and no other program makes such
+// names.
 bool isTemporaryFileName(const QString &name);
 
 #ifdef Q_OS_UNIX

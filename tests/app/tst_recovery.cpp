@@ -205,7 +205,9 @@ private slots:
         QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())),
             qPrintable(fx.shown[1].text));
-        QVERIFY2(fx.shown[1].text.contains(QStringLiteral("imala je 1 zapisa, sada ima 3")),
+        QVERIFY2(fx.shown[1].text.contains(
+                     QStringLiteral("U datoteci na disku sada je 3 zapisa, a u registru kakav je "
+                                    "bio kad je program prekinut 2 zapisa")),
             qPrintable(fx.shown[1].text));
         QCOMPARE(readFile(fx.dataFile()), replaced);
         if (answer == Answer::No) {

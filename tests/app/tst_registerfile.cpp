@@ -7,12 +7,16 @@
 #include "store/fileidentity.h"
 #include "toolkit/bitbtn.h"
 
+#include "tests/support/users.h"
+
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 using Answer = toolkit::MessageBoxAnswer;
 
@@ -36,38 +40,60 @@ QString stateOf(const QString &path)
         .arg(id.size);
 }
 
-const QString ReplaceTail = u"\n\nZamijeniti tu datoteku podacima iz ovog prozora? Njezin bi se "
-                            "sadržaj izgubio.\nNe: ništa se ne zapisuje."_s;
+// Where a question says the file found will be kept: the file's own path
+// with a date and time, "<bad name>" for any other name.
+QString keptNameIn(const QString &question, const QString &file)
+{
+    static const QRegularExpression said(u"pod imenom \"([^\"]+)\""_s);
+    const QRegularExpressionMatch m = said.match(question);
+    const QRegularExpression expected(
+        u"^%1\\.\\d{8}-\\d{6}(-\\d+)?$"_s.arg(QRegularExpression::escape(native(file))));
+    if (!m.hasMatch() || !expected.match(m.captured(1)).hasMatch())
+        return u"<bad name>"_s;
+    return m.captured(1);
+}
+
+QString replaceTail(const QString &keptAs)
+{
+    return u"\n\nZamijeniti tu datoteku podacima iz ovog prozora? Ona se neće izgubiti: prije "
+           "zamjene sačuvat će se pod imenom \"%1\".\nNe: ništa se ne zapisuje."_s.arg(keptAs);
+}
+
 const QString NewFolderTail
     = u"\n\nSpremiti podatke iz ovog prozora u tu mapu?\nNe: ništa se ne zapisuje."_s;
+
+// The question a close, an export or Erase asks: what was found, then the
+// question itself, which names the copy to be kept of a file found.
+QString questionFor(const QString &description, const QString &file, const QString &asked)
+{
+    return description
+        + (QFileInfo::exists(file) ? replaceTail(keptNameIn(asked, file)) : NewFolderTail);
+}
 
 QString replacedText(const QString &file, const QString &was, const QString &is)
 {
     return u"Datoteku \"%1\" zamijenila je druga datoteka: to više nije ona koju je ovaj program "
-           "učitao ili zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is)
-        + ReplaceTail;
+           "učitao ili zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is);
 }
 
 QString modifiedText(const QString &file, const QString &was, const QString &is)
 {
     return u"Datoteku \"%1\" promijenio je drugi program otkako ju je ovaj program učitao ili "
-           "zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is)
-        + ReplaceTail;
+           "zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is);
 }
 
 QString contentText(const QString &file)
 {
     return u"Datoteku \"%1\" promijenio je drugi program otkako ju je ovaj program učitao ili "
            "zadnji put spremio: veličina i vrijeme izmjene su isti, ali sadržaj nije."_s.arg(
-               native(file))
-        + ReplaceTail;
+               native(file));
 }
 
-QString folderText(const QString &folder, const QString &inside, bool hasFile)
+QString folderText(const QString &folder, const QString &inside)
 {
     return u"Mapa \"%1\" nije više ona iz koje je registar učitan: preimenovana je ili "
            "premještena, a pod njezinim je imenom sada druga mapa.\n"_s.arg(native(folder))
-        + inside + (hasFile ? ReplaceTail : NewFolderTail);
+        + inside;
 }
 
 // A register of `count` entries named "<prefix> <n>", as another program
@@ -127,6 +153,11 @@ private slots:
         QTest::newRow("another file moved over it") << u"moved over"_s;
         QTest::newRow("written into, another size") << u"written into"_s;
         QTest::newRow("written into, the same size and time") << u"same stamps"_s;
+        // Old behaviour caught: an old file (no content hash kept) edited in
+        // place, its size kept and its modification time put back, was
+        // replaced unasked. The inode's change time shows it.
+        QTest::newRow("an old file written into, the same size, the time put back")
+            << u"old, same stamps"_s;
         QTest::newRow("folder renamed, a new one with a register") << u"new folder, register"_s;
         QTest::newRow("folder renamed, a new empty one") << u"new folder, empty"_s;
     }
@@ -136,6 +167,11 @@ private slots:
         QFETCH(QString, change);
         FormFixture fx;
         fx.writeRegister({ { { "Naziv", "Aspirin" } }, { { "Naziv", "Brufen" } } });
+        if (change == u"old, same stamps") {
+            const timeval anHourAgo[2]
+                = { { time(nullptr) - 3600, 0 }, { time(nullptr) - 3600, 0 } };
+            QCOMPARE(::utimes(QFile::encodeName(fx.dataFile()).constData(), anHourAgo), 0);
+        }
         TForm1 *form = fx.start();
         form->CDSetLijekovi->insert();
         form->StringField2->setAsString(u"Čaj"_s);
@@ -157,7 +193,7 @@ private slots:
         } else if (change == u"written into") {
             writeBytes(file, foreignRegister(u"Tuđi"_s, 5));
             expected = modifiedText(file, oldState, stateOf(file));
-        } else if (change == u"same stamps") {
+        } else if (change == u"same stamps" || change == u"old, same stamps") {
             // Written within the same clock tick as the load would look the
             // same by size and time: only the content tells.
             const store::FileIdentity before = store::identifyFile(file);
@@ -167,7 +203,9 @@ private slots:
             const timespec times[2] = { { 0, UTIME_OMIT },
                 { time_t(before.modified / 1000000000), long(before.modified % 1000000000) } };
             QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
-            QVERIFY(store::identifyFile(file).sameStateAs(before));
+            const store::FileIdentity after = store::identifyFile(file);
+            QVERIFY(after.sameFileAs(before) && after.size == before.size
+                && after.modified == before.modified);
             expected = contentText(file);
         } else {
             renamed = folder + u"-staro"_s;
@@ -177,10 +215,9 @@ private slots:
                 writeBytes(file, foreignRegister(u"Nova godina"_s, 3));
                 expected = folderText(folder,
                     u"U njoj već postoji datoteka \"Baza.xml\" koju ovaj program "
-                    "nije zapisao (%1)."_s.arg(stateOf(file)),
-                    true);
+                    "nije zapisao (%1)."_s.arg(stateOf(file)));
             } else {
-                expected = folderText(folder, u"U njoj nema datoteke \"Baza.xml\"."_s, false);
+                expected = folderText(folder, u"U njoj nema datoteke \"Baza.xml\"."_s);
             }
         }
         const auto before = snapshot(folder);
@@ -191,7 +228,7 @@ private slots:
         QVERIFY(!form->close());
         QVERIFY(form->isVisible());
         QCOMPARE(fx.captions(), (QStringList { Warning, Warning }));
-        QCOMPARE(fx.shown[0].text, expected);
+        QCOMPARE(fx.shown[0].text, questionFor(expected, file, fx.shown[0].text));
         QCOMPARE(fx.shown[0].style, Question);
         QCOMPARE(fx.shown[1].text, NotSaved);
         QCOMPARE(snapshot(folder), before);
@@ -206,11 +243,15 @@ private slots:
         fx.shown.clear();
         fx.answers = { Answer::No, Answer::Yes };
         QVERIFY(form->close());
-        QCOMPARE(fx.texts(), (QStringList { expected, NotSaved }));
+        QCOMPARE(
+            fx.texts(), (QStringList { questionFor(expected, file, fx.shown[0].text), NotSaved }));
         QCOMPARE(snapshot(folder), before);
     }
 
-    // What Yes and No do at each place the register is written.
+    // What Yes and No do at each place the register is written. Yes keeps
+    // the other program's file beside, byte for byte, under the name the
+    // question gives, before it is replaced. Old behaviour caught: Yes
+    // destroyed that file without a copy.
     void answerDecides_data()
     {
         QTest::addColumn<QString>("action");
@@ -263,10 +304,25 @@ private slots:
                 expectedTexts << u"Baze prezne!"_s;
             QCOMPARE(form->CDSetLijekovi->recordCount(), replace ? 0 : 2);
         }
+        const qsizetype asked = expectedTexts.indexOf(question);
+        QVERIFY(asked >= 0 && asked < qsizetype(fx.shown.size()));
+        const QString keptAs = keptNameIn(fx.shown[size_t(asked)].text, fx.dataFile());
+        expectedTexts[asked] = question + replaceTail(keptAs);
         QCOMPARE(fx.texts(), expectedTexts);
-        QCOMPARE(fx.shown[expectedTexts.indexOf(question)].style, Question);
+        QCOMPARE(fx.shown[size_t(asked)].style, Question);
         QVERIFY(fx.boxes.unexpected.isEmpty());
         QCOMPARE(fx.answers.size(), size_t(action == u"close" && replace ? 1 : 0));
+        const QStringList copies
+            = QDir(fx.path(u"."_s)).entryList({ u"Baza.xml.*"_s }, QDir::Files | QDir::Hidden);
+        if (replace) {
+            QCOMPARE(copies, QStringList { QFileInfo(keptAs).fileName() });
+            QCOMPARE(readFile(keptAs), foreign);
+            QCOMPARE(int(QFileInfo(keptAs).permissions() & 0x7777),
+                int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                    | QFileDevice::WriteUser));
+        } else {
+            QCOMPARE(copies, QStringList());
+        }
         if (!replace) {
             QCOMPARE(readFile(fx.dataFile()), foreign);
         } else if (action == u"erase") {
@@ -314,6 +370,8 @@ private slots:
             u"Datoteka \"%1\" ne može se spremiti: datoteku je u međuvremenu promijenio drugi "
             "program, pa nije zamijenjena. Ništa nije zapisano."_s.arg(native(fx.dataFile())));
         QCOMPARE(readFile(fx.dataFile()), later);
+        // Nor is the later file copied under the name that was given for
+        // the one the user saw.
         QCOMPARE(QDir(fx.path(u"."_s)).entryList(QDir::Files | QDir::Hidden),
             QStringList { u"Baza.xml"_s });
     }
@@ -326,17 +384,13 @@ private slots:
         QTest::newRow("an export, then the close") << u"export"_s;
         QTest::newRow("permissions changed") << u"chmod"_s;
         QTest::newRow("file removed: written anew") << u"remove"_s;
-        QTest::newRow("an unreadable register erased") << u"unreadable"_s;
     }
 
     void noQuestion()
     {
         QFETCH(QString, between);
         FormFixture fx;
-        if (between == u"unreadable")
-            writeBytes(fx.dataFile(), "nije XML");
-        else
-            fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        fx.writeRegister({ { { "Naziv", "Aspirin" } } });
         TForm1 *form = fx.start();
         fx.shown.clear();
         if (between == u"export") {
@@ -345,20 +399,198 @@ private slots:
         } else if (between == u"chmod") {
             QVERIFY(QFile::setPermissions(fx.dataFile(),
                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
-        } else if (between == u"remove") {
-            QVERIFY(QFile::remove(fx.dataFile()));
         } else {
-            fx.answers = { Answer::Yes, Answer::Yes };
-            QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+            QVERIFY(QFile::remove(fx.dataFile()));
         }
         QVERIFY(form->close());
         for (const auto &s : fx.shown)
-            QVERIFY2(s.caption != Warning || s.text.startsWith(u"Praznim"_s)
-                    || s.text.startsWith(u"Jeste li"_s),
-                qPrintable(s.text));
+            QVERIFY2(s.caption != Warning, qPrintable(s.text));
         QVERIFY(fx.boxes.unexpected.isEmpty());
-        QCOMPARE(fx.savedNames(),
-            between == u"unreadable" ? QStringList() : QStringList { u"Aspirin"_s });
+        QCOMPARE(fx.savedNames(), QStringList { u"Aspirin"_s });
+        QCOMPARE(QDir(fx.path(u"."_s)).entryList({ u"Baza.xml.*"_s }, QDir::Files | QDir::Hidden),
+            QStringList());
+    }
+
+    // A register that could not be loaded is written by no path, Erase
+    // included, and a link's file is replaced only when it is a register
+    // this program loaded. Old behaviour caught: Erase (two Yes) replaced
+    // a file that was no register, also through a link, and a link leading
+    // nowhere made the start create a register where it led.
+    void unloadedRegisterIsNeverWritten_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("not a register") << u"not XML"_s;
+        QTest::newRow("a link to a file that is not a register") << u"link"_s;
+        QTest::newRow("a link leading nowhere") << u"dangling"_s;
+    }
+
+    void unloadedRegisterIsNeverWritten()
+    {
+        QFETCH(QString, what);
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(u"dnevnik.txt"_s);
+        FormFixture fx;
+        if (what == u"not XML") {
+            writeBytes(fx.dataFile(), "nije XML");
+        } else {
+            if (what == u"link")
+                writeBytes(target, "moj dnevnik, nije registar");
+            QVERIFY(QFile::link(target, fx.dataFile()));
+        }
+        const auto before = snapshot(fx.path(u"."_s));
+        const auto beforeElsewhere = snapshot(elsewhere.path());
+
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { u"Pozdrav"_s, u"Greška"_s }));
+        QVERIFY2(
+            fx.shown[1].text.endsWith(u"\n\nRegistar nije otvoren i datoteka se neće mijenjati."_s),
+            qPrintable(fx.shown[1].text));
+        QVERIFY(!form->CDSetLijekovi->active());
+
+        fx.shown.clear();
+        fx.answers = { Answer::Yes, Answer::Yes };
+        QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
+        QCOMPARE(fx.captions(), QStringList { u"Greška"_s });
+        QCOMPARE(fx.shown[0].text,
+            u"Registar nije otvoren jer se datoteka \"%1\" nije mogla učitati.\nNišta nije "
+            "promijenjeno."_s.arg(native(fx.dataFile())));
+        QVERIFY(form->close());
+        QCOMPARE(snapshot(fx.path(u"."_s)), before);
+        QCOMPARE(snapshot(elsewhere.path()), beforeElsewhere);
+        QCOMPARE(QFileInfo(fx.dataFile()).symLinkTarget(), what == u"not XML" ? QString() : target);
+    }
+
+    // Another program's file found at the start where a crash's entries
+    // are brought back: the first save keeps it beside, byte for byte,
+    // as the recovery question says. Old behaviour caught: the register
+    // on disk was written over with no question and no copy.
+    void recoveryOverAChangedRegisterKeepsTheOtherFile()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        TForm1 *form = fx.start();
+        form->BitBtnAdd->click();
+        form->StringField2->setAsString(u"Brufen"_s);
+        form->CDSetLijekovi->post();
+        fx.form.reset(); // a crash: only the journal has Brufen
+        const QByteArray theirs = foreignRegister(u"Tuđi"_s, 21);
+        moveOver(fx.dataFile(), theirs);
+
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { u"Pozdrav"_s, Warning }));
+        QCOMPARE(fx.shown[1].text,
+            u"Program nije ispravno zatvoren, a registar \"%1\" je u međuvremenu promijenio netko "
+            "drugi.\nU datoteci na disku sada je 21 zapis, a u registru kakav je bio kad je "
+            "program prekinut 2 zapisa (nespremljenih promjena: 1).\nVratiti registar kakav je "
+            "bio kad je program prekinut? Datoteka koja je sada na disku neće se izgubiti: prije "
+            "prvog spremanja sačuvat će se pored registra pod imenom "
+            "\"Baza.xml.<datum>-<vrijeme>\"."_s.arg(native(fx.dataFile())));
+        QCOMPARE(fx.shown[1].style, Question);
+        QCOMPARE(readFile(fx.dataFile()), theirs);
+
+        fx.shown.clear();
+        QVERIFY(form->close());
+        QVERIFY(fx.shown.empty());
+        QCOMPARE(fx.savedNames(), (QStringList { u"Aspirin"_s, u"Brufen"_s }));
+        const QStringList copies
+            = QDir(fx.path(u"."_s)).entryList({ u"Baza.xml.*"_s }, QDir::Files | QDir::Hidden);
+        QCOMPARE(copies.size(), 1);
+        QVERIFY2(QRegularExpression(u"^Baza\\.xml\\.\\d{8}-\\d{6}$"_s).match(copies[0]).hasMatch(),
+            qPrintable(copies[0]));
+        QCOMPARE(readFile(fx.path(copies[0])), theirs);
+        QCOMPARE(int(QFileInfo(fx.path(copies[0])).permissions() & 0x7777),
+            int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                | QFileDevice::WriteUser));
+
+        // Kept once: the register is this program's own again.
+        form = fx.start();
+        form->BitBtnAdd->click();
+        form->StringField2->setAsString(u"Čaj"_s);
+        QVERIFY(form->close());
+        QCOMPARE(QDir(fx.path(u"."_s)).entryList({ u"Baza.xml.*"_s }, QDir::Files | QDir::Hidden),
+            copies);
+    }
+
+    // A file its mode keeps from this user's writes is not replaced, the
+    // register at close nor an export: the "Greška" box says why, nothing
+    // is written, the entries stay. Run as an unprivileged user (the
+    // superuser ignores modes). Old behaviour caught: both were silently
+    // replaced, and the new file kept the mode 0444.
+    void readOnlyTargetIsNotReplaced_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("the register at close") << u"register"_s;
+        QTest::newRow("an export") << u"export"_s;
+    }
+
+    void readOnlyTargetIsNotReplaced()
+    {
+        QFETCH(QString, target);
+        if (::geteuid() == 0) {
+            if (!testsupport::canActAsOtherUsers())
+                QSKIP("the superuser ignores modes, and setpriv to be another user is missing");
+            const testsupport::Run run = testsupport::runAs(61005, 61005, {},
+                { u"readOnlyTargetIsNotReplaced:%1"_s.arg(
+                    QString::fromUtf8(QTest::currentDataTag())) });
+            QVERIFY2(run.exitCode == 0 && run.output.contains(u", 0 failed, 0 skipped"_s),
+                qPrintable(run.output));
+            return;
+        }
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        const QString file = target == u"register" ? fx.dataFile() : fx.path(u"izvoz.txt"_s);
+        if (target == u"export")
+            writeBytes(file, "staro");
+        QVERIFY(QFile::setPermissions(file,
+            QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther
+                | QFileDevice::ReadUser));
+        const QByteArray old = readFile(file);
+        TForm1 *form = fx.start();
+        form->BitBtnAdd->click();
+        form->StringField2->setAsString(u"Brufen"_s);
+        form->CDSetLijekovi->post();
+
+        fx.shown.clear();
+        const QString refusal
+            = u"Datoteka \"%1\" ne može se spremiti: datoteka je samo za "
+              "čitanje (nema prava pisanja u nju). Ništa nije zapisano."_s.arg(native(file));
+        if (target == u"register") {
+            fx.answers = { Answer::No }; // do not close without saving
+            QVERIFY(!form->close());
+            QCOMPARE(fx.texts(), (QStringList { refusal, NotSaved }));
+        } else {
+            fx.saveAnswers = { file };
+            QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+            QCOMPARE(fx.texts(), QStringList { refusal });
+        }
+        QCOMPARE(fx.shown[0].caption, u"Greška"_s);
+        QCOMPARE(readFile(file), old);
+        QCOMPARE(int(QFileInfo(file).permissions() & 0x7777), 0x4444);
+        QCOMPARE(form->CDSetLijekovi->recordCount(), 2);
+        // No temporary file left, no copy made.
+        QCOMPARE(QDir(fx.path(u"."_s))
+                     .entryList({ u".*.lijekovi-*"_s, u"Baza.xml.*"_s, u"izvoz.txt.*"_s },
+                         QDir::Files | QDir::Hidden),
+            QStringList());
+    }
+
+    // A name holding bidirectional control characters is shown as it is,
+    // those characters written out. Old behaviour caught: U+202E went into
+    // the box and turned the rest of the name around on the screen.
+    void bidirectionalControlsInANameAreShown()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "Aspirin" } } });
+        TForm1 *form = fx.start();
+        const QString name = fx.path(u"racun\u202Etxt.exe"_s);
+        fx.shown.clear();
+        fx.saveAnswers = { name };
+        QTest::mouseClick(form->BitBtnExport, Qt::LeftButton);
+        QCOMPARE(fx.texts(),
+            QStringList { u"Baza eksportirana u "_s + native(fx.path(u"racun<U+202E>txt.exe"_s)) });
+        QVERIFY(QFile::exists(name));
     }
 
     // A save nobody can answer (a signal, the end of the session) never

@@ -3,6 +3,7 @@
 #include "app/registerlock.h"
 #include "app/unit1.h"
 #include "tests/support/files.h"
+#include "tests/support/users.h"
 
 #include "store/datapacket.h"
 #include "toolkit/bitbtn.h"
@@ -20,9 +21,11 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -185,7 +188,7 @@ QString notLocked(const QString &what)
 QString unusableLock(const QString &lock, const QString &what)
 {
     return notLocked(QStringLiteral("na mjestu datoteke zaključavanja \"%1\" nalazi se %2.\n"
-                                    "Kad ni jedan program ne radi s ovim registrom, uklonite "
+                                    "Kad nijedan program ne radi s ovim registrom, uklonite "
                                     "\"%1\", pa će se registar opet zaključavati.")
                          .arg(lock, what));
 }
@@ -893,6 +896,122 @@ private slots:
             qPrintable(program.output()));
     }
 
+    // A copy that crashed in a folder its group shares does not keep the
+    // group's other members out: its lock is taken over by whoever starts
+    // next, whatever the user, while a live copy's lock still refuses.
+    // Old behaviour caught: the lock was made 0644, and a colleague's start
+    // could not open it for writing to take it over, so it said "Registar
+    // je već otvoren u drugom prozoru." until the crashed copy's user came
+    // back.
+    void crashedColleaguesLockIsTakenOverInASharedFolder()
+    {
+        if (!testsupport::canActAsOtherUsers())
+            QSKIP("two users taking turns need the superuser and setpriv");
+        constexpr uint group = 61000;
+        constexpr uint alice = 61001;
+        constexpr uint bob = 61002;
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        const QString folder = dir.filePath(QStringLiteral("zajednicka"));
+        QVERIFY(QDir().mkdir(folder));
+        const QByteArray nativeFolder = QFile::encodeName(folder);
+        QCOMPARE(::chown(nativeFolder.constData(), 0, group), 0);
+        QCOMPARE(::chmod(nativeFolder.constData(), 02770), 0);
+        const QString lockFile = folder + QLatin1Char('/') + RegisterLock::fileName();
+        const auto aliceTries = [&] {
+            return testsupport::runAs(
+                alice, alice, { group }, { QStringLiteral("--try-lock"), folder });
+        };
+        const QString locked = QString::number(RegisterLock::Locked);
+        const QString held = QString::number(RegisterLock::HeldElsewhere);
+
+        // Bob's copy holds the register.
+        QProcess bobsCopy;
+        bobsCopy.start(QStringLiteral("setpriv"),
+            testsupport::asUser(bob, bob, { group }, QCoreApplication::applicationFilePath(),
+                { QStringLiteral("--hold-lock"), folder }));
+        QVERIFY(bobsCopy.waitForReadyRead(30000));
+        QCOMPARE(QString::fromLatin1(bobsCopy.readLine()).trimmed(), locked);
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(lockFile).constData(), &st), 0);
+        QCOMPARE(uint(st.st_uid), bob);
+        QVERIFY2(st.st_mode & S_IWGRP, qPrintable(QString::number(st.st_mode & 0777, 8)));
+
+        // Alive: Alice is refused and the lock stays Bob's.
+        testsupport::Run run = aliceTries();
+        QCOMPARE(run.output.trimmed(), held);
+        QCOMPARE(lockOwner(lockFile), bobsCopy.processId());
+
+        // Killed: Alice takes it over.
+        bobsCopy.kill();
+        bobsCopy.waitForFinished();
+        QVERIFY(QFile::exists(lockFile));
+        run = aliceTries();
+        QCOMPARE(run.output.trimmed(), locked);
+        QVERIFY(!QFile::exists(lockFile)); // given up as Alice's copy ended
+
+        // A crashed copy's lock as earlier versions left it: Bob's, 0644.
+        writeLockFile(
+            lockFile, endedProcessId(), QStringLiteral("lijekovi"), QSysInfo::machineHostName());
+        QCOMPARE(::chown(QFile::encodeName(lockFile).constData(), bob, group), 0);
+        QCOMPARE(::chmod(QFile::encodeName(lockFile).constData(), 0644), 0);
+        run = aliceTries();
+        QCOMPARE(run.output.trimmed(), locked);
+        QVERIFY(!QFile::exists(lockFile));
+
+        // The same file, its process alive (this test, another user's to
+        // Alice): refused, and left as it is.
+        writeLockFile(lockFile, QCoreApplication::applicationPid(), QStringLiteral("lijekovi"),
+            QSysInfo::machineHostName());
+        QCOMPARE(::chown(QFile::encodeName(lockFile).constData(), bob, group), 0);
+        QCOMPARE(::chmod(QFile::encodeName(lockFile).constData(), 0644), 0);
+        const QByteArray live = testsupport::readFile(lockFile);
+        run = aliceTries();
+        QCOMPARE(run.output.trimmed(), held);
+        QCOMPARE(testsupport::readFile(lockFile), live);
+    }
+
+    // A kill or a logout while a box shown before the window waits (the
+    // register open in another copy, the lock that cannot be had) ends the
+    // program the way that box would: status 0, nothing touched. Old
+    // behaviour caught: the signal handlers came after those boxes, and the
+    // program died of the signal (status 143).
+    void signalAtABoxBeforeTheWindowEndsCleanly_data()
+    {
+        QTest::addColumn<bool>("heldElsewhere");
+        QTest::newRow("\"Registar je već otvoren u drugom prozoru.\"") << true;
+        QTest::newRow("the lock cannot be had") << false;
+    }
+
+    void signalAtABoxBeforeTheWindowEndsCleanly()
+    {
+        QFETCH(bool, heldElsewhere);
+        if (!haveXServer())
+            QSKIP("needs an X server and xdotool (CTest runs this under xvfb-run)");
+        QTemporaryDir dir;
+        const QString folder = makeRegister(dir);
+        std::unique_ptr<Program> holder;
+        std::unique_ptr<ScratchDisk> none;
+        if (heldElsewhere) {
+            holder = std::make_unique<Program>(folder, dir.path());
+            QVERIFY(holder->started());
+            QVERIFY2(!holder->window(Greeting).isEmpty(), qPrintable(describeScreen()));
+        } else {
+            QVERIFY(spoilLock(folder, LockSpoiler::Folder, none));
+        }
+        const QMap<QString, QByteArray> before = snapshot(folder);
+
+        Program program(folder, dir.path());
+        QVERIFY(program.started());
+        const QByteArray box = program.window(heldElsewhere ? Refusal : Warning);
+        QVERIFY2(!box.isEmpty(), qPrintable(describeScreen() + program.output()));
+        program.terminate();
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(snapshot(folder), before);
+    }
+
     // At its start the program removes the temporary files that its own
     // killed saves left, and nothing that merely looks like one.
     void startRemovesOnlyItsOwnStaleTemporaryFiles()
@@ -980,5 +1099,32 @@ private:
     }
 };
 
-QTEST_MAIN(TestRegisterLock)
+// What another user's copy does with the lock, for the shared folder's
+// test: takes it and says how it went; with --hold-lock keeps it until
+// killed.
+int lockAsAChild(const QString &folder, bool hold)
+{
+    RegisterLock lock(folder);
+    const RegisterLock::Status status = lock.acquire();
+    QTextStream(stdout) << int(status) << Qt::endl;
+    if (hold)
+        for (;;)
+            ::pause();
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3
+        && (std::strcmp(argv[1], "--try-lock") == 0 || std::strcmp(argv[1], "--hold-lock") == 0)) {
+        QCoreApplication app(argc, argv);
+        return lockAsAChild(
+            QString::fromLocal8Bit(argv[2]), std::strcmp(argv[1], "--hold-lock") == 0);
+    }
+    QApplication app(argc, argv);
+    TestRegisterLock test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_registerlock.moc"

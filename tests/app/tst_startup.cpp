@@ -254,7 +254,9 @@ private slots:
         QCOMPARE(readFile(fx.dataFile()), before);
     }
 
-    void eraseReplacesAnUnreadableRegister()
+    // A file that could not be loaded is not this program's to empty:
+    // Erase leaves it, and the register closed, and says why.
+    void eraseLeavesAnUnreadableRegister()
     {
         FormFixture fx;
         QFile f(fx.dataFile());
@@ -263,11 +265,13 @@ private slots:
         f.close();
         TForm1 *form = fx.start();
         QCOMPARE(form->CDSetLijekovi->state(), ClientDataSet::Inactive);
+        fx.shown.clear();
         fx.answers = { Answer::Yes, Answer::Yes };
         QTest::mouseClick(form->BitBtnErase, Qt::LeftButton);
-        QVERIFY(form->CDSetLijekovi->active());
-        QVERIFY(store::loadDataPacketFile(fx.dataFile()).empty());
-        QVERIFY(fx.texts().contains(QStringLiteral("Baze prezne!")));
+        QVERIFY(!form->CDSetLijekovi->active());
+        QCOMPARE(readFile(fx.dataFile()), QByteArray("not xml at all"));
+        QCOMPARE(fx.captions(), QStringList { QStringLiteral("Greška") });
+        QVERIFY(!fx.texts().contains(QStringLiteral("Baze prezne!")));
     }
 
     void namelessRecordsWithTypedDataAreAskedFor_data()

@@ -812,6 +812,74 @@ scenario_undo_stays_with_its_entry() {
     expect_same_records "$dir/before.xml" "$dir/Baza.xml"
 }
 
+# A colleague's register put in place of Baza.xml while the program runs is
+# never lost. Izlaz asks ("Ne" by default keeps the colleague's file), the
+# window is closed without saving, the next start offers the entries back
+# over the changed register and "Da" takes them: the first save keeps the
+# colleague's file beside as Baza.xml.<date-time>, byte for byte. Then "Da"
+# to the change question keeps the next colleague's file the same way.
+scenario_colleagues_file_kept() {
+    local dir=$1 pid main box kept
+    type_two_entries "$dir" || return 1
+    pid=$STARTED
+    main=$MAIN
+    sed 's/Sirup od &#382;alfije/Kolegin sirup/' "$EXPECTED/register.xml" >"$dir/.kolega"
+    mv "$dir/.kolega" "$dir/Baza.xml"
+    cp -p "$dir/Baza.xml" "$WORK/colleague.xml"
+
+    click "$main" BitBtnExit || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Return || return 1
+    window_gone "$box" || return 1
+    # "Zatvoriti program bez spremanja?": "Da", which is not the default.
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Tab space || return 1
+    expect_exit "$pid" 0 || return 1
+    cmp -s "$WORK/colleague.xml" "$dir/Baza.xml" || fail "the colleague's file was changed" ||
+        return 1
+
+    start_program "$dir"
+    pid=$STARTED
+    box=$(window_of "$pid" "Pozdrav") || return 1
+    press "$box" Return || return 1
+    # The recovery question over a changed register: "Da", not the default.
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Tab space || return 1
+    window_gone "$box" || return 1
+    main=$(main_window "$pid") || return 1
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    expect_equal "names in Baza.xml" \
+        "$(printf '%s\n' "${ORIGINAL_NAMES[@]}" "Kapi za usi" "Mast od nevena")" \
+        "$(names_in "$dir/Baza.xml")" || return 1
+    kept=$(find "$dir" -maxdepth 1 -name 'Baza.xml.*')
+    [ "$(echo "$kept" | wc -l)" = 1 ] && [[ "$(basename "$kept")" =~ ^Baza\.xml\.[0-9]{8}-[0-9]{6}$ ]] ||
+        fail "expected one kept copy Baza.xml.<date-time>, found: $kept" || return 1
+    cmp "$WORK/colleague.xml" "$kept" >"$WORK/cmp.out" 2>&1 ||
+        fail "the kept copy differs from the colleague's file: $(cat "$WORK/cmp.out")" || return 1
+    expect_equal "kept copy mode" 600 "$(stat -c %a "$kept")" || return 1
+
+    # Another colleague's file, and "Da" to replacing it.
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+    sed 's/Sirup od &#382;alfije/Drugi sirup/' "$EXPECTED/register.xml" >"$dir/.kolega"
+    mv "$dir/.kolega" "$dir/Baza.xml"
+    cp -p "$dir/Baza.xml" "$WORK/colleague2.xml"
+    click "$main" BitBtnExit || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    press "$box" Tab space || return 1
+    expect_exit "$pid" 0 || return 1
+    kept=$(find "$dir" -maxdepth 1 -name 'Baza.xml.*' ! -name "$(basename "$kept")")
+    [ -n "$kept" ] && [ "$(echo "$kept" | wc -l)" = 1 ] ||
+        fail "expected a second kept copy, found: $kept" || return 1
+    cmp -s "$WORK/colleague2.xml" "$kept" ||
+        fail "the second kept copy differs from the colleague's file" || return 1
+    expect_equal "names in Baza.xml" \
+        "$(printf '%s\n' "${ORIGINAL_NAMES[@]}" "Kapi za usi" "Mast od nevena")" \
+        "$(names_in "$dir/Baza.xml")"
+}
+
 # ------------------------------------------------------------------- driver
 
 failed=0
@@ -843,6 +911,7 @@ run recovery_declined
 run durable_before_next_input
 run find
 run undo_stays_with_its_entry
+run colleagues_file_kept
 
 if [ "$failed" -gt 0 ]; then
     echo "$failed scenario(s) failed; files and screenshots are in $WORK"

@@ -22,6 +22,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -282,6 +283,27 @@ class TestDataPacket : public QObject
     Q_OBJECT
 
 private slots:
+    // A file that cannot be opened is named as it is and the reason given
+    // in Croatian before the system's own words. Old behaviour caught: the
+    // system's English text alone, and a name's U+202E left to turn the
+    // rest of the message around.
+    void openFailureIsSaidInCroatian()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("nema\u202Eovdje.xml"));
+        QString message;
+        try {
+            store::loadDataPacketFile(path);
+        } catch (const store::Exception &e) {
+            message = e.message();
+        }
+        QCOMPARE(message,
+            QStringLiteral(
+                "Datoteka \"%1\" ne može se otvoriti: datoteka ili mapa ne postoji (%2).")
+                .arg(dir.filePath(QStringLiteral("nema<U+202E>ovdje.xml")),
+                    QString::fromLocal8Bit(std::strerror(ENOENT))));
+    }
+
     void savedRowsLoadBackExactly();
     void numbersRoundTripWithShortestText_data();
     void numbersRoundTripWithShortestText();

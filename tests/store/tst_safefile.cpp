@@ -4,6 +4,7 @@
 #include "store/datapacket.h"
 #include "store/exception.h"
 #include "store/fileidentity.h"
+#include "store/messagetext.h"
 #include "store/safefile.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
@@ -434,6 +437,222 @@ private slots:
             QCOMPARE(readAll(path), content);
     }
 
+    // A file whose mode keeps its own user from writing it is not replaced,
+    // though the folder would let a rename do it: the save says so, and
+    // writes nothing. Run as an unprivileged user (the superuser ignores
+    // modes). Old behaviour caught: the safe replace renamed over a 0444
+    // file and gave the new one the same 0444.
+    void readOnlyFileIsNotReplaced_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("0444") << 0444;
+        QTest::newRow("0400") << 0400;
+        QTest::newRow("0464, the group may write, not the owner") << 0464;
+    }
+
+    void readOnlyFileIsNotReplaced()
+    {
+        QFETCH(int, mode);
+        constexpr uint user = 61004;
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(native(dir.path()).constData(), 0755), 0);
+        const QString folder = dir.filePath(u"moja"_s);
+        QVERIFY(QDir().mkdir(folder));
+        const QString path = folder + u"/Baza.xml"_s;
+        const QByteArray old = store::serializeDataPacket(registerOf(u"Staro"_s, 2));
+        QVERIFY(writeFile(path, old));
+        QCOMPARE(::chmod(native(path).constData(), mode_t(mode)), 0);
+        Run save;
+        if (isRoot()) {
+            if (QStandardPaths::findExecutable(u"setpriv"_s).isEmpty())
+                QSKIP("the superuser ignores modes, and setpriv to be another user is missing");
+            QCOMPARE(::chown(native(folder).constData(), user, user), 0);
+            QCOMPARE(::chown(native(path).constData(), user, user), 0);
+            save = runAs(user, user, {}, { QString::fromLatin1(childSaveArg), path, u"Novo"_s });
+        } else {
+            save = Run { childSave(path, u"Novo"_s), QString() };
+        }
+        QCOMPARE(save.exitCode, 1);
+        if (isRoot()) {
+            QCOMPARE(save.output,
+                u"Datoteka \"%1\" ne može se spremiti: datoteka je samo za čitanje (nema prava "
+                "pisanja u nju). Ništa nije zapisano."_s.arg(path));
+        }
+        QCOMPARE(readAll(path), old);
+        QCOMPARE(int(statOf(path).st_mode & 07777), mode);
+        QCOMPARE(entries(folder), QStringList { u"Baza.xml"_s });
+    }
+
+    // Every name the system takes can be saved under: the temporary file's
+    // longer name is cut short, and still recognised as this program's.
+    // Old behaviour caught: a name of 239 bytes or more failed with "File
+    // name too long".
+    void longNamesAreSaved_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("249 bytes") << QString(245, u'a') + u".txt"_s;
+        QTest::newRow("255 bytes, the longest") << QString(251, u'b') + u".txt"_s;
+        // Cut between letters, never inside one.
+        QTest::newRow("254 bytes of two-byte letters") << QString(125, u'č') + u".txt"_s;
+    }
+
+    void longNamesAreSaved()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        store::replaceFileContents(path, "prvi");
+        QCOMPARE(readAll(path), QByteArray("prvi"));
+        store::replaceFileContents(path, "drugi");
+        QCOMPARE(readAll(path), QByteArray("drugi"));
+        QCOMPARE(entries(dir.path()), QStringList { name });
+        // What a killed save would leave is of the pattern the sweep knows.
+        const QString temporary = u"."_s + name.left(200) + u".lijekovi-Ab3x9Q"_s;
+        QVERIFY(store::isTemporaryFileName(temporary));
+    }
+
+    // A file about to be replaced is first copied beside it when the caller
+    // asks: byte for byte, owner-only, under a name nobody else has taken,
+    // never written through a link planted at that name.
+    void replacedFileIsKeptFirst_data()
+    {
+        QTest::addColumn<QString>("atTheName"); // what is there already
+        QTest::addColumn<QString>("keptAs");
+        QTest::newRow("a free name") << QString() << u"Baza.xml.20261210-143055"_s;
+        QTest::newRow("a file of that name") << u"file"_s << u"Baza.xml.20261210-143055-2"_s;
+        QTest::newRow("a link to another file") << u"link"_s << u"Baza.xml.20261210-143055-2"_s;
+        QTest::newRow("a link leading nowhere") << u"dangling"_s << u"Baza.xml.20261210-143055-2"_s;
+    }
+
+    void replacedFileIsKeptFirst()
+    {
+        QFETCH(QString, atTheName);
+        QFETCH(QString, keptAs);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Baza.xml"_s);
+        const QString name = u"Baza.xml.20261210-143055"_s;
+        const QString victim = dir.filePath(u"zrtva"_s);
+        QVERIFY(writeFile(victim, "netaknuto"));
+        if (atTheName == u"file")
+            QVERIFY(writeFile(dir.filePath(name), "zauzeto"));
+        else if (atTheName == u"link")
+            QVERIFY(QFile::link(victim, dir.filePath(name)));
+        else if (atTheName == u"dangling")
+            QVERIFY(QFile::link(dir.filePath(u"nema"_s), dir.filePath(name)));
+        const QByteArray theirs = store::serializeDataPacket(registerOf(u"Tuđi"_s, 5));
+        QVERIFY(writeFile(path, theirs));
+        QCOMPARE(::chmod(native(path).constData(), 0644), 0);
+        const auto before = entries(dir.path());
+
+        {
+            store::ReplaceCheck check(
+                path, store::ReplaceCheck::ReplaceExpected, store::identifyFile(path));
+            check.keepReplacedAs(name);
+            store::replaceFileContents(path, "nasi");
+            QCOMPARE(check.keptAs(), dir.filePath(keptAs));
+        }
+        QCOMPARE(readAll(path), QByteArray("nasi"));
+        QCOMPARE(readAll(dir.filePath(keptAs)), theirs);
+        QCOMPARE(int(statOf(dir.filePath(keptAs)).st_mode & 07777), 0600);
+        QCOMPARE(readAll(victim), QByteArray("netaknuto"));
+        if (atTheName == u"file")
+            QCOMPARE(readAll(dir.filePath(name)), QByteArray("zauzeto"));
+        else if (!atTheName.isEmpty())
+            QVERIFY(S_ISLNK(statOf(dir.filePath(name)).st_mode));
+        QStringList expected = before;
+        if (!expected.contains(keptAs))
+            expected << keptAs;
+        expected.sort();
+        QCOMPARE(entries(dir.path()), expected);
+
+        // No file there: nothing to keep.
+        QVERIFY(QFile::remove(path));
+        store::ReplaceCheck check(
+            path, store::ReplaceCheck::ReplaceExpected, store::FileIdentity());
+        check.keepReplacedAs(u"Baza.xml.drugo"_s);
+        store::replaceFileContents(path, "novi");
+        QVERIFY(check.keptAs().isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath(u"Baza.xml.drugo"_s)));
+    }
+
+    // A caller that expects no file has none to follow a link to: a link
+    // at the name, leading nowhere, is refused and nothing is made where it
+    // leads. Old behaviour caught: the file was created at the link's
+    // target.
+    void linkIsNotFollowedWhenNoFileIsExpected()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Baza.xml"_s);
+        const QString target = dir.filePath(u"drugdje.xml"_s);
+        QVERIFY(QFile::link(target, path));
+        store::ReplaceCheck check(
+            path, store::ReplaceCheck::ReplaceExpected, store::FileIdentity());
+        const QString message = refusal([&] { store::replaceFileContents(path, "novi"); });
+        QCOMPARE(message,
+            u"Datoteka \"%1\" ne može se spremiti: na tom je mjestu simbolička veza, a ne datoteka "
+            "koju je program učitao. Ništa nije zapisano."_s.arg(path));
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(entries(dir.path()), QStringList { u"Baza.xml"_s });
+    }
+
+    // An edit in place of the same size whose modification time was put
+    // back still shows: the inode's change time cannot be set back.
+    void editWithTheTimePutBackChangesTheIdentity()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Baza.xml"_s);
+        QVERIFY(writeFile(path, "Aspirin"));
+        setAge(path, 3600);
+        const store::FileIdentity before = store::identifyFile(path);
+        QThread::msleep(20);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QCOMPARE(f.write("Brufen!"), 7);
+        f.close();
+        const timespec times[2] = { { 0, UTIME_OMIT },
+            { time_t(before.modified / 1000000000), long(before.modified % 1000000000) } };
+        QCOMPARE(::utimensat(AT_FDCWD, native(path).constData(), times, 0), 0);
+        const store::FileIdentity after = store::identifyFile(path);
+        QCOMPARE(after.size, before.size);
+        QCOMPARE(after.modified, before.modified);
+        QVERIFY(!after.sameStateAs(before));
+    }
+
+    // Messages show a path as it really is, and the system's reasons in
+    // Croatian where the program knows them.
+    void messageTexts_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain path")
+            << store::shownPath(u"/tmp/lijekovi.txt"_s) << u"/tmp/lijekovi.txt"_s;
+        QTest::newRow("right-to-left override")
+            << store::shownPath(u"/tmp/racun\u202Etxt.exe"_s) << u"/tmp/racun<U+202E>txt.exe"_s;
+        QTest::newRow("isolates and marks") << store::shownPath(u"a\u2066b\u2069c\u200Fd\u061Ce"_s)
+                                            << u"a<U+2066>b<U+2069>c<U+200F>d<U+061C>e"_s;
+        QTest::newRow("Croatian letters stay")
+            << store::shownPath(u"Đurđa Šarić.txt"_s) << u"Đurđa Šarić.txt"_s;
+        const auto raw = [](int e) { return QString::fromLocal8Bit(std::strerror(e)); };
+        QTest::newRow("no space") << store::systemErrorText(ENOSPC)
+                                  << u"na disku nema mjesta (%1)"_s.arg(raw(ENOSPC));
+        QTest::newRow("no permission")
+            << store::systemErrorText(EACCES) << u"nema prava pristupa (%1)"_s.arg(raw(EACCES));
+        QTest::newRow("read-only file system") << store::systemErrorText(
+            EROFS) << u"disk ili mapa su samo za čitanje (%1)"_s.arg(raw(EROFS));
+        QTest::newRow("not found") << store::systemErrorText(ENOENT)
+                                   << u"datoteka ili mapa ne postoji (%1)"_s.arg(raw(ENOENT));
+        QTest::newRow("too long") << store::systemErrorText(ENAMETOOLONG)
+                                  << u"ime je predugo (%1)"_s.arg(raw(ENAMETOOLONG));
+        QTest::newRow("another: the system's text") << store::systemErrorText(EIO) << raw(EIO);
+    }
+
+    void messageTexts()
+    {
+        QFETCH(QString, shown);
+        QFETCH(QString, expected);
+        QCOMPARE(shown, expected);
+    }
+
     // A register in a folder shared by a group (folder 0775 root:group, file
     // 0660) keeps working for every member, whoever saved last.
     void sharedFolderKeepsTheFileToItsGroup_data()
@@ -445,24 +664,29 @@ private slots:
         QTest::addColumn<uint>("expectedOwner");
         QTest::addColumn<uint>("expectedGroup");
         QTest::addColumn<int>("expectedMode");
+        QTest::addColumn<bool>("mayWrite");
 
         constexpr uint group = 61000;
         constexpr uint alice = 61001;
         constexpr uint bob = 61002;
         constexpr uint stranger = 61003;
         QTest::newRow("a member saves")
-            << alice << QList<uint> { group } << 0775 << 0660 << alice << group << 0660;
+            << alice << QList<uint> { group } << 0775 << 0660 << alice << group << 0660 << true;
         QTest::newRow("a member saves a file readable by all")
-            << bob << QList<uint> { group } << 0775 << 0664 << bob << group << 0664;
-        // Not in the group: it cannot keep it, and its own group gets no
-        // more than everybody else.
+            << bob << QList<uint> { group } << 0775 << 0664 << bob << group << 0664 << true;
+        // Not in the group, it may not write the file: the folder's write
+        // permission alone does not let it replace the file.
         QTest::newRow("an outsider saves")
-            << stranger << QList<uint>() << 0777 << 0660 << stranger << stranger << 0600;
+            << stranger << QList<uint>() << 0777 << 0660 << alice << group << 0660 << false;
         QTest::newRow("an outsider saves a file readable by all")
-            << stranger << QList<uint>() << 0777 << 0664 << stranger << stranger << 0644;
+            << stranger << QList<uint>() << 0777 << 0664 << alice << group << 0664 << false;
+        // Not in the group, but the file is everybody's to write: it cannot
+        // keep the group, and its own group gets no more than everybody else.
+        QTest::newRow("an outsider saves a file writable by all")
+            << stranger << QList<uint>() << 0777 << 0666 << stranger << stranger << 0666 << true;
         // The superuser may give the file back to its owner.
         QTest::newRow("the superuser saves")
-            << 0u << QList<uint>() << 0775 << 0660 << alice << group << 0660;
+            << 0u << QList<uint>() << 0775 << 0660 << alice << group << 0660 << true;
     }
 
     void sharedFolderKeepsTheFileToItsGroup()
@@ -474,6 +698,7 @@ private slots:
         QFETCH(uint, expectedOwner);
         QFETCH(uint, expectedGroup);
         QFETCH(int, expectedMode);
+        QFETCH(bool, mayWrite);
         if (!isRoot() || QStandardPaths::findExecutable(u"setpriv"_s).isEmpty())
             QSKIP("taking turns as two users needs the superuser and setpriv");
 
@@ -495,6 +720,18 @@ private slots:
         const Run save = saver == 0 ? Run { childSave(path, u"Saver"_s), QString() }
                                     : runAs(saver, saver, saverGroups,
                                         { QString::fromLatin1(childSaveArg), path, u"Saver"_s });
+        if (!mayWrite) {
+            QCOMPARE(save.exitCode, 1);
+            QVERIFY2(
+                save.output.contains(u"datoteka je samo za čitanje"_s), qPrintable(save.output));
+            const struct stat st = statOf(path);
+            QCOMPARE(uint(st.st_uid), expectedOwner);
+            QCOMPARE(uint(st.st_gid), expectedGroup);
+            QCOMPARE(int(st.st_mode & 07777), expectedMode);
+            QCOMPARE(readAll(path), store::serializeDataPacket(registerOf(u"Alice"_s, 2)));
+            QCOMPARE(entries(folder), QStringList { u"Baza.xml"_s });
+            return;
+        }
         QVERIFY2(save.exitCode == 0, qPrintable(save.output));
         const struct stat st = statOf(path);
         QCOMPARE(uint(st.st_uid), expectedOwner);

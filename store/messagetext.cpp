@@ -1,0 +1,67 @@
+#include "store/messagetext.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <cstring>
+
+namespace store {
+
+namespace {
+
+bool isBidiControl(char16_t c)
+{
+    return c == 0x061C // ARABIC LETTER MARK
+        || c == 0x200E || c == 0x200F // LEFT-TO-RIGHT and RIGHT-TO-LEFT MARK
+        || (c >= 0x202A && c <= 0x202E) // embeddings, overrides and their POP
+        || (c >= 0x2066 && c <= 0x2069); // isolates and their POP
+}
+
+} // namespace
+
+QString shownPath(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    QString out;
+    out.reserve(native.size());
+    for (const QChar c : native) {
+        if (isBidiControl(c.unicode()))
+            out += QStringLiteral("<U+%1>").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString systemErrorText(int error)
+{
+    const QString raw = QString::fromLocal8Bit(std::strerror(error));
+    QString known;
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        known = QStringLiteral("na disku nema mjesta");
+        break;
+    case EFBIG:
+        known = QStringLiteral("datoteka bi bila veća nego što sustav dopušta");
+        break;
+    case EACCES:
+    case EPERM:
+        known = QStringLiteral("nema prava pristupa");
+        break;
+    case EROFS:
+        known = QStringLiteral("disk ili mapa su samo za čitanje");
+        break;
+    case ENOENT:
+        known = QStringLiteral("datoteka ili mapa ne postoji");
+        break;
+    case ENAMETOOLONG:
+        known = QStringLiteral("ime je predugo");
+        break;
+    default:
+        return raw;
+    }
+    return QStringLiteral("%1 (%2)").arg(known, raw);
+}
+
+} // namespace store

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace store {
+
+// A path as a message shows it: the system's separators, and every
+// bidirectional control character (U+202E RIGHT-TO-LEFT OVERRIDE and its
+// kin) written out as a visible "<U+202E>". Left in, such a character
+// reverses what follows it on the screen, so "racun\u202Etxt.exe" would
+// read as another name; wrapping the name in isolates would still let it
+// reorder the name itself. Every message that shows a file's name goes
+// through here.
+QString shownPath(const QString &path);
+
+// What a system error number means, for a message: Croatian for the cases
+// a user can act on (no space, no permission, a read-only file system, a
+// missing file or folder, a name too long), followed by the system's own
+// text in parentheses; the system's text alone for anything else.
+QString systemErrorText(int error);
+
+} // namespace store
