@@ -5,13 +5,12 @@
 #include "store/safefile.h"
 #include "toolkit/handlers.h"
 #include "toolkit/messagebox.h"
+#include "toolkit/translations.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 
 #include <exception>
 
@@ -24,10 +23,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("hr.tervalis.lijekovi"));
     // Qt's own dialogs (the save dialog) in the user's language, as the
     // system's would be.
-    QTranslator qtTranslations;
-    if (qtTranslations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslations);
+    toolkit::installQtTranslations(QLocale::system());
 
     // A kill, a closed terminal or a logout ends the program as Izlaz does,
     // from the first box on. Before the window exists there is nothing to

@@ -69,8 +69,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # recommends would get a program that cannot open its window.
 # The window's captions are laid out for Arial's widths, which Liberation Sans
 # has; the program fits its labels to any other font, but smaller where they
-# are too wide.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2 | fonts-liberation")
+# are too wide. Qt's own texts (the save dialog's) come in Croatian from
+# Qt's translations, which no library link shows either.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, qt6-translations-l10n, fonts-liberation2 | fonts-liberation")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     find_program(LIJEKOVI_DPKG_SHLIBDEPS dpkg-shlibdeps)

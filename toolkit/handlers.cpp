@@ -23,10 +23,15 @@ const QString &errorCaption()
 
 void showException(const std::exception &e)
 {
-    if (const auto *own = dynamic_cast<const store::Exception *>(&e))
+    if (const auto *own = dynamic_cast<const store::Exception *>(&e)) {
         messageBox(own->message(), errorCaption(), MessageBoxStyle::Ok);
-    else
-        messageBox(QString::fromUtf8(e.what()), errorCaption(), MessageBoxStyle::Ok);
+        return;
+    }
+    // Not one of the program's own failures: the library's words (English,
+    // technical) come only after a Croatian sentence a user can read.
+    messageBox(QStringLiteral("Dogodila se neočekivana pogreška.\n\nTehnički opis: %1")
+                   .arg(QString::fromUtf8(e.what())),
+        errorCaption(), MessageBoxStyle::Ok);
 }
 
 int runningHandlers() { return running; }

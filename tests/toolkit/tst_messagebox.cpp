@@ -234,7 +234,8 @@ void TestMessageBox::runHandlerShowsWhatEscapes_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
     QTest::newRow("store::Exception") << 0 << "Datoteka Baza.xml nije ispravna.";
-    QTest::newRow("std::exception") << 1 << "bad thing";
+    QTest::newRow("std::exception")
+        << 1 << "Dogodila se neočekivana pogreška.\n\nTehnički opis: bad thing";
     QTest::newRow("anything else") << 2 << "Dogodila se neočekivana pogreška.";
     QTest::newRow("nothing") << 3 << "";
 }

@@ -1,7 +1,10 @@
 #include "tests/support/modalpoller.h"
 #include "toolkit/savedialog.h"
+#include "toolkit/translations.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -24,6 +27,7 @@ private slots:
     void cancelKeepsTheName();
     void handlerSeesWhatIsOffered();
     void realDialog();
+    void realDialogSpeaksCroatian();
 
 private:
     QTemporaryDir m_dir;
@@ -191,6 +195,35 @@ void TestSaveDialog::realDialog()
     QVERIFY(!dialog.execute(nullptr));
     QCOMPARE(
         dialog.fileName(), QDir(m_dir.path()).absoluteFilePath(QStringLiteral("postojeci.txt")));
+}
+
+// A Croatian user's save dialog: Qt's own texts come from the translations
+// installed with Qt (Debian's qt6-translations-l10n, which the program's
+// package depends on), loaded as the program loads them.
+void TestSaveDialog::realDialogSpeaksCroatian()
+{
+    QVERIFY2(toolkit::installQtTranslations(QLocale(QLocale::Croatian, QLocale::Croatia)),
+        "qtbase_hr.qm is not installed (package qt6-translations-l10n)");
+    SaveDialog dialog;
+    dialog.setFileName(QStringLiteral("lijekovi.txt"));
+    QStringList buttons;
+    QString title;
+    testsupport::ModalPoller answer([&](QWidget *modal) {
+        auto *fd = qobject_cast<QFileDialog *>(modal);
+        if (!fd)
+            return false;
+        title = fd->windowTitle();
+        if (auto *box = fd->findChild<QDialogButtonBox *>()) {
+            for (QAbstractButton *b : box->buttons())
+                buttons << QString(b->text()).remove(u'&');
+        }
+        buttons.sort();
+        fd->reject();
+        return true;
+    });
+    QVERIFY(!dialog.execute(nullptr));
+    QCOMPARE(buttons, (QStringList { QStringLiteral("Odustani"), QStringLiteral("Spremi") }));
+    QCOMPARE(title, QStringLiteral("Spremi kao"));
 }
 
 QTEST_MAIN(TestSaveDialog)
