@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     RegisterLock lock(QDir::currentPath());
     lock.acquire();
     if (!lock.permitsStart()) {
-        toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugom prozoru."),
+        toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugoj kopiji programa."),
             QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok);
         return 0;
     }
@@ -58,8 +58,7 @@ int main(int argc, char *argv[])
         // that were killed before their rename are left over.
         store::removeStaleTemporaryFiles(QDir::currentPath(), started);
     } else {
-        toolkit::messageBox(
-            lock.problem(), QStringLiteral("Pažnja!"), toolkit::MessageBoxStyle::Ok);
+        toolkit::messageBox(lock.problem(), QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
     }
     if (endedEarly)
         return 0;

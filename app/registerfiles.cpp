@@ -148,25 +148,26 @@ RegisterFileGuard::Finding RegisterFileGuard::check(const QString &path) const
     const QString file = shown(QFileInfo(path).absoluteFilePath());
     if (!m_known || !m_known->file.exists) {
         f.change = Change::Appeared;
-        f.description = QStringLiteral("Datoteka \"%1\" nastala je dok je program radio; nije je "
-                                       "zapisao ovaj program (%2).")
+        f.description = QStringLiteral("Drugi program ili drugi korisnik napravio je datoteku "
+                                       "registra \"%1\" dok je ovaj program radio (%2).")
                             .arg(file, stateOf(f.current));
         return f;
     }
     const store::FileIdentity &known = m_known->file;
     if (!f.current.sameFileAs(known)) {
         f.change = Change::Replaced;
-        f.description = QStringLiteral("Datoteku \"%1\" zamijenila je druga datoteka: to više nije "
-                                       "ona koju je ovaj program učitao ili zadnji put spremio.\n"
+        f.description = QStringLiteral("Drugi program ili drugi korisnik zamijenio je datoteku "
+                                       "registra \"%1\" drugom datotekom: to više nije ona "
+                                       "koju je ovaj program učitao ili zadnji put spremio.\n"
                                        "Bila je %2.\nSada je %3.")
                             .arg(file, stateOf(known), stateOf(f.current));
         return f;
     }
     if (f.current.size != known.size || f.current.modified != known.modified) {
         f.change = Change::Modified;
-        f.description = QStringLiteral("Datoteku \"%1\" promijenio je drugi program otkako ju je "
-                                       "ovaj program učitao ili zadnji put spremio.\n"
-                                       "Bila je %2.\nSada je %3.")
+        f.description = QStringLiteral("Drugi program ili drugi korisnik promijenio je datoteku "
+                                       "registra \"%1\" otkako ju je ovaj program učitao ili "
+                                       "zadnji put spremio.\nBila je %2.\nSada je %3.")
                             .arg(file, stateOf(known), stateOf(f.current));
         return f;
     }
@@ -177,9 +178,10 @@ RegisterFileGuard::Finding RegisterFileGuard::check(const QString &path) const
     const bool stampsVouch = f.current.changed == known.changed && !m_known->stampsTooClose;
     if (!stampsVouch && !known.sha256.isEmpty() && store::fileSha256(path) != known.sha256) {
         f.change = Change::Modified;
-        f.description = QStringLiteral("Datoteku \"%1\" promijenio je drugi program otkako ju je "
-                                       "ovaj program učitao ili zadnji put spremio: veličina i "
-                                       "vrijeme izmjene su isti, ali sadržaj nije.")
+        f.description = QStringLiteral("Drugi program ili drugi korisnik promijenio je datoteku "
+                                       "registra \"%1\" otkako ju je ovaj program učitao ili "
+                                       "zadnji put spremio: veličina i vrijeme izmjene su isti, "
+                                       "ali sadržaj nije.")
                             .arg(file);
     }
     return f;

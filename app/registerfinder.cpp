@@ -193,7 +193,7 @@ void RegisterFinder::find(SearchDirection direction)
         const auto hit
             = table ? store::findRecord(*table, store::SearchText(text), direction) : std::nullopt;
         if (!hit) {
-            toolkit::messageBox(QStringLiteral("Nije pronađeno: «%1»").arg(text),
+            toolkit::messageBox(QStringLiteral("Nije pronađeno: „%1“.").arg(text),
                 QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
             return;
         }

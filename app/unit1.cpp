@@ -424,15 +424,25 @@ bool TForm1::SaveDatabase()
             return record.isEmpty(naziv) && !typedButNameless(record);
         });
     } else if (typed > 0) {
+        // Said plainly: what is wrong, which entry it is, and what each
+        // answer does; No is the default and loses nothing.
+        const int firstRow = int(firstTyped - records.begin());
+        const QString patient = firstTyped->text(StringField4->index()).trimmed();
+        const QString first = patient.isEmpty()
+            ? QStringLiteral("redak %1").arg(firstRow + 1)
+            : QStringLiteral("redak %1, pacijent „%2“").arg(firstRow + 1).arg(patient);
         const QString question
-            = QStringLiteral("Zapisa bez naziva lijeka s upisanim podacima (pacijent, propisivač, "
-                             "količina...): %1.\nZapisi bez naziva lijeka ne spremaju se i bit "
-                             "će obrisani.\nObrisati ih?")
-                  .arg(typed);
+            = QStringLiteral("Bez naziva lijeka, a s drugim upisanim podacima: %1 (prvi: %2).\n"
+                             "Zapis bez naziva lijeka ne može se spremiti.\n"
+                             "Da: ti se zapisi brišu, a ostali se spremaju.\n"
+                             "Ne: ništa se ne briše ni ne sprema, a kursor ide u naziv lijeka "
+                             "prvoga od njih.\nObrisati ih?")
+                  .arg(entryCount(typed), first);
         if (toolkit::messageBox(question, Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
             != toolkit::MessageBoxAnswer::Yes) {
             m_saveDeclined = true;
-            CDSetLijekovi->moveTo(int(firstTyped - records.begin()));
+            CDSetLijekovi->moveTo(firstRow);
+            DBEditNaziv->setFocus();
             return false;
         }
     }

@@ -137,8 +137,7 @@ QString numberRefusal(int field, const QString &text)
     const QString label = QString::fromUtf8(importRecordFields()[size_t(field)].label);
     const NumberReading reading = readNumberText(text);
     if (!reading.ambiguous) {
-        return QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"")
-            .arg(QLatin1StringView(importRecordFields()[size_t(field)].name), text);
+        return QStringLiteral("Neispravan broj u polju \"%1\": \"%2\".").arg(label, text);
     }
     const QString grouped = floatToText(reading.grouped, 15);
     if (!reading.decimal) {

@@ -574,8 +574,11 @@ private slots:
         fx.shown.clear();
         QTest::mouseClick(form->BitBtnAdd, Qt::LeftButton);
         QCOMPARE(fx.captions(), QStringList { "Greška" });
-        QVERIFY2(fx.shown[0].text.contains(edit->dataField()) && fx.shown[0].text.contains(typed),
-            qPrintable(fx.shown[0].text));
+        // The field as the window labels it, and the text as typed.
+        const QString label = QString::fromUtf8(
+            store::importRecordFields()[size_t(store::fieldIndex(edit->dataField()))].label);
+        QCOMPARE(fx.shown[0].text,
+            QStringLiteral("Neispravan broj u polju \"%1\": \"%2\".").arg(label, typed));
         QCOMPARE(ds->state(), ClientDataSet::Edit);
         QCOMPARE(ds->rowCount(), 1);
         QCOMPARE(form->StringField2->asString(), QStringLiteral("A"));

@@ -392,7 +392,7 @@ private slots:
 
         searchFor(form, "Zrinski");
         QCOMPARE(fx.shown.size(), size_t(1));
-        QCOMPARE(fx.shown[0].text, QStringLiteral("Nije pronađeno: «Zrinski»"));
+        QCOMPARE(fx.shown[0].text, QStringLiteral("Nije pronađeno: „Zrinski“."));
         QCOMPARE(fx.shown[0].caption, QStringLiteral("Poruka"));
         QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::Ok);
         QCOMPARE(ds->state(), ClientDataSet::Insert);
@@ -405,7 +405,7 @@ private slots:
         closeFindBox(form);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3);
         QCOMPARE(fx.texts().size(), 2);
-        QCOMPARE(fx.texts().last(), QStringLiteral("Nije pronađeno: «Zrinski»"));
+        QCOMPARE(fx.texts().last(), QStringLiteral("Nije pronađeno: „Zrinski“."));
         QCOMPARE(ds->state(), ClientDataSet::Insert);
         QCOMPARE(QApplication::focusWidget(), form->DBEditTar_br);
     }

@@ -81,7 +81,9 @@ void enter(QWidget *box, const QString &text, bool paste)
 
 QString refusal(const QString &field, const QString &text)
 {
-    return QStringLiteral("Neispravan broj u polju \"%1\": \"%2\"").arg(field, text);
+    // The field as the window labels it.
+    const QString label = field == QLatin1String("Kolicina") ? QStringLiteral("Količina") : field;
+    return QStringLiteral("Neispravan broj u polju \"%1\": \"%2\".").arg(label, text);
 }
 
 // One entry with both numbers filled, so that a refused text visibly leaves

@@ -72,21 +72,23 @@ QString questionFor(const QString &description, const QString &file, const QStri
 
 QString replacedText(const QString &file, const QString &was, const QString &is)
 {
-    return u"Datoteku \"%1\" zamijenila je druga datoteka: to više nije ona koju je ovaj program "
-           "učitao ili zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is);
+    return u"Drugi program ili drugi korisnik zamijenio je datoteku registra \"%1\" drugom "
+           "datotekom: to više nije ona koju je ovaj program učitao ili zadnji put spremio.\n"
+           "Bila je %2.\nSada je %3."_s.arg(native(file), was, is);
 }
 
 QString modifiedText(const QString &file, const QString &was, const QString &is)
 {
-    return u"Datoteku \"%1\" promijenio je drugi program otkako ju je ovaj program učitao ili "
-           "zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(native(file), was, is);
+    return u"Drugi program ili drugi korisnik promijenio je datoteku registra \"%1\" otkako "
+           "ju je ovaj program učitao ili zadnji put spremio.\nBila je %2.\nSada je %3."_s.arg(
+               native(file), was, is);
 }
 
 QString contentText(const QString &file)
 {
-    return u"Datoteku \"%1\" promijenio je drugi program otkako ju je ovaj program učitao ili "
-           "zadnji put spremio: veličina i vrijeme izmjene su isti, ali sadržaj nije."_s.arg(
-               native(file));
+    return u"Drugi program ili drugi korisnik promijenio je datoteku registra \"%1\" otkako "
+           "ju je ovaj program učitao ili zadnji put spremio: veličina i vrijeme izmjene su "
+           "isti, ali sadržaj nije."_s.arg(native(file));
 }
 
 QString folderText(const QString &folder, const QString &inside)
@@ -359,7 +361,7 @@ private slots:
         moveOver(fx.dataFile(), foreignRegister(u"Tuđi"_s, 3));
         const QByteArray later = foreignRegister(u"Još noviji"_s, 7);
         fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
-            if (call.caption == Warning && call.text.startsWith(u"Datoteku"_s))
+            if (call.caption == Warning && call.text.startsWith(u"Drugi program ili drugi korisnik"_s))
                 moveOver(fx.dataFile(), later);
         };
         fx.shown.clear();

@@ -981,7 +981,7 @@ private slots:
     void signalAtABoxBeforeTheWindowEndsCleanly_data()
     {
         QTest::addColumn<bool>("heldElsewhere");
-        QTest::newRow("\"Registar je već otvoren u drugom prozoru.\"") << true;
+        QTest::newRow("\"Registar je već otvoren u drugoj kopiji programa.\"") << true;
         QTest::newRow("the lock cannot be had") << false;
     }
 

@@ -302,7 +302,13 @@ private slots:
         fx.answers = { answer };
         QCOMPARE(form->close(), closed);
         QCOMPARE(fx.captions(), QStringList { "Pažnja!" });
-        QVERIFY2(fx.shown[0].text.contains(QStringLiteral(": 3.")), qPrintable(fx.shown[0].text));
+        // What is wrong, which entry, what each answer does.
+        QCOMPARE(fx.shown[0].text,
+            QStringLiteral("Bez naziva lijeka, a s drugim upisanim podacima: 3 zapisa (prvi: "
+                           "redak 4).\nZapis bez naziva lijeka ne može se spremiti.\n"
+                           "Da: ti se zapisi brišu, a ostali se spremaju.\n"
+                           "Ne: ništa se ne briše ni ne sprema, a kursor ide u naziv lijeka "
+                           "prvoga od njih.\nObrisati ih?"));
         QCOMPARE(fx.shown[0].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         if (closed) {
             QCOMPARE(fx.savedNames(), saved);
@@ -312,10 +318,32 @@ private slots:
             // The cursor shows the first of them, the quantity typed is kept.
             QCOMPARE(form->CDSetLijekovi->currentRow(), 3);
             QCOMPARE(form->DBEditTar_br->text(), QStringLiteral("1"));
+            // Ready for the name that was forgotten.
+            QCOMPARE(form->focusWidget(), form->DBEditNaziv);
             QCOMPARE(form->CDSetLijekovi->recordCount(), 6);
             QCOMPARE(form->CDSetLijekovi->records()[5].number(form->CDSetLijekoviKolicina->index()),
                 std::optional<double>(3));
         }
+    }
+
+    // The first such entry is named by its patient where it has one.
+    void namelessRecordQuestionNamesThePatient()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Pacijent", "Ana Horvat" } } });
+        TForm1 *form = fx.start();
+        fx.shown.clear();
+        fx.answers = { Answer::No };
+        QVERIFY(!form->close());
+        QCOMPARE(fx.texts(),
+            QStringList { QStringLiteral(
+                "Bez naziva lijeka, a s drugim upisanim podacima: 1 zapis (prvi: redak 2, "
+                "pacijent „Ana Horvat“).\nZapis bez naziva lijeka ne može se spremiti.\n"
+                "Da: ti se zapisi brišu, a ostali se spremaju.\n"
+                "Ne: ništa se ne briše ni ne sprema, a kursor ide u naziv lijeka prvoga od "
+                "njih.\nObrisati ih?") });
+        QCOMPARE(form->CDSetLijekovi->currentRow(), 1);
+        QCOMPARE(form->focusWidget(), form->DBEditNaziv);
     }
 
     void failedSaveOnCloseAsksBeforeLosingEntries()

@@ -480,7 +480,7 @@ void TestDBEdit::pointIsReadOnlyAsItArrives()
     boxes.shown.clear();
     toolkit::runHandler([&] { form.table->post(); });
     QCOMPARE(boxes.texts(),
-        QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.234,50\"") });
+        QStringList { QStringLiteral("Neispravan broj u polju \"Cijena\": \"1.234,50\".") });
 }
 
 void TestDBEdit::halfTypedNumberRefusedAtPost()
@@ -500,7 +500,7 @@ void TestDBEdit::halfTypedNumberRefusedAtPost()
     toolkit::runHandler([&] { form.table->post(); });
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>({ { QStringLiteral("Neispravan broj u polju "
-                                                          "\"Kolicina\": \"1-2\""),
+                                                          "\"Količina\": \"1-2\"."),
             QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok } }));
     QCOMPARE(form.table->state(), ClientDataSet::Edit);
     QCOMPARE(fieldText(*form.table, "Naziv"), QStringLiteral("Novi"));

@@ -233,7 +233,7 @@ void TestDBGrid::badNumberInCellIsReportedNotThrown()
     QTest::keyClicks(f.editor(), QStringLiteral("1e-"));
     QTest::keyClick(f.editor(), Qt::Key_Return);
     QTRY_COMPARE(boxes.texts(),
-        QStringList { QStringLiteral("Neispravan broj u polju \"Kolicina\": \"1e-\"") });
+        QStringList { QStringLiteral("Neispravan broj u polju \"Količina\": \"1e-\".") });
     QCOMPARE(f.table->fieldByName(QStringLiteral("Kolicina"))->asFloat(), 1.0);
 }
 

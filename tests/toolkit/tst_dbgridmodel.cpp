@@ -249,7 +249,7 @@ void TestDBGridModel::setDataRefusesBadNumberWithMessage()
     QVERIFY(!f.model.setData(f.model.index(0, 1), QStringLiteral("1-2")));
     QCOMPARE(boxes.calls(),
         QList<toolkit::MessageBoxCall>(
-            { { QStringLiteral("Neispravan broj u polju \"Kolicina\": \"1-2\""),
+            { { QStringLiteral("Neispravan broj u polju \"Količina\": \"1-2\"."),
                 QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok } }));
     QCOMPARE(f.table->fieldByName(QStringLiteral("Kolicina"))->asFloat(), 1.0);
 }
