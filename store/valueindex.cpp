@@ -6,13 +6,37 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
 #include <cstring>
 
 namespace store {
 
 namespace {
 
-quint32 hashOf(QByteArrayView text) { return quint32(qHashBits(text.data(), size_t(text.size()))); }
+// Eight bytes at a time, from a seed drawn per process (Qt's own), so that
+// a data file cannot be made of values that all fall on one bucket. Every
+// value of every record passes through here when a field is gathered.
+quint32 hashOf(QByteArrayView text)
+{
+    static const quint64 seed = quint64(QHashSeed::globalSeed()) | 1;
+    constexpr quint64 K = 0x9E3779B97F4A7C15ull;
+    quint64 h = seed ^ (quint64(text.size()) * K);
+    const char *p = text.data();
+    qsizetype left = text.size();
+    while (left > 0) {
+        quint64 word = 0;
+        const size_t n = size_t(std::min<qsizetype>(left, 8));
+        std::memcpy(&word, p, n);
+        h = (h ^ word) * K;
+        h ^= h >> 29;
+        p += n;
+        left -= qsizetype(n);
+    }
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return quint32(h);
+}
 
 QByteArrayView textOf(const std::string &bytes, quint32 begin, quint32 size)
 {
@@ -21,7 +45,7 @@ QByteArrayView textOf(const std::string &bytes, quint32 begin, quint32 size)
 
 } // namespace
 
-ValueIndex::ValueIndex(ClientDataSet *table, QObject *parent)
+ValueIndex::ValueIndex(const ClientDataSet *table, QObject *parent)
     : QObject(parent)
     , m_rows(table->records())
 {
@@ -204,7 +228,9 @@ qint32 ValueIndex::find(const FieldValues &values, QByteArrayView text, quint32 
         if (slot == 0)
             return -1;
         const Entry &entry = values.entries[size_t(slot - 1)];
-        if (entry.hash == hash && textOf(values.bytes, entry.textBegin, entry.textSize) == text)
+        if (entry.hash == hash && entry.textSize == quint32(text.size())
+            && std::memcmp(values.bytes.data() + entry.textBegin, text.data(), size_t(text.size()))
+                == 0)
             return slot - 1;
     }
 }

@@ -31,7 +31,7 @@ class ValueIndex : public QObject
 {
     Q_OBJECT
 public:
-    explicit ValueIndex(ClientDataSet *table, QObject *parent = nullptr);
+    explicit ValueIndex(const ClientDataSet *table, QObject *parent = nullptr);
     ~ValueIndex() override;
 
     // Up to `limit` values of `field` that begin with `typed`, neither
