@@ -76,6 +76,7 @@ private slots:
     void ctrlZBringsBackDeletedRecords();
     void ctrlZInABoxUndoesTheBoxFirst();
     void ctrlZAfterTheLastRecordWasDeleted();
+    void ctrlZBackToTheLimitRunsTheLimitCheck();
     void anotherChangeEndsWhatCanBeBroughtBack_data();
     void anotherChangeEndsWhatCanBeBroughtBack();
 };
@@ -339,6 +340,23 @@ void TestFasterEntry::ctrlZAfterTheLastRecordWasDeleted()
     QCOMPARE(form->lblNumOfRecords->text(), QStringLiteral("1"));
     QTest::mouseClick(form->BitBtnExit, Qt::LeftButton);
     QCOMPARE(readFile(fx.dataFile()), fileBefore);
+}
+
+// A record brought back counts as one added: at the limit the message
+// comes again and Dodaj is disabled, as after Dodaj itself.
+void TestFasterEntry::ctrlZBackToTheLimitRunsTheLimitCheck()
+{
+    FormFixture fx;
+    fx.writeRegister(10000);
+    TForm1 *form = start(fx);
+    QVERIFY(!form->BitBtnAdd->isEnabled());
+    QTest::mouseClick(form->BitBtnDel, Qt::LeftButton);
+    QVERIFY(form->BitBtnAdd->isEnabled());
+    fx.shown.clear();
+    key(Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(form->CDSetLijekovi->recordCount(), 10000);
+    QCOMPARE(fx.texts(), QStringList { limitMessage });
+    QVERIFY(!form->BitBtnAdd->isEnabled());
 }
 
 void TestFasterEntry::anotherChangeEndsWhatCanBeBroughtBack_data()
