@@ -1,5 +1,7 @@
 #include "app/unit1.h"
 
+#include "app/deleteundo.h"
+#include "app/entrysuggestions.h"
 #include "app/registerfinder.h"
 #include "export/textexport.h"
 #include "store/clientdataset.h"
@@ -125,6 +127,9 @@ TForm1::TForm1(QWidget *parent)
     });
     // Ctrl+F, F3, Shift+F3: an addition that changes nothing of the layout.
     new RegisterFinder(this, DataSourceLijekovi);
+    // Values offered while typing, and Ctrl+Z after Izbriši: additions too.
+    new EntrySuggestions(this);
+    new DeleteUndo(this);
 
     MaxRecords = RecordLimit;
     DataFileName = QStringLiteral("Baza.xml");
@@ -698,6 +703,19 @@ void TForm1::CDSetLijekoviAfterInsert()
     StringField3->setAsString(LastProizvodjac);
     CDSetLijekoviValuta->setAsString(LastValuta);
     CDSetLijekoviJed_mjere->setAsString(LastJed_mjere);
+}
+
+QString TForm1::carriedOver(int field) const
+{
+    if (field == StringField1->index())
+        return LastLjekarna;
+    if (field == StringField3->index())
+        return LastProizvodjac;
+    if (field == CDSetLijekoviValuta->index())
+        return LastValuta;
+    if (field == CDSetLijekoviJed_mjere->index())
+        return LastJed_mjere;
+    return QString();
 }
 
 void TForm1::CDSetLijekoviAfterPost()

@@ -70,6 +70,10 @@ public:
     toolkit::DataSource *DataSourceLijekovi = nullptr;
     toolkit::SaveDialog *SaveDialog1 = nullptr;
 
+    // The value a new record gets in `field` from the last record posted,
+    // as CDSetLijekoviAfterInsert writes it; "" for a field not carried over.
+    QString carriedOver(int field) const;
+
     // Routines the handlers share.
     bool CheckRecordLimit();
     void CreateEmptyDatabase(const QString &fileName);

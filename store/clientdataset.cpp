@@ -215,8 +215,9 @@ void ClientDataSet::replaceRows(std::vector<Record> rows)
     reportChange({ TableChange::Reset, -1, nullptr, {}, &m_rows });
 }
 
-void ClientDataSet::reportChange(const TableChange &change) const
+void ClientDataSet::reportChange(const TableChange &change)
 {
+    emit changed(change);
     if (afterChange)
         afterChange(change);
 }
@@ -454,6 +455,7 @@ void ClientDataSet::deleteRecord()
         throw Exception(QStringLiteral("Nema zapisa za brisanje."));
     const int row = m_current;
     emit rowAboutToBeRemoved(row);
+    const Record removed = std::move(m_rows[size_t(row)]);
     m_rows.erase(m_rows.begin() + row);
     if (m_current >= int(m_rows.size()))
         m_current = int(m_rows.size()) - 1;
@@ -462,7 +464,22 @@ void ClientDataSet::deleteRecord()
     m_eof = m_rows.empty();
     emit rowRemoved(row);
     emit dataChanged();
-    reportChange({ TableChange::Deleted, row, nullptr, {}, nullptr });
+    reportChange({ TableChange::Deleted, row, &removed, {}, nullptr });
+}
+
+void ClientDataSet::insertRecordAt(int row, Record record)
+{
+    checkActive();
+    completeRecord();
+    row = std::clamp(row, 0, int(m_rows.size()));
+    emit rowAboutToBeInserted(row);
+    m_rows.insert(m_rows.begin() + row, std::move(record));
+    m_current = row;
+    m_bof = false;
+    m_eof = false;
+    emit rowInserted(row);
+    emit dataChanged();
+    reportChange({ TableChange::Inserted, row, &m_rows[size_t(row)], {}, nullptr });
 }
 
 int ClientDataSet::deleteWhere(const std::function<bool(const Record &)> &unwanted)

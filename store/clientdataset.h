@@ -74,9 +74,10 @@ struct TableChange
 {
     enum Kind {
         Posted, // `record` stored at `row`; appended when `row` was one past the end
-        Deleted, // the record at `row` removed
+        Deleted, // the record at `row` removed; `record` is what it held
         Purged, // the records at `rows` (ascending, positions before the purge) removed
         Reset, // the table emptied and filled with `rows` of `all` (created or loaded)
+        Inserted, // `record` put in at `row`, the records from there on one further
     };
     Kind kind;
     int row = -1;
@@ -136,6 +137,13 @@ public:
     // record with end-of-table set. Completes the current record first.
     int deleteWhere(const std::function<bool(const Record &)> &unwanted);
 
+    // Puts `record` back among the posted records at `row` (at most
+    // recordCount()), the records from there on one further, and makes it
+    // the current record. Completes the current record first. Raises no
+    // insert or post event: the record is stored as given, as a load
+    // stores what it reads.
+    void insertRecordAt(int row, Record record);
+
     // --- queries
     int recordCount() const { return int(m_rows.size()); }
     State state() const { return m_state; }
@@ -190,6 +198,9 @@ signals:
     // opened, closed or was reloaded, or a field of the current record changed.
     void dataChanged();
     void stateChanged(store::ClientDataSet::State state);
+    // A change to the posted records, as afterChange hears of it and just
+    // before it does, for whatever follows the table besides the window.
+    void changed(const store::TableChange &change);
 
 private:
     void checkActive() const;
@@ -197,7 +208,7 @@ private:
     void setState(State state);
     Record &writableCurrent();
     void replaceRows(std::vector<Record> rows);
-    void reportChange(const TableChange &change) const;
+    void reportChange(const TableChange &change);
 
     std::vector<Record> m_rows;
     Record m_buffer; // the record being edited or inserted

@@ -31,6 +31,7 @@ enum Kind : char {
     Deleted = 'D',
     Purged = 'W',
     Reset = 'R',
+    Inserted = 'I',
     Draft = 'T',
     DraftDropped = 'C',
 };
@@ -143,6 +144,11 @@ QByteArray changeEntry(const TableChange &change)
     case TableChange::Reset:
         p.append(char(Reset));
         putRows(p, *change.all);
+        break;
+    case TableChange::Inserted:
+        p.append(char(Inserted));
+        putU32(p, quint32(change.row));
+        putRecord(p, *change.record);
         break;
     }
     return frame(p);
@@ -479,6 +485,9 @@ Recovery RecoveryJournal::read(const QString &path)
                         out.rows.push_back(std::move(r));
                     else
                         out.rows[size_t(row)] = std::move(r);
+                } else if (kind == Inserted) {
+                    const int row = checkedRow(in.u32(), out.rows.size() + 1);
+                    out.rows.insert(out.rows.begin() + row, in.record());
                 } else if (kind == Deleted) {
                     const int row = checkedRow(in.u32(), out.rows.size());
                     out.rows.erase(out.rows.begin() + row);

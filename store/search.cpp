@@ -447,6 +447,25 @@ std::optional<TextSpan> SearchText::indexIn(QStringView haystack) const
     return TextSpan { first->start, end->end - first->start };
 }
 
+void appendFolded(QStringView text, std::string &out) { foldString(text, out); }
+
+void appendFoldedUtf8(QByteArrayView utf8, std::string &out)
+{
+    const FoldTable &table = FoldTable::instance();
+    const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
+    const auto *const end = p + utf8.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            out.push_back(table.ascii(*p++));
+            continue;
+        }
+        int length = 1;
+        const char32_t c = decodeUtf8(p, end, length);
+        p += length;
+        table.append(c, out);
+    }
+}
+
 QString displayedText(const Record &record, int field)
 {
     if (textSlot(field) >= 0)

@@ -53,6 +53,12 @@ private:
     bool m_mayOccurInNumbers = false;
 };
 
+// Appends the form in which text is compared to `out`: the folding
+// SearchText applies, letter case and diacritics aside. From UTF-16 text,
+// or from UTF-8 as a record keeps it (a stray byte reads as U+FFFD).
+void appendFolded(QStringView text, std::string &out);
+void appendFoldedUtf8(QByteArrayView utf8, std::string &out);
+
 // What a field shows in the grid and in its box: a text field its text, a
 // number field its value with the field's display precision, in the user's
 // locale.

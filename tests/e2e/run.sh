@@ -7,7 +7,8 @@
 #
 # The folder of expected files holds register.xml, a register written by
 # hand, and export.txt, the lines its export must hold, in UTF-8 with LF (a
-# letter Windows-1250 lacks already as "?").
+# letter Windows-1250 lacks already as "?"); and known.xml, earlier entries
+# whose values a new entry takes from the boxes' lists.
 #
 # Runs in the X server named by DISPLAY (CTest starts it under xvfb-run).
 # Each scenario gets a fresh folder as its working directory. A scenario that
@@ -880,6 +881,108 @@ scenario_colleagues_file_kept() {
         "$(names_in "$dir/Baza.xml")"
 }
 
+# ------------------------------------------------- suggestions and Ctrl+Z
+
+# One entry into tests/e2e/known.xml, box by box in tab order, typed in full.
+ENTRY_IN_FULL=("3004" "Ljekarna Šibenik" "Keppra 500 mg tbl." "levetiracetam" "n03ax14"
+    "UCB Pharma S.A." "Ivana Marić" "" "kutija" "3" "EUR" "45,5" "dr. Ivan Šoljić" "KBC Split"
+    "21000" "Split" "Spinčićeva 1")
+# The same entry taken from the lists: per box what is typed, then how many
+# times Down is pressed before Tab takes the value (none: Tab takes nothing).
+# Picked, "Keppra" fills in its generic name, ATK code, maker and unit.
+ENTRY_WITH_PICKS=("3:2" "l:1" "k:1" ":0" ":0" ":0" "Ivana Marić:0" ":0" ":0" "3:0" "e:1"
+    "45,5:0" "d:2" "k:2" "2:1" "s:1" "s:1")
+
+KEYSTROKES=0
+count_typed() {
+    KEYSTROKES=$((KEYSTROKES + $(printf '%s' "$1" | LC_ALL=C.UTF-8 wc -m)))
+}
+
+# Starts the program on known.xml, types one entry as given ("full" or
+# "picks") from Dodaj to the Tab out of the address box, and ends with Izlaz.
+type_known_entry() { # dir, how
+    local dir=$1 pid main step typed downs i
+    cp "$EXPECTED/known.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+    click "$main" BitBtnAdd || return 1
+    KEYSTROKES=0
+    if [ "$2" = full ]; then
+        for typed in "${ENTRY_IN_FULL[@]}"; do
+            type_text "$typed"
+            xdotool key Tab
+            count_typed "$typed"
+            KEYSTROKES=$((KEYSTROKES + 1))
+        done
+    else
+        for step in "${ENTRY_WITH_PICKS[@]}"; do
+            typed=${step%:*}
+            downs=${step##*:}
+            [ -z "$typed" ] || type_text "$typed"
+            count_typed "$typed"
+            for ((i = 0; i < downs; i++)); do
+                xdotool key Down
+            done
+            xdotool key Tab
+            KEYSTROKES=$((KEYSTROKES + downs + 1))
+        done
+    fi
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0
+}
+
+# The same entry typed in full and taken from the lists: the same bytes in
+# Baza.xml, for fewer keys.
+scenario_entry_with_picks() {
+    local dir=$1 full picks
+    mkdir -p "$dir/full" "$dir/picks"
+    type_known_entry "$dir/full" full || return 1
+    full=$KEYSTROKES
+    type_known_entry "$dir/picks" picks || return 1
+    picks=$KEYSTROKES
+    echo "  keystrokes for the entry: $full typed in full, $picks with picks"
+    expect_register "$dir/full/Baza.xml" 5 || return 1
+    expect_record "$dir/full/Baza.xml" 5 "3004" "Ljekarna Šibenik" "Keppra 500 mg tbl." \
+        "levetiracetam" "N03AX14" "UCB Pharma S.A." "3" "Ivana Marić" "kutija" "EUR" "45.5" "" \
+        "dr. Ivan Šoljić" "KBC Split" "21000" "Split" "Spinčićeva 1" || return 1
+    cmp "$dir/full/Baza.xml" "$dir/picks/Baza.xml" ||
+        fail "Baza.xml differs between the entry typed in full and with picks" || return 1
+    [ "$picks" -lt "$full" ] || fail "picks took $picks keys, typing in full $full"
+}
+
+# Izbriši three times, at the second record, the one after it and the last;
+# Ctrl+Z three times; after Izlaz the file is as it was before the deletes.
+scenario_delete_undo() {
+    local dir=$1 pid main
+    cp "$EXPECTED/known.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    # Once through the program, so that the file is as the program writes it.
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    cp "$dir/Baza.xml" "$WORK/before-deletes.xml"
+
+    start_program "$dir"
+    pid=$STARTED
+    main=$(greet "$pid") || return 1
+    click "$main" BitBtnFirst || return 1
+    click "$main" BitBtnNext || return 1
+    click "$main" BitBtnDel || return 1
+    click "$main" BitBtnDel || return 1
+    click "$main" BitBtnLast || return 1
+    click "$main" BitBtnDel || return 1
+    # Izbriši leaves the keyboard in Tarifni broj, which has nothing to undo.
+    xdotool key ctrl+z ctrl+z ctrl+z
+    click "$main" BitBtnExit || return 1
+    expect_exit "$pid" 0 || return 1
+    cmp "$WORK/before-deletes.xml" "$dir/Baza.xml" ||
+        fail "Baza.xml after the deletes and Ctrl+Z differs from the file before"
+}
+
 # ------------------------------------------------------------------- driver
 
 failed=0
@@ -912,6 +1015,8 @@ run durable_before_next_input
 run find
 run undo_stays_with_its_entry
 run colleagues_file_kept
+run entry_with_picks
+run delete_undo
 
 if [ "$failed" -gt 0 ]; then
     echo "$failed scenario(s) failed; files and screenshots are in $WORK"

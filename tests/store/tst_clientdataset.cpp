@@ -228,6 +228,62 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(store::Exception, ds.deleteRecord());
     }
 
+    // A deleted record goes back where it stood, as the current record,
+    // reported as put in at that row (not appended), with no insert or post
+    // event; a record being typed is completed first.
+    void insertRecordAtPutsARecordBackAtItsPlace()
+    {
+        ClientDataSet ds;
+        ds.createDataSet();
+        for (const char *n : { "A", "B", "C" })
+            addRecord(ds, n);
+        std::vector<std::pair<int, store::Record>> reported;
+        std::vector<int> kinds;
+        ds.afterChange = [&](const store::TableChange &c) {
+            kinds.push_back(c.kind);
+            reported.emplace_back(c.row, c.record ? *c.record : store::Record());
+        };
+        QSignalSpy inserted(&ds, &ClientDataSet::rowInserted);
+        ds.first();
+        ds.next();
+        ds.deleteRecord();
+        QCOMPARE(kinds, std::vector<int> { store::TableChange::Deleted });
+        // The change names what the record held.
+        const store::Record deleted = reported.back().second;
+        QCOMPARE(deleted.text(store::fieldIndex(u"Naziv")), QStringLiteral("B"));
+
+        EventLog log(ds);
+        ds.last();
+        ds.insertRecordAt(1, deleted);
+        QCOMPARE(log.events, QStringList());
+        QCOMPARE(kinds.back(), int(store::TableChange::Inserted));
+        QCOMPARE(reported.back().first, 1);
+        QCOMPARE(inserted.size(), 1);
+        QCOMPARE(inserted.first().first().toInt(), 1);
+        QCOMPARE(ds.recordCount(), 3);
+        QCOMPARE(ds.currentRow(), 1);
+        QCOMPARE(ds.state(), ClientDataSet::Browse);
+        QCOMPARE(naziv(ds), QStringLiteral("B"));
+        QStringList order;
+        for (const store::Record &r : ds.records())
+            order << r.text(store::fieldIndex(u"Naziv"));
+        QCOMPARE(order, (QStringList { "A", "B", "C" }));
+
+        // A typed new record is posted first; a row past the end is the end.
+        ds.insert();
+        ds.fieldByName(QStringLiteral("Naziv"))->setAsString(QStringLiteral("D"));
+        ds.insertRecordAt(99, deleted);
+        QCOMPARE(log.events, (QStringList { "afterInsert", "beforePost:D", "afterPost:4" }));
+        QCOMPARE(ds.recordCount(), 5);
+        QCOMPARE(ds.currentRow(), 4);
+        // An untouched new record is dropped.
+        ds.insert();
+        ds.insertRecordAt(0, deleted);
+        QCOMPARE(ds.recordCount(), 6);
+        QCOMPARE(ds.currentRow(), 0);
+        QCOMPARE(naziv(ds), QStringLiteral("B"));
+    }
+
     void inactiveTableRefusesOperations_data()
     {
         QTest::addColumn<int>("operation");

@@ -152,6 +152,8 @@ void TestJournal::replaysEveryKindOfChange_data()
     QTest::newRow("typing then posted") << 8 << QStringList { "a", "b", "done" } << 1;
     QTest::newRow("second draft replaces the first")
         << 9 << QStringList { "a", "b", "second" } << 1;
+    QTest::newRow("a deleted record put back") << 10 << QStringList { "a", "b" } << 2;
+    QTest::newRow("a record put in between") << 11 << QStringList { "a", "mid", "b" } << 1;
 }
 
 void TestJournal::replaysEveryKindOfChange()
@@ -209,6 +211,14 @@ void TestJournal::replaysEveryKindOfChange()
         draft(-1, u"first"_s);
         draft(-1, u"second"_s);
         break;
+    case 10:
+        j.table.first();
+        j.table.deleteRecord();
+        j.table.insertRecordAt(0, named(u"a"_s, 2.5));
+        break;
+    case 11:
+        j.table.insertRecordAt(1, named(u"mid"_s));
+        break;
     }
     const store::Recovery recovery = RecoveryJournal::read(path);
     QCOMPARE(names(recovery.rows), expected);
@@ -219,7 +229,7 @@ void TestJournal::replaysEveryKindOfChange()
         QCOMPARE(recovery.rows[0].number(Kolicina), std::optional<double>(2.5));
         QCOMPARE(recovery.rows[1].number(Kolicina), std::optional<double>());
     }
-    if (scenario < 5)
+    if (scenario < 5 || scenario >= 10)
         QVERIFY(recovery.rows == j.table.records());
 }
 
