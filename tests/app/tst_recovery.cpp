@@ -664,10 +664,17 @@ private slots:
         QWidget *editor = QApplication::focusWidget();
         QVERIFY(qobject_cast<QLineEdit *>(editor));
         QVERIFY(editor != form->DBEditPacijent);
-        typeText(editor, QStringLiteral("arija Žužić"));
-        // Not yet in the record: the cell is still open.
-        QCOMPARE(form->CDSetLijekovi->records()[0].text(form->StringField4->index()), QString());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(form->recoveryFilePath()), 4000);
+        // Typing on in the same cell: recorded again within the same delay.
+        typeText(editor, QStringLiteral("arija Žužić"));
+        // Not in the record: the cell is still open.
+        QCOMPARE(form->CDSetLijekovi->records()[0].text(form->StringField4->index()), QString());
+        const auto journalled = [&] {
+            return store::RecoveryJournal::read(form->recoveryFilePath())
+                .rows[0]
+                .text(form->StringField4->index());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(journalled(), QStringLiteral("Marija Žužić"), 4000);
         fx.form.reset(); // the crash, the cell still open
 
         fx.shown.clear();
