@@ -701,8 +701,10 @@ void RecoveryJournal::clearDraft(const std::vector<Record> &table)
 
 void RecoveryJournal::markClosedWithoutSaving(const std::vector<Record> &table)
 {
-    // No journal: nothing was changed since the last save.
-    if (m_fd < 0 && !m_broken)
+    // Only a note on the journal as it stands: with none, nothing changed
+    // since the last save; one that failed or was moved away is not
+    // written anew by a program that is closing.
+    if (m_fd < 0 || m_broken || !stillAtPath())
         return;
     append(frame(QByteArray(1, char(ClosedUnsaved))), table);
 }

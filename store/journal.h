@@ -93,7 +93,8 @@ public:
     bool hasDraft() const { return m_draft; }
     // The user closes the program without saving: the next start is told so
     // rather than that the program was cut off. Nothing is written when
-    // there is no journal. Throws store::Exception when it cannot be written.
+    // there is no journal, or it failed or was moved away. Throws
+    // store::Exception when it cannot be written.
     void markClosedWithoutSaving(const std::vector<Record> &table);
 
     // Removes the journal file: the data file now holds every change.
