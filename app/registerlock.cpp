@@ -84,9 +84,12 @@ RegisterLock::Status RegisterLock::acquire()
 QString RegisterLock::notLocked(const QString &what) const
 {
     return QStringLiteral("Registar nije zaključan: ") + what
-        + QStringLiteral("\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
-                         "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
-                         "\"Baza.xml\" još ona koju je učitao ili zadnji put spremio.");
+        + QStringLiteral(
+            "\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
+            "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
+            "\"Baza.xml\" još ona koju je učitao ili zadnji put spremio. Upisano se i dalje "
+            "bilježi za oporavak nakon prekida, u zasebnu datoteku ove kopije "
+            "programa.");
 }
 
 QString RegisterLock::unusableReason() const

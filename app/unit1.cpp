@@ -146,6 +146,17 @@ QString TForm1::recoveryFilePath() const
         + QStringLiteral(".recovery");
 }
 
+QString TForm1::journalFilePath() const { return m_journal->path(); }
+
+void TForm1::setRecoveryAllowed(bool allowed)
+{
+    m_recoveryAllowed = allowed;
+    // Another copy may be writing the journal of the register: this one
+    // keeps its own, named so that it cannot meet another's.
+    m_journal = std::make_unique<store::RecoveryJournal>(
+        allowed ? recoveryFilePath() : store::RecoveryJournal::privateName(recoveryFilePath()));
+}
+
 TForm1::~TForm1()
 {
     // The data-aware controls are destroyed before the dataset they show.
@@ -224,6 +235,7 @@ void TForm1::bindComponents()
     connect(DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::scheduleDraft);
     for (DBEdit *edit : Panel1->findChildren<DBEdit *>())
         connect(edit, &QLineEdit::textEdited, this, &TForm1::scheduleDraft);
+    connect(DBGridLijekovi, &toolkit::DBGrid::cellTextEdited, this, &TForm1::scheduleDraft);
 }
 
 // ------------------------------------------------------------- lifecycle
@@ -362,6 +374,15 @@ void TForm1::FormClose()
               QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"), Paznja,
               toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes;
+    // The entries stay in the journal (the save failed: they may exist
+    // nowhere else), but the next start is told this was no crash.
+    if (!m_closeRefused && m_journalling) {
+        try {
+            m_journal->markClosedWithoutSaving(CDSetLijekovi->records());
+        } catch (const store::Exception &e) {
+            qWarning("%ls", qUtf16Printable(e.message()));
+        }
+    }
 }
 
 void TForm1::BitBtnExitClick()
@@ -761,98 +782,138 @@ void TForm1::completePendingRecord()
         CDSetLijekovi->cancel();
 }
 
-QString TForm1::setAside(const QString &path)
+QString TForm1::setAside(const QString &path) const
 {
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString target = path + QLatin1Char('-') + stamp;
-    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
-        target = path + QLatin1Char('-') + stamp + QLatin1Char('-') + QString::number(n);
-    if (!QFile::rename(path, target))
-        return QString();
-    return target;
+    return store::RecoveryJournal::setAside(path, recoveryFilePath());
 }
 
 void TForm1::offerRecovery()
 {
-    if (!m_recoveryAllowed)
-        return;
-    const QString journalPath = recoveryFilePath();
     std::vector<store::Record> loaded = CDSetLijekovi->records();
-    const QFileInfo journalInfo(journalPath);
-    if (journalInfo.exists() || journalInfo.isSymLink()) {
-        const QString shown = QDir::toNativeSeparators(journalPath);
-        std::optional<store::Recovery> recovery;
-        try {
-            recovery = store::RecoveryJournal::read(journalPath);
-        } catch (const store::Exception &e) {
-            // Kept for whoever wants to look; it never stops the start.
-            const QString aside = setAside(journalPath);
-            toolkit::messageBox(e.message() + QStringLiteral("\n\n")
-                    + (aside.isEmpty() ? QStringLiteral("Datoteka je ostavljena kako jest.")
-                                       : QStringLiteral("Datoteka je premještena u \"%1\".")
-                                             .arg(QDir::toNativeSeparators(aside)))
-                    + QStringLiteral("\nRegistar \"%1\" nije mijenjan.")
-                          .arg(QDir::toNativeSeparators(DataFilePath)),
-                Greska, toolkit::MessageBoxStyle::Ok);
-        }
-        if (recovery && recovery->changes == 0) {
-            QFile::remove(journalPath);
-        } else if (recovery) {
-            const bool sameBase = recovery->base == loaded;
-            QString question;
-            auto style = toolkit::MessageBoxStyle::YesNo;
-            if (sameBase) {
-                question = QStringLiteral("Program nije ispravno zatvoren.\n"
-                                          "Broj nespremljenih promjena: %1.\nVratiti ih?")
-                               .arg(recovery->changes);
-            } else {
-                // Never apply changes to a file they were not made on
-                // without the user's word; leaving both alone is the default.
-                question
-                    = QStringLiteral("Program nije ispravno zatvoren, a registar \"%1\" je u "
-                                     "međuvremenu promijenio netko drugi.\nU datoteci na disku "
-                                     "sada je %2, a u registru kakav je bio kad je program "
-                                     "prekinut %3 (nespremljenih promjena: %4).\nVratiti registar "
-                                     "kakav je bio kad je program prekinut? Datoteka koja je sada "
-                                     "na disku neće se izgubiti: prije prvog spremanja sačuvat će "
-                                     "se pored registra pod imenom \"%5.<datum>-<vrijeme>\".")
-                          .arg(store::shownPath(DataFilePath), entryCount(qsizetype(loaded.size())),
-                              entryCount(qsizetype(recovery->rows.size())))
-                          .arg(recovery->changes)
-                          .arg(DataFileName);
-                style = toolkit::MessageBoxStyle::YesNoDefaultNo;
-            }
-            if (toolkit::messageBox(question, Paznja, style) == toolkit::MessageBoxAnswer::Yes) {
-                if (!sameBase)
-                    m_registerFile.keepBeforeReplacing();
-                m_journal->setBase(std::move(loaded));
-                m_journalling = true;
-                // Rewrites the journal from the file's records and the
-                // recovered ones, in one atomic replace of the old journal.
-                CDSetLijekovi->assignRecords(std::move(recovery->rows));
-                CDSetLijekovi->last();
+    // Nobody is there to answer (the program is being ended): every journal
+    // stays as it is for the next start.
+    if (toolkit::unattended())
+        return;
+    // Without the lock another copy may be writing any of them.
+    if (m_recoveryAllowed) {
+        for (const QString &file : store::RecoveryJournal::leftBehind(recoveryFilePath())) {
+            if (!offerRecoveryFrom(file, loaded))
                 return;
-            }
-            const QString aside = setAside(journalPath);
-            toolkit::messageBox(aside.isEmpty()
-                    ? QStringLiteral(
-                        "Nespremljene promjene nisu vraćene i ostaju u datoteci \"%1\".")
-                          .arg(shown)
-                    : QStringLiteral(
-                        "Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
-                          .arg(QDir::toNativeSeparators(aside)),
-                Poruka, toolkit::MessageBoxStyle::Ok);
-            if (aside.isEmpty()) {
-                // The journal could not be moved away; writing a new one
-                // over it would destroy what the user chose to keep.
-                return;
-            }
-        } else if (QFileInfo::exists(journalPath)) {
-            return; // could not be set aside either: leave it, keep no journal
         }
     }
     m_journal->setBase(std::move(loaded));
     m_journalling = true;
+}
+
+// False when the start must look at no further journal: one was recovered,
+// or nobody answered.
+bool TForm1::offerRecoveryFrom(const QString &file, const std::vector<store::Record> &loaded)
+{
+    const QString shown = store::shownPath(file);
+    const QString registerShown
+        = QStringLiteral("\nRegistar \"%1\" nije mijenjan.").arg(store::shownPath(DataFilePath));
+    std::optional<store::Recovery> recovery;
+    try {
+        recovery = store::RecoveryJournal::read(file);
+    } catch (const store::Exception &e) {
+        // Kept for whoever wants to look; it never stops the start.
+        const QString aside = setAside(file);
+        toolkit::messageBox(e.message() + QStringLiteral("\n\n")
+                + (aside.isEmpty() ? QStringLiteral("Datoteka je ostavljena kako jest.")
+                                   : QStringLiteral("Datoteka je premještena u \"%1\".")
+                                         .arg(store::shownPath(aside)))
+                + registerShown,
+            Greska, toolkit::MessageBoxStyle::Ok);
+        return true;
+    }
+    const bool damaged = !recovery->damage.isEmpty();
+    if (recovery->changes == 0 && !damaged) {
+        QFile::remove(file);
+        return true;
+    }
+    if (recovery->changes == 0) {
+        // Damaged before its first change: nothing to offer, all of it kept.
+        const QString aside = setAside(file);
+        toolkit::messageBox(QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna: %2.\n\n")
+                                .arg(shown, recovery->damage)
+                + (aside.isEmpty() ? QStringLiteral("Datoteka je ostavljena kako jest.")
+                                   : QStringLiteral("Datoteka je premještena u \"%1\".")
+                                         .arg(store::shownPath(aside)))
+                + registerShown,
+            Greska, toolkit::MessageBoxStyle::Ok);
+        return true;
+    }
+
+    const bool closed = recovery->closedWithoutSaving;
+    const QString opening = closed ? QStringLiteral("Program je zatvoren bez spremanja")
+                                   : QStringLiteral("Program nije ispravno zatvoren");
+    const QString count = damaged
+        ? QStringLiteral("Datoteka za oporavak \"%1\" oštećena je (%2) i nije pročitana do "
+                         "kraja.\nBroj pročitanih promjena: %3.\n")
+              .arg(shown, recovery->damage)
+              .arg(recovery->changes)
+        : QStringLiteral("Broj nespremljenih promjena: %1.\n").arg(recovery->changes);
+    QString question;
+    auto style = toolkit::MessageBoxStyle::YesNo;
+    if (recovery->base == loaded) {
+        question = opening + QStringLiteral(".\n") + count + QStringLiteral("Vratiti ih?");
+    } else {
+        // Never apply changes to a file they were not made on without the
+        // user's word; leaving both alone is the default.
+        const QString when = closed ? QStringLiteral("zatvoren") : QStringLiteral("prekinut");
+        question = opening
+            + QStringLiteral(", a registar \"%1\" je u međuvremenu promijenio drugi program ili "
+                             "drugi korisnik.\nU datoteci na disku sada je %2, a u registru "
+                             "kakav je bio kad je program %3 %4.\n")
+                  .arg(store::shownPath(DataFilePath), entryCount(qsizetype(loaded.size())), when,
+                      entryCount(qsizetype(recovery->rows.size())))
+            + count
+            + QStringLiteral("Vratiti registar kakav je bio kad je program %1? Datoteka koja je "
+                             "sada na disku neće se izgubiti: prije prvog spremanja sačuvat će "
+                             "se pored registra pod imenom \"%2.<datum>-<vrijeme>\".")
+                  .arg(when, DataFileName);
+        style = toolkit::MessageBoxStyle::YesNoDefaultNo;
+    }
+    const bool yes = toolkit::messageBox(question, Paznja, style) == toolkit::MessageBoxAnswer::Yes;
+    // A question nobody answered (a signal ended the program meanwhile)
+    // changes nothing: the next start asks again.
+    if (toolkit::unattended())
+        return false;
+    if (yes) {
+        // The file on disk is not the one the journal began from: the first
+        // save keeps it beside before replacing it.
+        if (recovery->base != loaded)
+            m_registerFile.keepBeforeReplacing();
+        // A damaged journal is kept whole: what could not be read is there.
+        const QString aside = damaged ? setAside(file) : QString();
+        m_journal->setBase(loaded);
+        if (!damaged)
+            m_journal->adopt(file, *recovery);
+        m_journalling = true;
+        // Rewrites the journal from the file's records and the recovered
+        // ones, replacing the one read in one atomic step.
+        CDSetLijekovi->assignRecords(std::move(recovery->rows));
+        CDSetLijekovi->last();
+        if (damaged) {
+            toolkit::messageBox(aside.isEmpty()
+                    ? QStringLiteral("Pročitane promjene su vraćene. Ostatak je ostao u datoteci "
+                                     "\"%1\".")
+                          .arg(shown)
+                    : QStringLiteral("Pročitane promjene su vraćene. Ostatak je sačuvan u "
+                                     "datoteci \"%1\".")
+                          .arg(store::shownPath(aside)),
+                Poruka, toolkit::MessageBoxStyle::Ok);
+        }
+        return false;
+    }
+    const QString aside = setAside(file);
+    toolkit::messageBox(aside.isEmpty()
+            ? QStringLiteral("Nespremljene promjene nisu vraćene i ostaju u datoteci \"%1\".")
+                  .arg(shown)
+            : QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
+                  .arg(store::shownPath(aside)),
+        Poruka, toolkit::MessageBoxStyle::Ok);
+    return true;
 }
 
 void TForm1::journalChange(const store::TableChange &change)
@@ -915,6 +976,29 @@ void TForm1::scheduleDraft()
     m_draftTimer.start(int(std::max<qint64>(0, std::min<qint64>(DraftDelayMs, left))));
 }
 
+store::Record TForm1::withUnstoredText(store::Record record) const
+{
+    // What a control shows but has not stored yet (an open grid cell, a
+    // number still being typed) is typing too; what does not read as a
+    // number yet stays out.
+    const auto put = [&record](int field, const QString &text) {
+        if (store::textSlot(field) >= 0) {
+            record.setText(field, text);
+        } else if (text.trimmed().isEmpty()) {
+            record.setNumber(field, std::nullopt);
+        } else if (const auto number = store::textToFloat(text)) {
+            record.setNumber(field, number);
+        }
+    };
+    for (int f = 0; f < CDSetLijekovi->getFieldCount(); ++f) {
+        if (const auto text = DataSourceLijekovi->pendingText(f))
+            put(f, *text);
+    }
+    if (const auto cell = DBGridLijekovi->uncommittedCell())
+        put(cell->first, cell->second);
+    return record;
+}
+
 void TForm1::recordDraft()
 {
     m_draftPendingSince.invalidate();
@@ -922,8 +1006,12 @@ void TForm1::recordDraft()
         return;
     try {
         const auto state = CDSetLijekovi->state();
-        const store::Record *current = CDSetLijekovi->currentRecord();
+        const store::Record *buffer = CDSetLijekovi->currentRecord();
         const auto &rows = CDSetLijekovi->records();
+        std::optional<store::Record> typed;
+        if (buffer)
+            typed = withUnstoredText(*buffer);
+        const store::Record *current = typed ? &*typed : nullptr;
         if (state == store::ClientDataSet::Insert && current && holdsTypedData(*current)) {
             m_journal->recordDraft(-1, *current, rows);
         } else if (state == store::ClientDataSet::Edit && current

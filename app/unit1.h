@@ -44,9 +44,13 @@ public:
     const QString &dataFilePath() const { return DataFilePath; }
     // The crash-recovery journal beside the data file.
     QString recoveryFilePath() const;
-    // Only the copy holding the register's lock may read or write the
-    // journal; a copy started without it keeps none.
-    void setRecoveryAllowed(bool allowed) { m_recoveryAllowed = allowed; }
+    // The journal this copy writes: recoveryFilePath(), or without the lock
+    // a name of its own.
+    QString journalFilePath() const;
+    // Only the copy holding the register's lock recovers journals at start
+    // and writes the journal; a copy started without it keeps a journal
+    // under a name of its own, recovered by the next start that holds it.
+    void setRecoveryAllowed(bool allowed);
 
     // Non-visual components.
     store::ClientDataSet *CDSetLijekovi = nullptr;
@@ -135,12 +139,14 @@ private:
     QStringList registerFolders() const;
     // Crash recovery.
     void offerRecovery();
+    bool offerRecoveryFrom(const QString &file, const std::vector<store::Record> &loaded);
     void journalChange(const store::TableChange &change);
     void scheduleDraft();
     void recordDraft();
+    store::Record withUnstoredText(store::Record record) const;
     void reportJournalFailure(const QString &message);
     void journalSaved(const std::vector<store::Record> &saved);
-    QString setAside(const QString &path);
+    QString setAside(const QString &path) const;
     bool holdsTypedData(const store::Record &record) const;
     void completePendingRecord();
     void finishEnding();

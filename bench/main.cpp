@@ -10,6 +10,8 @@
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
+#include "store/journal.h"
+#include "store/schema.h"
 #include "store/search.h"
 #include "store/valueindex.h"
 #include "toolkit/datasource.h"
@@ -30,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QWindow>
+#include <QtEndian>
 
 #include <sys/resource.h>
 
@@ -511,6 +514,93 @@ double memoryGiB()
 
 double mb(qint64 bytes) { return double(bytes) / (1024 * 1024); }
 
+// ------------------------------------------------------ journal replay
+
+// Entries framed as the journal frames them (length, CRC-32, bytes), so that
+// a journal of many changes is written at once rather than synced change by
+// change.
+QByteArray journalFrame(const QByteArray &payload)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char b : payload) {
+        crc ^= quint8(b);
+        for (int k = 0; k < 8; ++k)
+            crc = crc & 1 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    char head[8];
+    qToLittleEndian(quint32(payload.size()), head);
+    qToLittleEndian(crc ^ 0xFFFFFFFFu, head + 4);
+    return QByteArray(head, 8) + payload;
+}
+
+QByteArray journalU32(quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    return QByteArray(b, 4);
+}
+
+// A post of a record holding only a name, at `row`.
+QByteArray journalPost(quint32 row, const QByteArray &name)
+{
+    QByteArray p("P");
+    p += journalU32(row);
+    const int naziv = store::fieldIndex(u"Naziv");
+    for (int f = 0; f < store::FieldCount; ++f) {
+        if (store::textSlot(f) >= 0) {
+            const QByteArray text = f == naziv ? name : QByteArray();
+            p += journalU32(quint32(text.size())) + text;
+        } else {
+            p += QByteArray(9, '\0');
+        }
+    }
+    return journalFrame(p);
+}
+
+// A journal of `changes` changes over a register of `baseRows` records:
+// deletes of the first record, appended records, or both in turn.
+void writeJournal(const QString &path, int baseRows, int changes, char kind)
+{
+    std::vector<store::Record> base(static_cast<size_t>(baseRows));
+    for (int i = 0; i < baseRows; ++i)
+        base[size_t(i)].setText(store::fieldIndex(u"Naziv"), QStringLiteral("Lijek %1").arg(i));
+    {
+        // The journal's own header, through its own writer.
+        store::RecoveryJournal journal(path);
+        journal.setBase(base);
+        journal.recordDraft(-1, store::Record(), base);
+    }
+    QByteArray bytes;
+    int rows = baseRows;
+    for (int i = 0; i < changes; ++i) {
+        const bool remove = kind == 'D' || (kind == 'M' && i % 2 == 1);
+        if (remove) {
+            bytes += journalFrame(QByteArray("D") + journalU32(0));
+            --rows;
+        } else {
+            bytes += journalPost(quint32(rows), "Novi " + QByteArray::number(i));
+            ++rows;
+        }
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::Append) || file.write(bytes) != bytes.size())
+        std::fprintf(stderr, "lijekovi-bench: cannot write %s\n", qPrintable(path));
+}
+
+double timeReplay(const QString &work, int runs, int baseRows, int changes, char kind)
+{
+    const QString path = QDir(work).filePath(QStringLiteral("journal-%1").arg(kind));
+    writeJournal(path, baseRows, changes, kind);
+    return medianMs(
+        runs, [] {},
+        [&] {
+            const store::Recovery recovery = store::RecoveryJournal::read(path);
+            if (recovery.changes != changes || !recovery.damage.isEmpty())
+                std::fprintf(
+                    stderr, "lijekovi-bench: journal replay read %d changes\n", recovery.changes);
+        });
+}
+
 void printRatio(const char *what, double value, double limit)
 {
     std::printf("  %-52s %6.2f  (target <= %.1f)\n", what, value, limit);
@@ -638,6 +728,18 @@ int runBenchmark(const Options &options)
         printRatio(
             "memory (10000 - empty) / file size", double(*fullRss - *emptyRss) / fullBytes, 3);
     }
+
+    // A replay that moved every later record at each delete took minutes
+    // for a journal of deletes of the first record.
+    constexpr int ReplayChanges = 200000;
+    const int replayRuns = std::min(options.runs, 3);
+    std::printf("\njournal replay, %d changes (ms; target <= 1000 each):\n", ReplayChanges);
+    std::printf("  deletes of the first of %d records %9.1f\n", ReplayChanges,
+        timeReplay(work.path(), replayRuns, ReplayChanges, ReplayChanges, 'D'));
+    std::printf("  records appended                          %9.1f\n",
+        timeReplay(work.path(), replayRuns, 0, ReplayChanges, 'P'));
+    std::printf("  appends and first-record deletes in turn  %9.1f\n",
+        timeReplay(work.path(), replayRuns, 1, ReplayChanges, 'M'));
     return 0;
 }
 

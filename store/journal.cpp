@@ -1,5 +1,6 @@
 #include "store/journal.h"
 
+#include "store/datapacket.h"
 #include "store/exception.h"
 #include "store/safefile.h"
 #include "store/schema.h"
@@ -8,11 +9,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +41,7 @@ enum Kind : char {
     Inserted = 'I',
     Draft = 'T',
     DraftDropped = 'C',
+    ClosedUnsaved = 'Q',
 };
 
 quint32 crc32(QByteArrayView bytes)
@@ -176,6 +184,7 @@ public:
 
     bool atEnd() const { return m_pos == m_bytes.size(); }
     qsizetype left() const { return m_bytes.size() - m_pos; }
+    QByteArrayView rest() const { return m_bytes.sliced(m_pos); }
 
     QByteArrayView take(qsizetype n)
     {
@@ -188,6 +197,12 @@ public:
     quint8 u8() { return quint8(take(1)[0]); }
     quint32 u32() { return qFromLittleEndian<quint32>(take(4).data()); }
     qint64 i64() { return qFromLittleEndian<qint64>(take(8).data()); }
+
+    void end() const
+    {
+        if (!atEnd())
+            throw Damaged { QStringLiteral("promjena ima višak podataka") };
+    }
 
     Record record()
     {
@@ -267,14 +282,148 @@ int checkedRow(quint32 row, size_t limit)
     return int(row);
 }
 
+size_t lowestBit(size_t i) { return i & (~i + 1); }
+
+// The register while a journal is replayed. Records stay in the slot they
+// were given and a deleted one is only marked; a tree of counts (a Fenwick
+// tree) finds the slot of the n-th record left. A delete of the first of
+// many records then costs a few counts, not moving every record after it,
+// and a replay takes time in proportion to the journal's size.
+class ReplayRows
+{
+public:
+    void assign(std::vector<Record> rows)
+    {
+        m_slots = std::move(rows);
+        m_alive.assign(m_slots.size(), 1);
+        m_tree.assign(m_slots.size() + 1, 0);
+        // All alive: node i counts the lowestBit(i) slots up to slot i.
+        for (size_t i = 1; i < m_tree.size(); ++i)
+            m_tree[i] = lowestBit(i);
+        m_count = m_slots.size();
+    }
+
+    size_t size() const { return m_count; }
+    Record &at(size_t row) { return m_slots[slotOf(row)]; }
+
+    void append(Record record)
+    {
+        m_slots.push_back(std::move(record));
+        m_alive.push_back(1);
+        const size_t node = m_slots.size();
+        size_t count = 1;
+        for (size_t j = node - 1; j > node - lowestBit(node); j -= lowestBit(j))
+            count += m_tree[j];
+        m_tree.push_back(count);
+        ++m_count;
+    }
+
+    // A record put back at `row` (a delete taken back). It goes into the
+    // slot of a deleted record just before the record now at `row`, as it
+    // does when it is the one deleted there; only where there is none are
+    // the slots laid out anew.
+    void insert(size_t row, Record record)
+    {
+        if (row == m_count) {
+            append(std::move(record));
+            return;
+        }
+        const size_t slot = slotOf(row);
+        if (slot > 0 && !m_alive[slot - 1]) {
+            m_slots[slot - 1] = std::move(record);
+            m_alive[slot - 1] = 1;
+            for (size_t node = slot; node < m_tree.size(); node += lowestBit(node))
+                ++m_tree[node];
+            ++m_count;
+            return;
+        }
+        std::vector<Record> live = take();
+        live.insert(live.begin() + qsizetype(row), std::move(record));
+        assign(std::move(live));
+    }
+
+    void erase(size_t row)
+    {
+        const size_t slot = slotOf(row);
+        m_alive[slot] = 0;
+        for (size_t node = slot + 1; node < m_tree.size(); node += lowestBit(node))
+            --m_tree[node];
+        --m_count;
+    }
+
+    std::vector<Record> take()
+    {
+        std::vector<Record> out;
+        out.reserve(m_count);
+        for (size_t slot = 0; slot < m_slots.size(); ++slot) {
+            if (m_alive[slot])
+                out.push_back(std::move(m_slots[slot]));
+        }
+        assign({});
+        return out;
+    }
+
+private:
+    // The slot of the record at `row` (from 0) among those left.
+    size_t slotOf(size_t row) const
+    {
+        size_t step = 1;
+        while (step * 2 < m_tree.size())
+            step *= 2;
+        size_t node = 0;
+        size_t before = row + 1;
+        for (; step > 0; step /= 2) {
+            if (node + step < m_tree.size() && m_tree[node + step] < before) {
+                node += step;
+                before -= m_tree[node];
+            }
+        }
+        return node; // the next node holds it: slot = node + 1 - 1
+    }
+
+    std::vector<Record> m_slots;
+    std::vector<char> m_alive;
+    std::vector<size_t> m_tree;
+    size_t m_count = 0;
+};
+
+bool allZero(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char b) { return b == 0; });
+}
+
+// Whether a whole, checked entry starts anywhere in `bytes`: then an entry
+// before it that claims more than the file holds was damaged, not torn by a
+// crash at the end. The search gives up, and says yes, after checking
+// a few times the bytes there are: a damaged file is kept rather than read
+// as torn.
+bool holdsAWholeEntry(QByteArrayView bytes)
+{
+    static const QByteArrayView kinds("PDIWRTCQ");
+    qint64 budget = 4 * qint64(bytes.size()) + (1 << 20);
+    for (qsizetype at = 0; at + 9 <= bytes.size(); ++at) {
+        const quint32 length = qFromLittleEndian<quint32>(bytes.data() + at);
+        if (length == 0 || length > quint64(bytes.size() - at - 8)
+            || !kinds.contains(bytes[at + 8]))
+            continue;
+        budget -= length;
+        if (budget < 0)
+            return true;
+        if (crc32(bytes.sliced(at + 8, length))
+            == qFromLittleEndian<quint32>(bytes.data() + at + 4))
+            return true;
+    }
+    return false;
+}
+
 // -------------------------------------------------------------- files
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-[[noreturn]] void writeFailed(const QString &path, int error)
+[[noreturn]] void writeFailed(const QString &path, const QString &reason)
 {
     throw Exception(QStringLiteral("Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(path), systemReason(error)));
+                        .arg(QDir::toNativeSeparators(path), reason));
 }
 
 bool writeAll(int fd, const char *data, qsizetype size)
@@ -302,6 +451,111 @@ bool syncFolderOf(const QString &file)
     return syncFolder(QFile::encodeName(QFileInfo(file).absolutePath()));
 }
 
+QByteArray randomSuffix()
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray out(6, Qt::Uninitialized);
+    for (char &c : out)
+        c = letters[QRandomGenerator::system()->bounded(int(sizeof letters - 1))];
+    return out;
+}
+
+JournalFile journalFileOf(const struct stat &info)
+{
+    return { quint64(info.st_dev), quint64(info.st_ino), true };
+}
+
+bool isFile(const JournalFile &file, const struct stat &info)
+{
+    return file.known && file.device == quint64(info.st_dev) && file.inode == quint64(info.st_ino);
+}
+
+// Whether `name` leads, without following a link, to `file`.
+bool stillThere(const QByteArray &name, const JournalFile &file)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(name.constData(), &info) == 0 && isFile(file, info);
+}
+
+// Gives `from` the name `to` only when nothing has that name: never over
+// another file, never through a link.
+bool renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    // A file system without an exclusive rename: a new hard link fails just
+    // as surely when the name is taken.
+    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) != 0)
+        return false;
+    ::unlink(from.constData());
+    return true;
+}
+
+// The bytes of a journal file, which must be a regular file of this user:
+// looked at first without following a link, then opened without following
+// one and without waiting (a FIFO put there since would otherwise block the
+// start), then looked at again through what was opened.
+QByteArray readOwnFile(
+    const QString &path, JournalFile *file, const std::function<Exception(const QString &)> &refuse)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const auto check = [&refuse](const struct stat &info) {
+        if (S_ISLNK(info.st_mode))
+            throw refuse(QStringLiteral("to je simbolička veza, a ne datoteka"));
+        if (!S_ISREG(info.st_mode))
+            throw refuse(QStringLiteral("nije obična datoteka"));
+        // Another user's file in our folder is nothing this program wrote.
+        if (info.st_uid != ::geteuid())
+            throw refuse(QStringLiteral("pripada drugom korisniku"));
+        if (info.st_size > MaxDataFileSize)
+            throw refuse(QStringLiteral("veća je od %1 MB").arg(MaxDataFileSize / (1024 * 1024)));
+    };
+    struct stat seen
+    {
+    };
+    if (::lstat(name.constData(), &seen) != 0)
+        throw refuse(systemReason(errno));
+    check(seen);
+    const int fd
+        = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            throw refuse(QStringLiteral("to je simbolička veza, a ne datoteka"));
+        throw refuse(systemReason(errno));
+    }
+    const auto closeIt = qScopeGuard([fd] { ::close(fd); });
+    struct stat opened
+    {
+    };
+    if (::fstat(fd, &opened) != 0)
+        throw refuse(systemReason(errno));
+    check(opened);
+    *file = journalFileOf(opened);
+    QByteArray bytes;
+    bytes.reserve(qsizetype(opened.st_size));
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw refuse(systemReason(errno));
+        if (n == 0)
+            break;
+        // It may have grown since it was looked at.
+        if (bytes.size() + n > MaxDataFileSize)
+            throw refuse(QStringLiteral("veća je od %1 MB").arg(MaxDataFileSize / (1024 * 1024)));
+        bytes.append(chunk, n);
+    }
+    return bytes;
+}
+
 } // namespace
 
 RecoveryJournal::RecoveryJournal(QString path)
@@ -326,44 +580,109 @@ void RecoveryJournal::setBase(std::vector<Record> rows)
     m_draft = false;
 }
 
+void RecoveryJournal::adopt(const QString &path, const Recovery &recovery)
+{
+    if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_path).absoluteFilePath()) {
+        m_written = recovery.file;
+    } else {
+        m_adoptedPath = path;
+        m_adopted = recovery.file;
+    }
+}
+
+bool RecoveryJournal::stillAtPath() const
+{
+    return stillThere(QFile::encodeName(m_path), m_written);
+}
+
 void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Record> &table)
 {
     closeFile();
-    // Written whole under another name and renamed: a journal is either the
-    // old one or a complete new one, never a header torn half way.
-    const QString temporary = m_path + QStringLiteral(".new");
-    const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const int error = errno;
-        m_broken = true;
-        writeFailed(m_path, error);
-    }
+    const bool wasBroken = m_broken;
+    // Until the new journal is in place, the next change must write the
+    // whole table again.
+    m_broken = true;
     QByteArray bytes(Magic, sizeof Magic);
     bytes += headerEntry(m_base);
-    if (m_broken)
+    if (wasBroken)
         bytes += resetEntry(table);
     bytes += firstEntry;
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, bytes.constData(), bytes.size())
-        || ::fsync(fd) != 0
-        || ::rename(name.constData(), QFile::encodeName(m_path).constData()) != 0) {
-        const int error = errno;
+
+    // Written whole under another name and renamed: a journal is either the
+    // old one or a complete new one, never a header torn half way. The name
+    // is new and random and the file made exclusively, never through a
+    // link: whatever someone put beside the register is never opened.
+    const QByteArray target = QFile::encodeName(m_path);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = target + ".new-" + randomSuffix();
+        fd = ::open(
+            temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        writeFailed(m_path, systemReason(errno));
+    const auto failed = [&](const QString &reason) {
         ::close(fd);
-        ::unlink(name.constData());
-        m_broken = true;
-        writeFailed(m_path, error);
+        ::unlink(temporary.constData());
+        writeFailed(m_path, reason);
+    };
+    struct stat written
+    {
+    };
+    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, bytes.constData(), bytes.size())
+        || ::fsync(fd) != 0 || ::fstat(fd, &written) != 0)
+        failed(systemReason(errno));
+
+    struct stat there
+    {
+    };
+    if (::lstat(target.constData(), &there) == 0 && isFile(m_written, there)) {
+        // This journal's own earlier file: replaced in one step.
+        if (::rename(temporary.constData(), target.constData()) != 0)
+            failed(systemReason(errno));
+    } else if (!renameNoReplace(temporary, target)) {
+        if (errno != EEXIST)
+            failed(systemReason(errno));
+        // Something this journal did not write is at its name: kept aside
+        // for whoever wants to look, never replaced.
+        const QString aside = setAside(m_path, m_path);
+        if (aside.isEmpty())
+            failed(QStringLiteral("na njezinu je mjestu druga datoteka, koja se ne može "
+                                  "premjestiti"));
+        qWarning("%ls was not written by this program and was moved to %ls.",
+            qUtf16Printable(QDir::toNativeSeparators(m_path)),
+            qUtf16Printable(QDir::toNativeSeparators(aside)));
+        if (!renameNoReplace(temporary, target))
+            failed(systemReason(errno));
     }
     m_fd = fd;
+    m_written = journalFileOf(written);
     m_broken = false;
     if (!syncFolderOf(m_path)) {
         const int error = errno;
         m_broken = true;
-        writeFailed(m_path, error);
+        writeFailed(m_path, systemReason(error));
+    }
+    // An adopted journal under another name is superseded now.
+    if (!m_adoptedPath.isEmpty()) {
+        const QByteArray adopted = QFile::encodeName(m_adoptedPath);
+        if (stillThere(adopted, m_adopted) && ::unlink(adopted.constData()) == 0)
+            syncFolderOf(m_adoptedPath);
+        m_adoptedPath.clear();
+        m_adopted = {};
     }
 }
 
 void RecoveryJournal::append(const QByteArray &entry, const std::vector<Record> &table)
 {
+    if (m_fd >= 0 && !m_broken && !stillAtPath()) {
+        // The file was removed or replaced under the program: what it held
+        // is written again, whole.
+        m_broken = true;
+    }
     if (m_fd < 0 || m_broken) {
         begin(entry, table);
         return;
@@ -374,7 +693,7 @@ void RecoveryJournal::append(const QByteArray &entry, const std::vector<Record> 
         // change starts a complete journal again.
         m_broken = true;
         closeFile();
-        writeFailed(m_path, error);
+        writeFailed(m_path, systemReason(error));
     }
 }
 
@@ -382,8 +701,10 @@ void RecoveryJournal::record(const TableChange &change, const std::vector<Record
 {
     // A change completes or drops the record being typed.
     m_draft = false;
-    if (m_broken) {
-        // The whole table replaces what the failed journal lacks.
+    if (m_broken || (m_fd >= 0 && !stillAtPath())) {
+        // The whole table replaces what the journal lacks; `table` already
+        // holds this change.
+        m_broken = true;
         begin(QByteArray(), table);
         return;
     }
@@ -408,14 +729,94 @@ void RecoveryJournal::clearDraft(const std::vector<Record> &table)
     m_draft = false;
 }
 
+void RecoveryJournal::markClosedWithoutSaving(const std::vector<Record> &table)
+{
+    // Only a note on the journal as it stands: with none, nothing changed
+    // since the last save; one that failed or was moved away is not
+    // written anew by a program that is closing.
+    if (m_fd < 0 || m_broken || !stillAtPath())
+        return;
+    append(frame(QByteArray(1, char(ClosedUnsaved))), table);
+}
+
 void RecoveryJournal::discard()
 {
     closeFile();
     m_broken = false;
     m_draft = false;
+    bool removed = false;
     const QByteArray name = QFile::encodeName(m_path);
-    if (::unlink(name.constData()) == 0)
+    if (stillThere(name, m_written) && ::unlink(name.constData()) == 0)
+        removed = true;
+    const QByteArray adopted = QFile::encodeName(m_adoptedPath);
+    if (!m_adoptedPath.isEmpty() && stillThere(adopted, m_adopted)
+        && ::unlink(adopted.constData()) == 0)
+        removed = true;
+    m_written = {};
+    m_adoptedPath.clear();
+    m_adopted = {};
+    if (removed)
         syncFolderOf(m_path);
+}
+
+QString RecoveryJournal::privateName(const QString &path)
+{
+    return path + QLatin1Char('.') + QString::number(::getpid()) + QLatin1Char('-')
+        + QString::fromLatin1(randomSuffix());
+}
+
+QStringList RecoveryJournal::leftBehind(const QString &path)
+{
+    const QFileInfo journal(path);
+    const QString prefix = journal.fileName() + QLatin1Char('.');
+    QStringList out;
+    struct stat info
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &info) == 0)
+        out << path;
+    std::vector<std::pair<qint64, QString>> others;
+    const QDir folder = journal.absoluteDir();
+    const QStringList names = folder.entryList(
+        QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        if (!name.startsWith(prefix))
+            continue;
+        // A copy without the lock that still runs is writing this one.
+        const QString rest = name.mid(prefix.size());
+        const qsizetype dash = rest.indexOf(QLatin1Char('-'));
+        bool numbered = false;
+        const qint64 pid = rest.left(dash).toLongLong(&numbered);
+        if (dash > 0 && numbered && pid > 0 && pid != ::getpid()
+            && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            continue;
+        const QString file = folder.filePath(name);
+        if (::lstat(QFile::encodeName(file).constData(), &info) != 0)
+            continue;
+        others.emplace_back(qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, file);
+    }
+    std::stable_sort(others.begin(), others.end(),
+        [](const auto &a, const auto &b) { return a.first > b.first; });
+    for (const auto &other : others)
+        out << other.second;
+    return out;
+}
+
+QString RecoveryJournal::setAside(const QString &file, const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QByteArray from = QFile::encodeName(file);
+    for (int n = 1; n <= 100; ++n) {
+        const QString target = path + QLatin1Char('-') + stamp
+            + (n == 1 ? QString() : QLatin1Char('-') + QString::number(n));
+        if (renameNoReplace(from, QFile::encodeName(target))) {
+            syncFolderOf(target);
+            return target;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return QString();
 }
 
 Recovery RecoveryJournal::read(const QString &path)
@@ -424,103 +825,138 @@ Recovery RecoveryJournal::read(const QString &path)
         return Exception(QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna: %2.")
                              .arg(QDir::toNativeSeparators(path), reason));
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw refuse(file.errorString());
-    // Another user's file in our folder is nothing this program wrote.
-    struct stat info
-    {
-    };
-    if (::fstat(file.handle(), &info) != 0 || info.st_uid != ::geteuid())
-        throw refuse(QStringLiteral("pripada drugom korisniku"));
-    if (!S_ISREG(info.st_mode))
-        throw refuse(QStringLiteral("nije obična datoteka"));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw refuse(file.errorString());
-
+    Recovery out;
+    const QByteArray bytes = readOwnFile(path, &out.file, refuse);
     if (!bytes.startsWith(QByteArrayView(Magic, sizeof Magic)))
         throw refuse(QStringLiteral("nije datoteka za oporavak ovog programa"));
 
-    Recovery out;
-    bool haveHeader = false;
-    bool draftPending = false;
-    int draftRow = -1;
-    Record draft;
     Reader frames(QByteArrayView(bytes).sliced(sizeof Magic));
+    // Without its header nothing of a journal can be read.
     try {
-        while (frames.left() >= 8) {
-            const quint32 length = frames.u32();
-            const quint32 crc = frames.u32();
-            if (length > quint64(frames.left()))
-                break; // torn by a crash: everything before it stands
-            const QByteArrayView payload = frames.take(length);
-            if (crc32(payload) != crc) {
-                if (!haveHeader)
-                    throw Damaged { QStringLiteral("zaglavlje je oštećeno") };
-                break;
-            }
-            Reader in(payload);
-            if (!haveHeader) {
-                readHeader(in, out);
-                out.rows = out.base;
-                haveHeader = true;
-                continue;
-            }
-            const char kind = char(in.u8());
-            if (kind == Draft) {
-                const quint32 row = in.u32();
-                draftRow = row == quint32(-1) ? -1 : checkedRow(row, out.rows.size());
-                draft = in.record();
-                draftPending = true;
-            } else if (kind == DraftDropped) {
-                draftPending = false;
-            } else {
-                draftPending = false;
-                ++out.changes;
-                if (kind == Posted) {
-                    const int row = checkedRow(in.u32(), out.rows.size() + 1);
-                    Record r = in.record();
-                    if (row == int(out.rows.size()))
-                        out.rows.push_back(std::move(r));
-                    else
-                        out.rows[size_t(row)] = std::move(r);
-                } else if (kind == Inserted) {
-                    const int row = checkedRow(in.u32(), out.rows.size() + 1);
-                    out.rows.insert(out.rows.begin() + row, in.record());
-                } else if (kind == Deleted) {
-                    const int row = checkedRow(in.u32(), out.rows.size());
-                    out.rows.erase(out.rows.begin() + row);
-                } else if (kind == Purged) {
-                    const quint32 count = in.u32();
-                    std::vector<char> drop(out.rows.size());
-                    int previous = -1;
-                    for (quint32 i = 0; i < count; ++i) {
-                        const int row = checkedRow(in.u32(), out.rows.size());
-                        if (row <= previous)
-                            throw Damaged { QStringLiteral("popis obrisanih zapisa nije uzlazan") };
-                        drop[size_t(row)] = 1;
-                        previous = row;
-                    }
-                    size_t kept = 0;
-                    for (size_t i = 0; i < out.rows.size(); ++i)
-                        if (!drop[i])
-                            out.rows[kept++] = std::move(out.rows[i]);
-                    out.rows.resize(kept);
-                } else if (kind == Reset) {
-                    out.rows = in.rows();
-                } else {
-                    throw Damaged { QStringLiteral("nepoznata vrsta promjene") };
-                }
-            }
-            if (!in.atEnd())
-                throw Damaged { QStringLiteral("promjena ima višak podataka") };
-        }
+        if (frames.left() < 8)
+            throw Damaged { QStringLiteral("zaglavlje je nepotpuno") };
+        const quint32 length = frames.u32();
+        const quint32 crc = frames.u32();
+        if (length > quint64(frames.left()))
+            throw Damaged { QStringLiteral("zaglavlje je nepotpuno") };
+        const QByteArrayView payload = frames.take(length);
+        if (crc32(payload) != crc)
+            throw Damaged { QStringLiteral("zaglavlje je oštećeno") };
+        Reader in(payload);
+        readHeader(in, out);
     } catch (const Damaged &d) {
         throw refuse(d.reason);
     }
-    if (!haveHeader)
-        throw refuse(QStringLiteral("zaglavlje je nepotpuno"));
+
+    ReplayRows rows;
+    rows.assign(out.base);
+    bool draftPending = false;
+    int draftRow = -1;
+    Record draft;
+    while (!frames.atEnd()) {
+        const QByteArrayView rest = frames.rest();
+        // The end of an append a crash cut short: everything before stands.
+        if (rest.size() < 8 || allZero(rest))
+            break;
+        const quint32 length = frames.u32();
+        const quint32 crc = frames.u32();
+        if (length > quint64(frames.left())) {
+            if (holdsAWholeEntry(rest.sliced(1)))
+                out.damage = QStringLiteral("duljina promjene nije ispravna");
+            break;
+        }
+        const QByteArrayView payload = frames.take(length);
+        if (crc32(payload) != crc) {
+            out.damage = QStringLiteral("kontrolni zbroj promjene ne odgovara");
+            break;
+        }
+        // Each entry is read whole before anything of it is applied.
+        try {
+            Reader in(payload);
+            const char kind = char(in.u8());
+            const auto counted = [&] {
+                draftPending = false;
+                out.closedWithoutSaving = false;
+                ++out.changes;
+            };
+            switch (kind) {
+            case Draft: {
+                const quint32 row = in.u32();
+                const int at = row == quint32(-1) ? -1 : checkedRow(row, rows.size());
+                Record record = in.record();
+                in.end();
+                draftRow = at;
+                draft = std::move(record);
+                draftPending = true;
+                break;
+            }
+            case DraftDropped:
+                in.end();
+                draftPending = false;
+                break;
+            case ClosedUnsaved:
+                in.end();
+                out.closedWithoutSaving = true;
+                break;
+            case Posted: {
+                const int row = checkedRow(in.u32(), rows.size() + 1);
+                Record record = in.record();
+                in.end();
+                if (size_t(row) == rows.size())
+                    rows.append(std::move(record));
+                else
+                    rows.at(size_t(row)) = std::move(record);
+                counted();
+                break;
+            }
+            case Inserted: {
+                const int row = checkedRow(in.u32(), rows.size() + 1);
+                Record record = in.record();
+                in.end();
+                rows.insert(size_t(row), std::move(record));
+                counted();
+                break;
+            }
+            case Deleted: {
+                const int row = checkedRow(in.u32(), rows.size());
+                in.end();
+                rows.erase(size_t(row));
+                counted();
+                break;
+            }
+            case Purged: {
+                const quint32 count = in.u32();
+                if (count > quint64(in.left()) / 4)
+                    throw Damaged { QStringLiteral("broj obrisanih zapisa ne odgovara veličini") };
+                std::vector<quint32> gone(count);
+                for (quint32 i = 0; i < count; ++i) {
+                    gone[i] = quint32(checkedRow(in.u32(), rows.size()));
+                    if (i > 0 && gone[i] <= gone[i - 1])
+                        throw Damaged { QStringLiteral("popis obrisanih zapisa nije uzlazan") };
+                }
+                in.end();
+                // From the last: the rows before each stay where they are.
+                for (auto it = gone.rbegin(); it != gone.rend(); ++it)
+                    rows.erase(*it);
+                counted();
+                break;
+            }
+            case Reset: {
+                std::vector<Record> all = in.rows();
+                in.end();
+                rows.assign(std::move(all));
+                counted();
+                break;
+            }
+            default:
+                throw Damaged { QStringLiteral("nepoznata vrsta promjene") };
+            }
+        } catch (const Damaged &d) {
+            out.damage = d.reason;
+            break;
+        }
+    }
+    out.rows = rows.take();
     if (draftPending) {
         ++out.changes;
         if (draftRow < 0)

@@ -256,6 +256,19 @@ void DBGrid::editorEdited()
         if (m_source && m_source->startEdit())
             m_model->dataSet()->markModified();
     });
+    emit cellTextEdited();
+}
+
+std::optional<std::pair<int, QString>> DBGrid::uncommittedCell() const
+{
+    const store::ClientDataSet *ds = m_model->dataSet();
+    if (!m_editor || !m_editorDirty || !ds || !m_editorIndex.isValid()
+        || m_editorIndex.row() != ds->currentRow())
+        return std::nullopt;
+    const int field = m_model->fieldOfColumn(m_editorIndex.column());
+    if (field < 0)
+        return std::nullopt;
+    return std::make_pair(field, m_editor->text());
 }
 
 void DBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)

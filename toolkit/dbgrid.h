@@ -8,6 +8,9 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <optional>
+#include <utility>
+
 class QLineEdit;
 
 namespace toolkit {
@@ -33,8 +36,14 @@ public:
     int defaultColumnWidth(const DBGridColumn &column) const;
 
     void updateRecord() override;
+    // The field and the text of an open cell editor on the current record
+    // that holds typing the record has not been given yet.
+    std::optional<std::pair<int, QString>> uncommittedCell() const;
 
 signals:
+    // The user typed into a cell editor; the text reaches the record only
+    // when the cell is left.
+    void cellTextEdited();
     // The focus went from the grid (or its cell editor) to another widget
     // of the same window.
     void exited();

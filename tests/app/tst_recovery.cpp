@@ -5,8 +5,14 @@
 #include "toolkit/messagebox.h"
 
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QtEndian>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Answer = toolkit::MessageBoxAnswer;
 
@@ -34,6 +40,26 @@ void typeEntry(TForm1 *form, const QString &name)
     typeText(form->DBEditNaziv, name);
     form->DBEditAdresa->setFocus();
     QTest::keyClick(form->DBEditAdresa, Qt::Key_Tab);
+}
+
+// Where the n-th entry after the header (from 0) of a journal begins: its
+// length, its checksum, then its bytes.
+qsizetype entryAt(const QByteArray &journal, int n)
+{
+    qsizetype at = 8;
+    for (int i = 0; i <= n; ++i)
+        at += 8 + qFromLittleEndian<quint32>(journal.constData() + at);
+    return at;
+}
+
+QStringList keptAside(const QString &folder)
+{
+    QStringList kept;
+    for (const QString &name : hiddenFiles(folder)) {
+        if (name.startsWith(QStringLiteral(".Baza.xml.recovery-")))
+            kept << name;
+    }
+    return kept;
 }
 
 QStringList namesIn(const TForm1 *form)
@@ -279,15 +305,388 @@ private slots:
         QCOMPARE(form->CDSetLijekovi->recordCount(), 0);
     }
 
-    void noJournalWithoutTheLock()
+    // A copy without the register's lock still keeps what is typed, under a
+    // name of its own, and the next start that holds the lock offers it.
+    void journalWithoutTheLockIsRecoveredAtTheNextStart()
     {
         FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } } });
         fx.form = std::make_unique<TForm1>();
         fx.form->setRecoveryAllowed(false);
         fx.form->FormCreate();
         fx.form->show();
-        typeEntry(fx.form.get(), QStringLiteral("A"));
-        QVERIFY(!QFileInfo::exists(fx.form->recoveryFilePath()));
+        QVERIFY(QTest::qWaitForWindowExposed(fx.form.get()));
+        fx.form->activateWindow();
+        QApplication::processEvents();
+        typeEntry(fx.form.get(), QStringLiteral("B"));
+        const QString own = fx.form->journalFilePath();
+        QVERIFY2(QFileInfo(own).fileName().startsWith(
+                     QStringLiteral(".Baza.xml.recovery.%1-").arg(::getpid())),
+            qPrintable(own));
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { QFileInfo(own).fileName() });
+        fx.form.reset(); // the crash
+
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!" }));
+        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
+        QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
+        // Taken over by this copy's journal.
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { ".Baza.xml.recovery" });
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
+    }
+
+    // A crash after the journal's first write but before its rename: the
+    // temporary file holds the register and the change.
+    void journalLeftUnderItsTemporaryNameIsRecovered_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("random temporary name") << ".Baza.xml.recovery.new-Ab3x9Q";
+        QTest::newRow("fixed name of earlier versions") << ".Baza.xml.recovery.new";
+    }
+
+    void journalLeftUnderItsTemporaryNameIsRecovered()
+    {
+        QFETCH(QString, name);
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } } });
+        TForm1 *form = fx.start();
+        typeEntry(form, QStringLiteral("B"));
+        fx.form.reset();
+        QVERIFY(QFile::rename(fx.path(".Baza.xml.recovery"), fx.path(name)));
+
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!" }));
+        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
+        QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { ".Baza.xml.recovery" });
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
+    }
+
+    void damagedJournalIsKeptWithWhatCouldBeRead_data()
+    {
+        QTest::addColumn<int>("damagedEntry");
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("first change damaged") << 0 << Answer::Yes;
+        QTest::newRow("third change damaged, kept") << 2 << Answer::Yes;
+        QTest::newRow("third change damaged, declined") << 2 << Answer::No;
+    }
+
+    // A checksum that fails in the middle is damage, not the end of the
+    // journal: nothing after it is thrown away without a word.
+    void damagedJournalIsKeptWithWhatCouldBeRead()
+    {
+        QFETCH(int, damagedEntry);
+        QFETCH(Answer, answer);
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } } });
+        TForm1 *form = fx.start();
+        for (const char *name : { "B", "C", "D", "E" })
+            typeEntry(form, QString::fromLatin1(name));
+        fx.form.reset();
+        const QString journal = fx.path(".Baza.xml.recovery");
+        QByteArray bytes = readFile(journal);
+        // The last byte of the entry's data.
+        const qsizetype at = entryAt(bytes, damagedEntry + 1) - 1;
+        QVERIFY(at < bytes.size());
+        bytes[at] = char(bytes[at] ^ 0x20);
+        {
+            QFile f(journal);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+        }
+
+        fx.shown.clear();
+        fx.answers = { answer };
+        form = fx.start();
+        const QStringList kept = keptAside(fx.path("."));
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(readFile(fx.path(kept[0])), bytes);
+        const QString keptShown = QDir::toNativeSeparators(fx.path(kept[0]));
+        if (damagedEntry == 0) {
+            QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Greška" }));
+            QCOMPARE(fx.shown[1].text,
+                QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna: kontrolni zbroj "
+                               "promjene ne odgovara.\n\nDatoteka je premještena u \"%2\".\n"
+                               "Registar \"%3\" nije mijenjan.")
+                    .arg(QDir::toNativeSeparators(journal), keptShown,
+                        QDir::toNativeSeparators(fx.dataFile())));
+            QCOMPARE(namesIn(form), QStringList { "A" });
+            return;
+        }
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!", "Poruka" }));
+        QCOMPARE(fx.shown[1].text,
+            QStringLiteral("Program nije ispravno zatvoren.\nDatoteka za oporavak \"%1\" "
+                           "oštećena je (kontrolni zbroj promjene ne odgovara) i nije pročitana "
+                           "do kraja.\nBroj pročitanih promjena: 2.\nVratiti ih?")
+                .arg(QDir::toNativeSeparators(journal)));
+        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNo);
+        if (answer == Answer::Yes) {
+            QCOMPARE(fx.shown[2].text,
+                QStringLiteral("Pročitane promjene su vraćene. Ostatak je sačuvan u datoteci "
+                               "\"%1\".")
+                    .arg(keptShown));
+            QCOMPARE(namesIn(form).mid(0, 3), (QStringList { "A", "B", "C" }));
+            // A new journal holds them; the damaged one stays as it was.
+            QVERIFY(form->close());
+            QCOMPARE(fx.savedNames(), (QStringList { "A", "B", "C" }));
+            QCOMPARE(keptAside(fx.path(".")), kept);
+            QCOMPARE(readFile(fx.path(kept[0])), bytes);
+        } else {
+            QCOMPARE(fx.shown[2].text,
+                QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
+                    .arg(keptShown));
+            QCOMPARE(namesIn(form), QStringList { "A" });
+        }
+    }
+
+    // What is at the journal's name that this user's program did not write
+    // is never followed or waited on: reported, moved aside, and the start
+    // goes on with a journal of its own.
+    void foreignThingAtTheJournalsNameIsSetAside_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to a journal elsewhere") << "link to journal";
+        QTest::newRow("link to a private file") << "link to private";
+        QTest::newRow("another user's file") << "foreign";
+    }
+
+    void foreignThingAtTheJournalsNameIsSetAside()
+    {
+        QFETCH(QString, kind);
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } } });
+        QTemporaryDir elsewhere;
+        const QString journal = fx.path(".Baza.xml.recovery");
+        const QString privateFile = elsewhere.filePath("Baza.xml");
+        store::saveDataPacketFile(privateFile, makeRecords({ { { "Naziv", "Tajno" } } }));
+        const QByteArray privateBytes = readFile(privateFile);
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(journal).constData(), 0600), 0);
+        } else if (kind == "link to journal") {
+            // A journal of this register, in a folder the user never chose.
+            {
+                TForm1 *form = fx.start();
+                typeEntry(form, QStringLiteral("Podmetnuto"));
+                fx.form.reset();
+            }
+            QVERIFY(QFile::rename(journal, elsewhere.filePath("j")));
+            QVERIFY(QFile::link(elsewhere.filePath("j"), journal));
+        } else if (kind == "link to private") {
+            QVERIFY(QFile::link(privateFile, journal));
+        } else {
+            if (::geteuid() != 0)
+                QSKIP("giving a file to another user needs the superuser");
+            {
+                QFile f(journal);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write("LJKREC01");
+            }
+            QCOMPARE(::chown(QFile::encodeName(journal).constData(), 65534, 65534), 0);
+        }
+        struct stat before
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(journal).constData(), &before), 0);
+
+        fx.shown.clear();
+        TForm1 *form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Greška" }));
+        QVERIFY2(fx.shown[1].text.startsWith(QStringLiteral("Datoteka za oporavak \"%1\" nije "
+                                                            "ispravna: ")
+                                                 .arg(QDir::toNativeSeparators(journal))),
+            qPrintable(fx.shown[1].text));
+        const QStringList kept = keptAside(fx.path("."));
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.path(kept[0]))),
+            qPrintable(fx.shown[1].text));
+        // Moved as it was: the same link, FIFO or file.
+        struct stat after
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(fx.path(kept[0])).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(readFile(privateFile), privateBytes);
+        QCOMPARE(namesIn(form), QStringList { "A" });
+
+        // The register works on with a journal of its own.
+        typeEntry(form, QStringLiteral("B"));
+        QVERIFY(QFileInfo(journal).isFile() && !QFileInfo(journal).isSymLink());
+        QCOMPARE(store::RecoveryJournal::read(journal).changes, 1);
+        QCOMPARE(readFile(privateFile), privateBytes);
+        QVERIFY(form->close());
+        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
+    }
+
+    // Ended by a signal (a logout, a kill) while the greeting or the
+    // recovery question waits: nobody answered, so the journal stays where
+    // it is, as it was, and the next start asks again.
+    void aQuestionNobodyAnsweredChangesNothing_data()
+    {
+        QTest::addColumn<QString>("openBox");
+        QTest::newRow("the greeting") << "Pozdrav";
+        QTest::newRow("the recovery question") << "Pažnja!";
+    }
+
+    void aQuestionNobodyAnsweredChangesNothing()
+    {
+        QFETCH(QString, openBox);
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } } });
+        TForm1 *form = fx.start();
+        typeEntry(form, QStringLiteral("B"));
+        fx.form.reset();
+        const QString journal = fx.path(".Baza.xml.recovery");
+        const QByteArray bytes = readFile(journal);
+
+        fx.shown.clear();
+        fx.onMessage = [&](const toolkit::MessageBoxCall &call) {
+            if (call.caption == openBox && fx.form)
+                fx.form->endUnattended();
+        };
+        form = fx.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 5000);
+        fx.onMessage = nullptr;
+        // The ending asked an event loop to quit that was not running yet:
+        // one that runs now ends at once and takes that wish with it, so
+        // no later box of this test program is ended by it.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { ".Baza.xml.recovery" });
+        QCOMPARE(readFile(journal), bytes);
+        QCOMPARE(fx.savedNames(), QStringList { "A" });
+        fx.form.reset();
+
+        toolkit::setUnattended(false);
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!" }));
+        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
+        QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
+    }
+
+    // The user agreed to close without saving (the save had failed): the
+    // entries are kept, and the next start says what happened.
+    void closingWithoutSavingIsNotCalledACrash()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } } });
+        const QByteArray before = readFile(fx.dataFile());
+        // The data file's place is taken by a folder while the program runs:
+        // the save fails and the user closes without saving.
+        const auto closeUnsaved = [&](TForm1 *form) {
+            QVERIFY(QFile::remove(fx.dataFile()));
+            QVERIFY(QDir(fx.path(".")).mkpath("Baza.xml/inside"));
+            fx.shown.clear();
+            fx.answers = { Answer::Yes };
+            QVERIFY(form->close());
+            QCOMPARE(fx.captions(), (QStringList { "Greška", "Pažnja!" }));
+            QCOMPARE(fx.shown[1].text,
+                QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
+            fx.form.reset();
+            QVERIFY(QDir(fx.dataFile()).removeRecursively());
+        };
+        TForm1 *form = fx.start();
+        typeEntry(form, QStringLiteral("B"));
+        closeUnsaved(form);
+        {
+            QFile f(fx.dataFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(before);
+        }
+
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!" }));
+        QVERIFY2(fx.shown[1].text.startsWith(QStringLiteral(
+                     "Program je zatvoren bez spremanja.\nBroj nespremljenih promjena: ")),
+            qPrintable(fx.shown[1].text));
+        QVERIFY2(fx.shown[1].text.endsWith(QStringLiteral(".\nVratiti ih?")),
+            qPrintable(fx.shown[1].text));
+        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNo);
+        QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
+
+        // Closed without saving again, and the register changed meanwhile:
+        // the other question, worded for a close too, and No its default.
+        closeUnsaved(form);
+        fx.writeRegister({ { { "Naziv", "X" } }, { { "Naziv", "Y" } } });
+        fx.shown.clear();
+        fx.answers = { Answer::No };
+        form = fx.start();
+        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
+        QVERIFY2(fx.shown[1].text.startsWith(
+                     QStringLiteral("Program je zatvoren bez spremanja, a registar \"%1\" je u "
+                                    "međuvremenu promijenio drugi program ili drugi korisnik.")
+                         .arg(QDir::toNativeSeparators(fx.dataFile()))),
+            qPrintable(fx.shown[1].text));
+        QVERIFY2(fx.shown[1].text.contains(
+                     QStringLiteral("Vratiti registar kakav je bio kad je program zatvoren?")),
+            qPrintable(fx.shown[1].text));
+
+        // A crash is still called one.
+        fx.form.reset();
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        typeEntry(form, QStringLiteral("Z"));
+        fx.form.reset();
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
+    }
+
+    // Text typed into a grid cell is as much typing as text in a box: it
+    // reaches the journal after the same pause, before the cell is left.
+    void gridCellTypingIsRecordedAfterAPause()
+    {
+        FormFixture fx;
+        fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
+        TForm1 *form = fx.start();
+        form->CDSetLijekovi->first();
+        int column = -1;
+        for (int c = 0; c < form->DBGridLijekovi->gridModel()->columnCount(); ++c) {
+            if (form->DBGridLijekovi->gridModel()->fieldOfColumn(c) == form->StringField4->index())
+                column = c;
+        }
+        QVERIFY(column >= 0);
+        form->DBGridLijekovi->setFocus();
+        form->DBGridLijekovi->setCurrentIndex(form->DBGridLijekovi->gridModel()->index(0, column));
+        QTest::keyClick(form->DBGridLijekovi, 'M');
+        QWidget *editor = QApplication::focusWidget();
+        QVERIFY(qobject_cast<QLineEdit *>(editor));
+        QVERIFY(editor != form->DBEditPacijent);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(form->recoveryFilePath()), 4000);
+        // Typing on in the same cell: recorded again within the same delay.
+        typeText(editor, QStringLiteral("arija Žužić"));
+        // Not in the record: the cell is still open.
+        QCOMPARE(form->CDSetLijekovi->records()[0].text(form->StringField4->index()), QString());
+        const auto journalled = [&] {
+            return store::RecoveryJournal::read(form->recoveryFilePath())
+                .rows[0]
+                .text(form->StringField4->index());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(journalled(), QStringLiteral("Marija Žužić"), 4000);
+        fx.form.reset(); // the crash, the cell still open
+
+        fx.shown.clear();
+        fx.answers = { Answer::Yes };
+        form = fx.start();
+        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
+        QCOMPARE(form->CDSetLijekovi->records()[0].text(form->StringField4->index()),
+            QStringLiteral("Marija Žužić"));
+        QCOMPARE(namesIn(form), (QStringList { "A", "B" }));
     }
 
     // Ending with nobody to answer (a signal, a logout): whatever box is

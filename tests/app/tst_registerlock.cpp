@@ -180,9 +180,12 @@ bool spoilLock(const QString &folder, LockSpoiler spoiler, std::unique_ptr<Scrat
 QString notLocked(const QString &what)
 {
     return QStringLiteral("Registar nije zaključan: ") + what
-        + QStringLiteral("\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
-                         "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
-                         "\"Baza.xml\" još ona koju je učitao ili zadnji put spremio.");
+        + QStringLiteral(
+            "\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
+            "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
+            "\"Baza.xml\" još ona koju je učitao ili zadnji put spremio. Upisano se i dalje "
+            "bilježi za oporavak nakon prekida, u zasebnu datoteku ove kopije "
+            "programa.");
 }
 
 QString unusableLock(const QString &lock, const QString &what)

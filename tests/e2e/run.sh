@@ -687,6 +687,90 @@ scenario_recovery_declined() {
     restart_and_check "$dir" "" "${ORIGINAL_NAMES[@]}"
 }
 
+# Another user planted a link to a private register where the journal's
+# temporary file used to be made, before the start and again while the
+# program runs: the start reports the first and moves it aside, the entries
+# typed are journalled beside the second, and the private register is
+# never touched.
+scenario_planted_link() {
+    local dir=$1 pid box main
+    mkdir -p "$WORK/private"
+    cp "$EXPECTED/register.xml" "$WORK/private/Baza.xml"
+    cp "$WORK/private/Baza.xml" "$WORK/private.orig"
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    ln -s "$WORK/private/Baza.xml" "$dir/.Baza.xml.recovery.new"
+    start_program "$dir"
+    pid=$STARTED
+    box=$(window_of "$pid" "Pozdrav") || return 1
+    press "$box" Return || return 1
+    box=$(window_of "$pid" "Greška") || return 1
+    press "$box" Return || return 1
+    main=$(main_window "$pid") || return 1
+    expect_equal "planted links moved aside" 1 \
+        "$(find "$dir" -maxdepth 1 -name '.Baza.xml.recovery-*' -type l | wc -l)" || return 1
+    ln -s "$WORK/private/Baza.xml" "$dir/.Baza.xml.recovery.new"
+    click "$main" BitBtnAdd || return 1
+    enter_name "$main" "Kapi za usi" || return 1
+    enter_name "$main" "Mast od nevena" || return 1
+    kill -KILL "$pid"
+    wait "$pid" 2>/dev/null
+    cmp -s "$WORK/private.orig" "$WORK/private/Baza.xml" ||
+        fail "the private register behind the planted link was changed" || return 1
+    [ -f "$dir/.Baza.xml.recovery" ] && [ ! -L "$dir/.Baza.xml.recovery" ] ||
+        fail "the journal is not a file of its own" || return 1
+    [ -L "$dir/.Baza.xml.recovery.new" ] || fail "the planted link was moved" || return 1
+    rm "$dir/.Baza.xml.recovery.new"
+    restart_and_check "$dir" Return "${ORIGINAL_NAMES[@]}" "Kapi za usi" "Mast od nevena" || return 1
+    cmp -s "$WORK/private.orig" "$WORK/private/Baza.xml" ||
+        fail "the private register behind the planted link was changed"
+}
+
+# A FIFO at the journal's name: the start reports it, moves it aside and goes
+# on instead of waiting for a writer; typing is journalled anew.
+scenario_fifo_at_the_journal() {
+    local dir=$1 pid box main kept
+    cp "$EXPECTED/register.xml" "$dir/Baza.xml"
+    chmod 600 "$dir/Baza.xml"
+    mkfifo "$dir/.Baza.xml.recovery"
+    start_program "$dir"
+    pid=$STARTED
+    box=$(window_of "$pid" "Pozdrav") || return 1
+    press "$box" Return || return 1
+    box=$(window_of "$pid" "Greška") || return 1
+    press "$box" Return || return 1
+    main=$(main_window "$pid") || return 1
+    kept=$(find "$dir" -maxdepth 1 -name '.Baza.xml.recovery-*' -type p | wc -l)
+    expect_equal "FIFOs moved aside" 1 "$kept" || return 1
+    click "$main" BitBtnAdd || return 1
+    enter_name "$main" "Kapi za usi" || return 1
+    [ -f "$dir/.Baza.xml.recovery" ] || fail "no journal of its own after the entry" || return 1
+    kill -KILL "$pid"
+    wait "$pid" 2>/dev/null
+    restart_and_check "$dir" Return "${ORIGINAL_NAMES[@]}" "Kapi za usi"
+}
+
+# SIGTERM while the recovery question waits: nobody answered it, so the
+# journal stays as it was and the next start asks again.
+scenario_term_at_the_recovery_question() {
+    local dir=$1 pid box
+    type_two_entries "$dir" || return 1
+    pid=$STARTED
+    kill -KILL "$pid"
+    wait "$pid" 2>/dev/null
+    cp "$dir/.Baza.xml.recovery" "$WORK/journal.before"
+    start_program "$dir"
+    pid=$STARTED
+    box=$(window_of "$pid" "Pozdrav") || return 1
+    press "$box" Return || return 1
+    box=$(window_of "$pid" "Pažnja!") || return 1
+    kill -TERM "$pid"
+    expect_exit "$pid" 0 || return 1
+    cmp -s "$WORK/journal.before" "$dir/.Baza.xml.recovery" ||
+        fail "the journal was changed or moved by the unanswered question" || return 1
+    restart_and_check "$dir" Return "${ORIGINAL_NAMES[@]}" "Kapi za usi" "Mast od nevena"
+}
+
 # The system calls show it: the Tab that posts an entry is followed by the
 # journal's sync (and, for the first change, its rename into place and the
 # folder's sync) before the next key is sent to the program.
@@ -1012,6 +1096,9 @@ run recover_half_typed
 run erase_then_kill
 run recovery_declined
 run durable_before_next_input
+run planted_link
+run fifo_at_the_journal
+run term_at_the_recovery_question
 run find
 run undo_stays_with_its_entry
 run colleagues_file_kept
