@@ -61,13 +61,6 @@ QString RegisterFileGuard::Finding::question(const QString &keptAs) const
               .arg(shown(keptAs));
 }
 
-QString entryCount(qsizetype count)
-{
-    const bool one = count % 10 == 1 && count % 100 != 11;
-    return QStringLiteral("%1 %2").arg(count).arg(
-        one ? QStringLiteral("zapis") : QStringLiteral("zapisa"));
-}
-
 void RegisterFileGuard::loaded(const QString &path, const store::FileIdentity &before)
 {
     Known known { store::identifyFile(folderOf(path)), before,

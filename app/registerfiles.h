@@ -86,9 +86,6 @@ private:
     bool m_keepFile = false;
 };
 
-// "1 zapis", "3 zapisa", "21 zapis", "11 zapisa".
-QString entryCount(qsizetype count);
-
 // What a file that is not a regular one is, for the user: "mapa",
 // "imenovana cijev (FIFO)", ...
 QString fileTypeName(store::FileIdentity::Type type);

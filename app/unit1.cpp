@@ -463,7 +463,7 @@ bool TForm1::SaveDatabase()
                              "Da: ti se zapisi brišu, a ostali se spremaju.\n"
                              "Ne: ništa se ne briše ni ne sprema, a kursor ide u naziv lijeka "
                              "prvoga od njih.\nObrisati ih?")
-                  .arg(entryCount(typed), first);
+                  .arg(store::entryCount(typed), first);
         if (toolkit::messageBox(question, Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
             != toolkit::MessageBoxAnswer::Yes) {
             m_saveDeclined = true;
@@ -865,8 +865,8 @@ bool TForm1::offerRecoveryFrom(const QString &file, const std::vector<store::Rec
             + QStringLiteral(", a registar \"%1\" je u međuvremenu promijenio drugi program ili "
                              "drugi korisnik.\nU datoteci na disku sada je %2, a u registru "
                              "kakav je bio kad je program %3 %4.\n")
-                  .arg(store::shownPath(DataFilePath), entryCount(qsizetype(loaded.size())), when,
-                      entryCount(qsizetype(recovery->rows.size())))
+                  .arg(store::shownPath(DataFilePath), store::entryCount(qsizetype(loaded.size())),
+                      when, store::entryCount(qsizetype(recovery->rows.size())))
             + count
             + QStringLiteral("Vratiti registar kakav je bio kad je program %1? Datoteka koja je "
                              "sada na disku neće se izgubiti: prije prvog spremanja sačuvat će "

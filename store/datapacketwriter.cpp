@@ -4,6 +4,7 @@
 #include "store/datapacket_p.h"
 
 #include "store/datapacket.h"
+#include "store/messagetext.h"
 #include "store/schema.h"
 
 #include <array>
@@ -149,8 +150,8 @@ void putNumber(PacketBuffer &out, double value, size_t row, int field)
 QByteArray serialize(const std::vector<Record> &rows)
 {
     if (rows.size() > size_t(MaxRows)) {
-        throw UnsavableValue { QStringLiteral("registar ima %1 zapisa, a program čita najviše %2.")
-                                   .arg(rows.size())
+        throw UnsavableValue { QStringLiteral("registar ima %1, a program čita najviše %2.")
+                                   .arg(entryCount(qint64(rows.size())))
                                    .arg(MaxRows) };
     }
     const auto &fields = importRecordFields();

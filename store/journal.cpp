@@ -1,5 +1,7 @@
 #include "store/journal.h"
 
+#include "store/messagetext.h"
+
 #include "store/datapacket.h"
 #include "store/exception.h"
 #include "store/safefile.h"
@@ -266,7 +268,7 @@ void readHeader(Reader &in, Recovery &out)
         const QByteArrayView name = in.take(in.u32());
         const char type = char(in.u8());
         if (name != QByteArrayView(def.name) || type != (def.type == FieldType::Float ? 'F' : 'S'))
-            throw Damaged { QStringLiteral("drugačiji popis polja (\"%1\" umjesto \"%2\")")
+            throw Damaged { QStringLiteral("drukčiji popis polja (\"%1\" umjesto \"%2\")")
                                 .arg(QString::fromUtf8(name), QLatin1StringView(def.name)) };
     }
     out.begun = in.i64();
@@ -418,12 +420,13 @@ bool holdsAWholeEntry(QByteArrayView bytes)
 
 // -------------------------------------------------------------- files
 
-QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemReason(int error) { return systemErrorText(error); }
 
 [[noreturn]] void writeFailed(const QString &path, const QString &reason)
 {
-    throw Exception(QStringLiteral("Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(path), reason));
+    throw Exception(
+        QStringLiteral("Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": %2.")
+            .arg(shownPath(path), reason));
 }
 
 bool writeAll(int fd, const char *data, qsizetype size)
@@ -653,8 +656,7 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
             failed(QStringLiteral("na njezinu je mjestu druga datoteka, koja se ne može "
                                   "premjestiti"));
         qWarning("%ls was not written by this program and was moved to %ls.",
-            qUtf16Printable(QDir::toNativeSeparators(m_path)),
-            qUtf16Printable(QDir::toNativeSeparators(aside)));
+            qUtf16Printable(shownPath(m_path)), qUtf16Printable(shownPath(aside)));
         if (!renameNoReplace(temporary, target))
             failed(systemReason(errno));
     }
@@ -823,7 +825,7 @@ Recovery RecoveryJournal::read(const QString &path)
 {
     const auto refuse = [&path](const QString &reason) {
         return Exception(QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna: %2.")
-                             .arg(QDir::toNativeSeparators(path), reason));
+                             .arg(shownPath(path), reason));
     };
     Recovery out;
     const QByteArray bytes = readOwnFile(path, &out.file, refuse);

@@ -64,4 +64,13 @@ QString systemErrorText(int error)
     return QStringLiteral("%1 (%2)").arg(known, raw);
 }
 
+QString entryCount(qint64 count)
+{
+    // The last digit 1 takes the singular, except in 11, 111, 211...
+    const qint64 n = count < 0 ? -count : count;
+    const bool one = n % 10 == 1 && n % 100 != 11;
+    return QStringLiteral("%1 %2").arg(count).arg(
+        one ? QStringLiteral("zapis") : QStringLiteral("zapisa"));
+}
+
 } // namespace store

@@ -19,4 +19,8 @@ QString shownPath(const QString &path);
 // text in parentheses; the system's text alone for anything else.
 QString systemErrorText(int error);
 
+// "1 zapis", "2 zapisa", "11 zapisa", "21 zapis": a count of entries as
+// Croatian says it after "ima" or "je".
+QString entryCount(qint64 count);
+
 } // namespace store

@@ -375,6 +375,8 @@ const QString MainTitle = QStringLiteral("Tervalis - suglasnost za uvoz lijekova
 const QString Greeting = QStringLiteral("Pozdrav");
 const QString Refusal = QStringLiteral("Greška");
 const QString Warning = QStringLiteral("Pažnja!");
+// The notice that the register is not locked: a notice, not a question.
+const QString Notice = QStringLiteral("Poruka");
 
 // Where a person clicks a control: its centre in the window as the layout places it.
 QPoint centreOf(const char *control)
@@ -697,7 +699,7 @@ private slots:
         {
             Program program(folder, dir.path());
             QVERIFY(program.started());
-            const QByteArray notice = program.window(Warning);
+            const QByteArray notice = program.window(Notice);
             QVERIFY2(!notice.isEmpty(), qPrintable(describeScreen() + program.output()));
             QVERIFY(!program.titles().contains(Greeting));
             Program::press(notice, "Return");
@@ -737,7 +739,7 @@ private slots:
         auto startUnlocked = [&](Program &program) -> QByteArray {
             if (!program.started())
                 return {};
-            const QByteArray notice = program.window(Warning);
+            const QByteArray notice = program.window(Notice);
             if (notice.isEmpty())
                 return {};
             Program::press(notice, "Return");
@@ -1008,7 +1010,7 @@ private slots:
 
         Program program(folder, dir.path());
         QVERIFY(program.started());
-        const QByteArray box = program.window(heldElsewhere ? Refusal : Warning);
+        const QByteArray box = program.window(heldElsewhere ? Refusal : Notice);
         QVERIFY2(!box.isEmpty(), qPrintable(describeScreen() + program.output()));
         program.terminate();
         QCOMPARE(program.exitCode(), 0);

@@ -507,7 +507,7 @@ void TestDataPacket::savesOnlyWhatItCanReadBack_data()
     QTest::addColumn<Rows>("rows");
     QTest::addColumn<QString>("reason");
     QTest::newRow("more rows than a file may hold")
-        << Rows(size_t(store::packet::MaxRows) + 1) << u"registar ima 200001 zapisa"_s;
+        << Rows(size_t(store::packet::MaxRows) + 1) << u"registar ima 200001 zapis,"_s;
     // Quotes take six bytes each in the file: 23 such records make 132 MB.
     Record quotes;
     for (int f = 0; f < store::FieldCount; ++f) {

@@ -426,7 +426,7 @@ void TestJournal::refusesDamagedAndForeignFiles_data()
     QTest::newRow("garbage") << 1 << "nije datoteka za oporavak ovog programa";
     QTest::newRow("header cut short") << 2 << "zaglavlje je nepotpuno";
     QTest::newRow("header bit flipped") << 3 << "zaglavlje je oštećeno";
-    QTest::newRow("another field list") << 4 << "drugačiji popis polja";
+    QTest::newRow("another field list") << 4 << "drukčiji popis polja";
     QTest::newRow("another user's file") << 6 << "pripada drugom korisniku";
     QTest::newRow("a folder") << 7 << "";
 }

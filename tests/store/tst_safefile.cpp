@@ -653,6 +653,28 @@ private slots:
         QCOMPARE(shown, expected);
     }
 
+    // A count of entries agrees with its number, as Croatian has it: the
+    // singular after 1, 21, 31... but not after 11 or 111.
+    void entryCountAgreesWithItsNumber_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        const QList<int> singular { 1, 21, 31, 41, 51, 61, 71, 81, 91, 101, 121 };
+        for (int n = 0; n <= 125; ++n) {
+            QTest::addRow("%d", n)
+                << n << (singular.contains(n) ? u"%1 zapis"_s : u"%1 zapisa"_s).arg(n);
+        }
+        QTest::newRow("1001") << 1001 << u"1001 zapis"_s;
+        QTest::newRow("10011") << 10011 << u"10011 zapisa"_s;
+    }
+
+    void entryCountAgreesWithItsNumber()
+    {
+        QFETCH(int, count);
+        QFETCH(QString, expected);
+        QCOMPARE(store::entryCount(count), expected);
+    }
+
     // A register in a folder shared by a group (folder 0775 root:group, file
     // 0660) keeps working for every member, whoever saved last.
     void sharedFolderKeepsTheFileToItsGroup_data()
