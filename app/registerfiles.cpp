@@ -1,5 +1,6 @@
 #include "app/registerfiles.h"
 
+#include "register/registerpaths.h"
 #include "store/exception.h"
 #include "store/messagetext.h"
 #include "store/safefile.h"
@@ -187,15 +188,6 @@ store::FileIdentity RegisterFileGuard::expected() const
     return m_known ? m_known->file : store::FileIdentity();
 }
 
-bool isRegisterFileName(const QString &name)
-{
-    // Case-blind, for the file systems that are.
-    const QString base = QStringLiteral("Baza.xml");
-    return name.compare(base, Qt::CaseInsensitive) == 0
-        || name.startsWith(base + QLatin1Char('.'), Qt::CaseInsensitive)
-        || name.startsWith(QLatin1Char('.') + base + QLatin1Char('.'), Qt::CaseInsensitive);
-}
-
 void checkExportTarget(const QString &target, const QStringList &registerFolders)
 {
     // What the export would write: a link is followed, as the save does.
@@ -212,19 +204,17 @@ void checkExportTarget(const QString &target, const QStringList &registerFolders
     const store::FileIdentity folder = store::identifyFile(folderOf(written));
     for (const QString &registerFolder : registerFolders) {
         const store::FileIdentity home = store::identifyFile(registerFolder);
-        bool own = isRegisterFileName(name) && folder.sameFileAs(home);
-        bool isRegister = own && name.compare(QStringLiteral("Baza.xml"), Qt::CaseInsensitive) == 0;
+        bool own = RegisterPaths::isRegisterFileName(name) && folder.sameFileAs(home);
+        bool isRegister = own && RegisterPaths::isDataFileName(name);
         // Hard links and links from elsewhere reach the same files.
         if (!own && id.exists) {
-            const QStringList names
-                = QDir(registerFolder)
-                      .entryList({ QStringLiteral("Baza.xml"), QStringLiteral("Baza.xml.*"),
-                                     QStringLiteral(".Baza.xml.*") },
-                          QDir::Files | QDir::Hidden | QDir::System);
+            const QStringList names = QDir(registerFolder)
+                                          .entryList(RegisterPaths::registerFileNamePatterns(),
+                                              QDir::Files | QDir::Hidden | QDir::System);
             for (const QString &n : names) {
                 if (store::identifyFile(QDir(registerFolder).filePath(n)).sameFileAs(id)) {
                     own = true;
-                    isRegister = n == QStringLiteral("Baza.xml");
+                    isRegister = n == RegisterPaths::dataFileName();
                     break;
                 }
             }
@@ -234,7 +224,8 @@ void checkExportTarget(const QString &target, const QStringList &registerFolders
                 QStringLiteral("Izvoz se ne može spremiti u \"%1\": %2\n"
                                "Ništa nije zapisano. Odaberite drugo ime ili drugu mapu.")
                     .arg(shown(target),
-                        isRegister ? QStringLiteral("to je sam registar, datoteka \"Baza.xml\".")
+                        isRegister ? QStringLiteral("to je sam registar, datoteka \"%1\".")
+                                         .arg(RegisterPaths::dataFileName())
                                    : QStringLiteral("to je pomoćna datoteka registra "
                                                     "(zaključavanje, podaci za oporavak ili "
                                                     "spremljena kopija).")));

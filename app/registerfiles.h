@@ -90,11 +90,6 @@ private:
 // "imenovana cijev (FIFO)", ...
 QString fileTypeName(store::FileIdentity::Type type);
 
-// The register's own files in its folder: "Baza.xml" and every name that
-// starts with "Baza.xml." or ".Baza.xml." (its lock, its recovery data,
-// the copies kept beside it, the temporary files of its saves).
-bool isRegisterFileName(const QString &name);
-
 // Refuses, by throwing store::Exception, an export onto something that is
 // not a regular file, or onto one of the register's own files in any of
 // `registerFolders` (compared as folders, so another spelling of the path

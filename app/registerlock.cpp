@@ -1,6 +1,7 @@
 #include "app/registerlock.h"
 
 #include "app/registerfiles.h"
+#include "register/registerpaths.h"
 #include "store/messagetext.h"
 
 #include <QDateTime>
@@ -32,7 +33,7 @@ RegisterLock::RegisterLock(const QString &folder)
     m_lock.setStaleLockTime(0);
 }
 
-QString RegisterLock::fileName() { return QStringLiteral(".Baza.xml.lock"); }
+QString RegisterLock::fileName() { return RegisterPaths::lockFileName(); }
 
 RegisterLock::Status RegisterLock::acquire()
 {
@@ -84,12 +85,12 @@ RegisterLock::Status RegisterLock::acquire()
 QString RegisterLock::notLocked(const QString &what) const
 {
     return QStringLiteral("Registar nije zaključan: ") + what
-        + QStringLiteral(
-            "\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
-            "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
-            "\"Baza.xml\" još ona koju je učitao ili zadnji put spremio. Upisano se i dalje "
-            "bilježi za oporavak nakon prekida, u zasebnu datoteku ove kopije "
-            "programa.");
+        + QStringLiteral("\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
+                         "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
+                         "\"%1\" još ona koju je učitao ili zadnji put spremio. Upisano se i dalje "
+                         "bilježi za oporavak nakon prekida, u zasebnu datoteku ove kopije "
+                         "programa.")
+              .arg(RegisterPaths::dataFileName());
 }
 
 QString RegisterLock::unusableReason() const

@@ -4,6 +4,7 @@
 #include "app/entrysuggestions.h"
 #include "app/registerfinder.h"
 #include "export/textexport.h"
+#include "register/registerpaths.h"
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
@@ -132,8 +133,9 @@ TForm1::TForm1(QWidget *parent)
     new DeleteUndo(this);
 
     MaxRecords = RecordLimit;
-    DataFileName = QStringLiteral("Baza.xml");
-    DataFilePath = QDir::currentPath() + QDir::separator() + DataFileName;
+    const RegisterPaths paths(QDir::currentPath());
+    DataFileName = RegisterPaths::dataFileName();
+    DataFilePath = paths.dataFile();
 
     m_journal = std::make_unique<store::RecoveryJournal>(recoveryFilePath());
     m_draftTimer.setSingleShot(true);
@@ -142,8 +144,7 @@ TForm1::TForm1(QWidget *parent)
 
 QString TForm1::recoveryFilePath() const
 {
-    return QFileInfo(DataFilePath).absolutePath() + QStringLiteral("/.") + DataFileName
-        + QStringLiteral(".recovery");
+    return RegisterPaths(QFileInfo(DataFilePath).absolutePath()).recoveryFile();
 }
 
 QString TForm1::journalFilePath() const { return m_journal->path(); }

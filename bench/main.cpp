@@ -7,6 +7,7 @@
 #include "app/unit1.h"
 
 #include "export/textexport.h"
+#include "register/registerpaths.h"
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
@@ -49,7 +50,7 @@
 
 namespace {
 
-const QString RegisterName = QStringLiteral("Baza.xml");
+const QString RegisterName = RegisterPaths::dataFileName();
 
 // Sizes from this many records up are measured fewer times: each run of
 // the window's walk or start-up takes seconds there.
