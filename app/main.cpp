@@ -1,6 +1,6 @@
 #include "app/unit1.h"
 
-#include "app/registerlock.h"
+#include "register/registerlock.h"
 #include "app/terminationsignals.h"
 #include "store/safefile.h"
 #include "toolkit/handlers.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/registerfiles.h"
+#include "register/registerfiles.h"
 #include "ui_unit1.h"
 
 #include <QElapsedTimer>

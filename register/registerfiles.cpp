@@ -1,4 +1,4 @@
-#include "app/registerfiles.h"
+#include "register/registerfiles.h"
 
 #include "register/registerpaths.h"
 #include "store/exception.h"

@@ -1,6 +1,6 @@
-#include "app/registerlock.h"
+#include "register/registerlock.h"
 
-#include "app/registerfiles.h"
+#include "register/registerfiles.h"
 #include "register/registerpaths.h"
 #include "store/messagetext.h"
 
