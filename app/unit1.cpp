@@ -5,6 +5,7 @@
 #include "app/registerfinder.h"
 #include "export/textexport.h"
 #include "register/registerpaths.h"
+#include "register/registersession.h"
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
@@ -105,6 +106,45 @@ QList<DBGridColumn> gridColumns(const QStringList &description)
 
 } // namespace
 
+// The session's questions and reports, as the window's message boxes.
+class TForm1::Dialogue : public RegisterDialogue
+{
+public:
+    explicit Dialogue(TForm1 *form)
+        : m_form(form)
+    {
+    }
+    bool attended() const override { return !toolkit::unattended(); }
+    bool ask(Question question, const QString &text) override
+    {
+        // Only a journal offered back over the very file it began from has
+        // Yes as its default; everything else defaults to what loses nothing.
+        const auto style = question == Question::Recover ? toolkit::MessageBoxStyle::YesNo
+                                                         : toolkit::MessageBoxStyle::YesNoDefaultNo;
+        return toolkit::messageBox(text, Paznja, style) == toolkit::MessageBoxAnswer::Yes;
+    }
+    void reportError(const QString &message) override
+    {
+        toolkit::messageBox(message, Greska, toolkit::MessageBoxStyle::Ok);
+    }
+    void notify(const QString &message) override
+    {
+        toolkit::messageBox(message, Poruka, toolkit::MessageBoxStyle::Ok);
+    }
+    void reportJournalFailure(const QString &message) override
+    {
+        // After the change that failed has finished: the table must not be
+        // left half way.
+        QMetaObject::invokeMethod(
+            m_form,
+            [message] { toolkit::messageBox(message, Greska, toolkit::MessageBoxStyle::Ok); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    TForm1 *m_form;
+};
+
 // The artwork is compiled into the window's static library; a static
 // library's resources are registered by hand.
 static void initArtwork() { Q_INIT_RESOURCE(artwork); }
@@ -115,6 +155,8 @@ TForm1::TForm1(QWidget *parent)
     initArtwork();
     toolkit::substituteClassicFonts();
     createComponents();
+    m_dialogue = std::make_unique<Dialogue>(this);
+    m_session = std::make_unique<RegisterSession>(QDir::currentPath(), *CDSetLijekovi, *m_dialogue);
     setupUi(this);
     toolkit::fitLabels(Panel1);
     bindComponents();
@@ -133,30 +175,18 @@ TForm1::TForm1(QWidget *parent)
     new DeleteUndo(this);
 
     MaxRecords = RecordLimit;
-    const RegisterPaths paths(QDir::currentPath());
     DataFileName = RegisterPaths::dataFileName();
-    DataFilePath = paths.dataFile();
+    DataFilePath = m_session->paths().dataFile();
 
-    m_journal = std::make_unique<store::RecoveryJournal>(recoveryFilePath());
     m_draftTimer.setSingleShot(true);
     connect(&m_draftTimer, &QTimer::timeout, this, &TForm1::recordDraft);
 }
 
-QString TForm1::recoveryFilePath() const
-{
-    return RegisterPaths(QFileInfo(DataFilePath).absolutePath()).recoveryFile();
-}
+QString TForm1::recoveryFilePath() const { return m_session->paths().recoveryFile(); }
 
-QString TForm1::journalFilePath() const { return m_journal->path(); }
+QString TForm1::journalFilePath() const { return m_session->journalFile(); }
 
-void TForm1::setRecoveryAllowed(bool allowed)
-{
-    m_recoveryAllowed = allowed;
-    // Another copy may be writing the journal of the register: this one
-    // keeps its own, named so that it cannot meet another's.
-    m_journal = std::make_unique<store::RecoveryJournal>(
-        allowed ? recoveryFilePath() : store::RecoveryJournal::privateName(recoveryFilePath()));
-}
+void TForm1::setRecoveryAllowed(bool allowed) { m_session->setRecoveryAllowed(allowed); }
 
 TForm1::~TForm1()
 {
@@ -232,7 +262,7 @@ void TForm1::bindComponents()
 
     // The crash-recovery journal follows every change, and what is typed.
     CDSetLijekovi->afterChange
-        = [this](const store::TableChange &change) { journalChange(change); };
+        = [this](const store::TableChange &change) { m_session->recordChange(change); };
     connect(DataSourceLijekovi, &DataSource::dataChange, this, &TForm1::scheduleDraft);
     for (DBEdit *edit : Panel1->findChildren<DBEdit *>())
         connect(edit, &QLineEdit::textEdited, this, &TForm1::scheduleDraft);
@@ -247,9 +277,9 @@ void TForm1::FormCreate()
         toolkit::messageBox(greeting(), QStringLiteral("Pozdrav"), toolkit::MessageBoxStyle::Ok);
         // A link whose file is gone is not made anew: where it leads was
         // never this program's register.
-        if (QFileInfo::exists(DataFileName) || QFileInfo(DataFileName).isSymLink()) {
+        if (m_session->dataFileExists()) {
             try {
-                loadRegister(DataFilePath);
+                m_session->load(DataFilePath);
             } catch (const store::Exception &e) {
                 // The file stays as it is: only Erase may replace it.
                 throw store::Exception(e.message()
@@ -260,7 +290,7 @@ void TForm1::FormCreate()
             CreateEmptyDatabase(DataFileName);
             CDSetLijekovi->open();
         }
-        offerRecovery();
+        m_session->offerRecovery();
         if (CDSetLijekovi->recordCount() == 0)
             BitBtnDel->setEnabled(false);
     });
@@ -356,13 +386,13 @@ void TForm1::FormClose()
     // A register that could not be loaded is never written over on close.
     if (!CDSetLijekovi->active())
         return;
-    bool saved = false;
-    toolkit::runHandler([&] { saved = SaveDatabase(); });
+    RegisterSession::SaveResult save;
+    toolkit::runHandler([&] { SaveDatabase(&save); });
     // Nobody can answer: the journal keeps everything for the next start.
-    if (saved || toolkit::unattended())
+    if (save.saved() || toolkit::unattended())
         return;
     // The user chose to look at the records before they go.
-    if (m_saveDeclined) {
+    if (save.outcome == RegisterSession::SaveOutcome::NamelessKept) {
         m_closeRefused = true;
         return;
     }
@@ -375,15 +405,8 @@ void TForm1::FormClose()
               QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"), Paznja,
               toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes;
-    // The entries stay in the journal (the save failed: they may exist
-    // nowhere else), but the next start is told this was no crash.
-    if (!m_closeRefused && m_journalling) {
-        try {
-            m_journal->markClosedWithoutSaving(CDSetLijekovi->records());
-        } catch (const store::Exception &e) {
-            qWarning("%ls", qUtf16Printable(e.message()));
-        }
-    }
+    if (!m_closeRefused)
+        m_session->closedWithoutSaving();
 }
 
 void TForm1::BitBtnExitClick()
@@ -414,88 +437,27 @@ void TForm1::CreateEmptyDatabase(const QString &fileName)
     CDSetLijekovi->close();
     CDSetLijekovi->createDataSet();
     CDSetLijekovi->insert();
-    writeRegisterFile(fileName, CDSetLijekovi->records());
+    m_session->write(fileName, CDSetLijekovi->records());
     CDSetLijekovi->open();
 }
 
-void TForm1::PurgeUnnamedRecords()
-{
-    // One pass over the table rather than a delete per record: the register
-    // may hold thousands of nameless entries.
-    const int naziv = StringField2->index();
-    CDSetLijekovi->deleteWhere(
-        [naziv](const store::Record &record) { return record.isEmpty(naziv); });
-}
+void TForm1::PurgeUnnamedRecords() { m_session->purgeUnnamed(); }
 
-bool TForm1::SaveDatabase()
+bool TForm1::SaveDatabase(RegisterSession::SaveResult *result)
 {
-    m_saveDeclined = false;
-    // A pending record takes part in the purge below; completing it may
-    // refuse a number that is not one, which stops the save.
+    // A pending record takes part in the purge; completing it may refuse a
+    // number that is not one, which stops the save.
+    if (result)
+        *result = {};
     completePendingRecord();
-
-    const int naziv = StringField2->index();
-    const auto typedButNameless = [this, naziv](const store::Record &record) {
-        return record.isEmpty(naziv) && holdsTypedData(record);
-    };
-    const auto &records = CDSetLijekovi->records();
-    const auto firstTyped = std::find_if(records.begin(), records.end(), typedButNameless);
-    const int typed = int(std::count_if(firstTyped, records.end(), typedButNameless));
-    std::vector<store::Record> keptForRecovery;
-    if (typed > 0 && toolkit::unattended()) {
-        // Nobody can be asked whether these may go: they are left out of
-        // the file and stay in the journal, so the next start offers them.
-        std::copy_if(
-            firstTyped, records.end(), std::back_inserter(keptForRecovery), typedButNameless);
-        CDSetLijekovi->deleteWhere([naziv, typedButNameless](const store::Record &record) {
-            return record.isEmpty(naziv) && !typedButNameless(record);
-        });
-    } else if (typed > 0) {
-        // Said plainly: what is wrong, which entry it is, and what each
-        // answer does; No is the default and loses nothing.
-        const int firstRow = int(firstTyped - records.begin());
-        const QString patient = firstTyped->text(StringField4->index()).trimmed();
-        const QString first = patient.isEmpty()
-            ? QStringLiteral("redak %1").arg(firstRow + 1)
-            : QStringLiteral("redak %1, pacijent „%2“").arg(firstRow + 1).arg(patient);
-        const QString question
-            = QStringLiteral("Bez naziva lijeka, a s drugim upisanim podacima: %1 (prvi: %2).\n"
-                             "Zapis bez naziva lijeka ne može se spremiti.\n"
-                             "Da: ti se zapisi brišu, a ostali se spremaju.\n"
-                             "Ne: ništa se ne briše ni ne sprema, a kursor ide u naziv lijeka "
-                             "prvoga od njih.\nObrisati ih?")
-                  .arg(store::entryCount(typed), first);
-        if (toolkit::messageBox(question, Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
-            != toolkit::MessageBoxAnswer::Yes) {
-            m_saveDeclined = true;
-            CDSetLijekovi->moveTo(firstRow);
-            DBEditNaziv->setFocus();
-            return false;
-        }
+    const RegisterSession::SaveResult save = m_session->save();
+    if (result)
+        *result = save;
+    if (save.outcome == RegisterSession::SaveOutcome::NamelessKept) {
+        CDSetLijekovi->moveTo(save.firstNameless);
+        DBEditNaziv->setFocus();
     }
-    if (keptForRecovery.empty())
-        PurgeUnnamedRecords();
-
-    std::vector<store::Record> saved;
-    try {
-        if (CDSetLijekovi->state() == store::ClientDataSet::Edit)
-            CDSetLijekovi->post();
-        CDSetLijekovi->mergeChangeLog();
-        if (keptForRecovery.empty()) {
-            saved = CDSetLijekovi->records();
-        } else {
-            std::copy_if(records.begin(), records.end(), std::back_inserter(saved),
-                [naziv](const store::Record &record) { return !record.isEmpty(naziv); });
-        }
-        if (!registerFileMayBeWritten(DataFilePath, saved))
-            return false;
-        writeRegisterFile(DataFilePath, saved);
-    } catch (const store::Exception &e) {
-        toolkit::messageBox(e.message(), Greska, toolkit::MessageBoxStyle::Ok);
-        return false;
-    }
-    journalSaved(saved);
-    return true;
+    return save.saved();
 }
 
 void TForm1::requireOpenRegister() const
@@ -509,80 +471,6 @@ void TForm1::requireOpenRegister() const
 }
 
 // ------------------------------------------------------ the register's file
-
-void TForm1::loadRegister(const QString &fileName)
-{
-    const store::FileIdentity before = store::identifyFile(fileName);
-    // Remembered even when the load fails: Erase may replace that file, and
-    // only that one.
-    const auto remember = qScopeGuard([&] { m_registerFile.loaded(fileName, before); });
-    CDSetLijekovi->loadFromFile(fileName);
-}
-
-bool TForm1::registerFileMayBeWritten(
-    const QString &fileName, const std::vector<store::Record> &rows)
-{
-    m_registerFileKept = false;
-    const RegisterFileGuard::Finding found = m_registerFile.check(fileName);
-    if (found.change == RegisterFileGuard::Change::None) {
-        m_registerFile.approve(found.current);
-        return true;
-    }
-    if (toolkit::unattended()) {
-        writeRegisterBeside(fileName, rows);
-        return false;
-    }
-    // The file found is not this program's: a Yes replaces it only after
-    // keeping it beside, under the name the question gives.
-    const QString keepAs
-        = found.current.exists ? RegisterFileGuard::copyPathFor(fileName) : QString();
-    if (toolkit::messageBox(
-            found.question(keepAs), Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
-        != toolkit::MessageBoxAnswer::Yes) {
-        m_registerFileKept = true;
-        return false;
-    }
-    m_registerFile.approve(found.current, keepAs);
-    return true;
-}
-
-void TForm1::writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows)
-{
-    // The write itself checks once more, just before its rename, that the
-    // file there is the one approved.
-    store::ReplaceCheck check(
-        fileName, store::ReplaceCheck::ReplaceExpected, m_registerFile.expected());
-    check.keepReplacedAs(m_registerFile.keepAs(fileName));
-    store::saveDataPacketFile(fileName, rows);
-    if (check.written())
-        m_registerFile.written(fileName, *check.written());
-}
-
-void TForm1::writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows)
-{
-    // Nobody can say whether the file found may go: it stays, and the
-    // register is kept next to it under a new name.
-    const QString base = fileName + QLatin1Char('.')
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    for (int n = 1; n <= 100; ++n) {
-        const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
-        store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
-        try {
-            store::saveDataPacketFile(name, rows);
-            qWarning("%ls was changed by another program and is kept; the register is saved "
-                     "beside it as %ls.",
-                qUtf16Printable(QDir::toNativeSeparators(fileName)),
-                qUtf16Printable(QDir::toNativeSeparators(name)));
-            return;
-        } catch (const store::Exception &) {
-            if (!check.nameTaken())
-                throw;
-        }
-    }
-    throw store::Exception(QStringLiteral("Datoteka \"%1\" ne može se spremiti: sva su imena "
-                                          "za kopiju pored nje zauzeta.")
-                               .arg(store::shownPath(base)));
-}
 
 QStringList TForm1::registerFolders() const
 {
@@ -650,11 +538,12 @@ void TForm1::BitBtnEraseClick()
                 == toolkit::MessageBoxAnswer::Yes
             // Both questions were about this register, not a file another
             // program has put in its place since.
-            && registerFileMayBeWritten(DataFileName, CDSetLijekovi->records())) {
+            && m_session->checkFile(DataFileName, CDSetLijekovi->records())
+                == RegisterSession::FileCheck::MayWrite) {
             CreateEmptyDatabase(DataFileName);
-            loadRegister(DataFileName);
+            m_session->load(DataFileName);
             CDSetLijekovi->last();
-            journalSaved(CDSetLijekovi->records());
+            m_session->saved(CDSetLijekovi->records());
             toolkit::messageBox(
                 QStringLiteral("Baze prezne!"), QString(), toolkit::MessageBoxStyle::Ok);
         }
@@ -667,11 +556,12 @@ void TForm1::BitBtnExportClick()
 {
     toolkit::runHandler([this] {
         requireOpenRegister();
-        m_registerFileKept = false;
-        SaveDatabase();
+        RegisterSession::SaveResult save;
+        SaveDatabase(&save);
         // The user kept a file another program put in the register's place:
         // the export of a register that is not on disk ends here too.
-        if (m_saveDeclined || m_registerFileKept)
+        if (save.outcome == RegisterSession::SaveOutcome::NamelessKept
+            || save.outcome == RegisterSession::SaveOutcome::FileKept)
             return;
         QStringList lines;
         {
@@ -758,20 +648,6 @@ void TForm1::DataSourceLijekoviDataChange()
 
 // ------------------------------------------------------ crash recovery
 
-bool TForm1::holdsTypedData(const store::Record &record) const
-{
-    // The four carried-over values are what every new record starts with;
-    // anything else was typed.
-    const int carried[] = { StringField1->index(), StringField3->index(),
-        CDSetLijekoviValuta->index(), CDSetLijekoviJed_mjere->index() };
-    for (int f = 0; f < CDSetLijekovi->getFieldCount(); ++f) {
-        if (std::find(std::begin(carried), std::end(carried), f) == std::end(carried)
-            && !record.isEmpty(f))
-            return true;
-    }
-    return false;
-}
-
 void TForm1::completePendingRecord()
 {
     const auto state = CDSetLijekovi->state();
@@ -783,180 +659,6 @@ void TForm1::completePendingRecord()
         CDSetLijekovi->cancel();
 }
 
-QString TForm1::setAside(const QString &path) const
-{
-    return store::RecoveryJournal::setAside(path, recoveryFilePath());
-}
-
-void TForm1::offerRecovery()
-{
-    std::vector<store::Record> loaded = CDSetLijekovi->records();
-    // Nobody is there to answer (the program is being ended): every journal
-    // stays as it is for the next start.
-    if (toolkit::unattended())
-        return;
-    // Without the lock another copy may be writing any of them.
-    if (m_recoveryAllowed) {
-        for (const QString &file : store::RecoveryJournal::leftBehind(recoveryFilePath())) {
-            if (!offerRecoveryFrom(file, loaded))
-                return;
-        }
-    }
-    m_journal->setBase(std::move(loaded));
-    m_journalling = true;
-}
-
-// False when the start must look at no further journal: one was recovered,
-// or nobody answered.
-bool TForm1::offerRecoveryFrom(const QString &file, const std::vector<store::Record> &loaded)
-{
-    const QString shown = store::shownPath(file);
-    const QString registerShown
-        = QStringLiteral("\nRegistar \"%1\" nije mijenjan.").arg(store::shownPath(DataFilePath));
-    std::optional<store::Recovery> recovery;
-    try {
-        recovery = store::RecoveryJournal::read(file);
-    } catch (const store::Exception &e) {
-        // Kept for whoever wants to look; it never stops the start.
-        const QString aside = setAside(file);
-        toolkit::messageBox(e.message() + QStringLiteral("\n\n")
-                + (aside.isEmpty() ? QStringLiteral("Datoteka je ostavljena kako jest.")
-                                   : QStringLiteral("Datoteka je premještena u \"%1\".")
-                                         .arg(store::shownPath(aside)))
-                + registerShown,
-            Greska, toolkit::MessageBoxStyle::Ok);
-        return true;
-    }
-    const bool damaged = !recovery->damage.isEmpty();
-    if (recovery->changes == 0 && !damaged) {
-        QFile::remove(file);
-        return true;
-    }
-    if (recovery->changes == 0) {
-        // Damaged before its first change: nothing to offer, all of it kept.
-        const QString aside = setAside(file);
-        toolkit::messageBox(QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna: %2.\n\n")
-                                .arg(shown, recovery->damage)
-                + (aside.isEmpty() ? QStringLiteral("Datoteka je ostavljena kako jest.")
-                                   : QStringLiteral("Datoteka je premještena u \"%1\".")
-                                         .arg(store::shownPath(aside)))
-                + registerShown,
-            Greska, toolkit::MessageBoxStyle::Ok);
-        return true;
-    }
-
-    const bool closed = recovery->closedWithoutSaving;
-    const QString opening = closed ? QStringLiteral("Program je zatvoren bez spremanja")
-                                   : QStringLiteral("Program nije ispravno zatvoren");
-    const QString count = damaged
-        ? QStringLiteral("Datoteka za oporavak \"%1\" oštećena je (%2) i nije pročitana do "
-                         "kraja.\nBroj pročitanih promjena: %3.\n")
-              .arg(shown, recovery->damage)
-              .arg(recovery->changes)
-        : QStringLiteral("Broj nespremljenih promjena: %1.\n").arg(recovery->changes);
-    QString question;
-    auto style = toolkit::MessageBoxStyle::YesNo;
-    if (recovery->base == loaded) {
-        question = opening + QStringLiteral(".\n") + count + QStringLiteral("Vratiti ih?");
-    } else {
-        // Never apply changes to a file they were not made on without the
-        // user's word; leaving both alone is the default.
-        const QString when = closed ? QStringLiteral("zatvoren") : QStringLiteral("prekinut");
-        question = opening
-            + QStringLiteral(", a registar \"%1\" je u međuvremenu promijenio drugi program ili "
-                             "drugi korisnik.\nU datoteci na disku sada je %2, a u registru "
-                             "kakav je bio kad je program %3 %4.\n")
-                  .arg(store::shownPath(DataFilePath), store::entryCount(qsizetype(loaded.size())),
-                      when, store::entryCount(qsizetype(recovery->rows.size())))
-            + count
-            + QStringLiteral("Vratiti registar kakav je bio kad je program %1? Datoteka koja je "
-                             "sada na disku neće se izgubiti: prije prvog spremanja sačuvat će "
-                             "se pored registra pod imenom \"%2.<datum>-<vrijeme>\".")
-                  .arg(when, DataFileName);
-        style = toolkit::MessageBoxStyle::YesNoDefaultNo;
-    }
-    const bool yes = toolkit::messageBox(question, Paznja, style) == toolkit::MessageBoxAnswer::Yes;
-    // A question nobody answered (a signal ended the program meanwhile)
-    // changes nothing: the next start asks again.
-    if (toolkit::unattended())
-        return false;
-    if (yes) {
-        // The file on disk is not the one the journal began from: the first
-        // save keeps it beside before replacing it.
-        if (recovery->base != loaded)
-            m_registerFile.keepBeforeReplacing();
-        // A damaged journal is kept whole: what could not be read is there.
-        const QString aside = damaged ? setAside(file) : QString();
-        m_journal->setBase(loaded);
-        if (!damaged)
-            m_journal->adopt(file, *recovery);
-        m_journalling = true;
-        // Rewrites the journal from the file's records and the recovered
-        // ones, replacing the one read in one atomic step.
-        CDSetLijekovi->assignRecords(std::move(recovery->rows));
-        CDSetLijekovi->last();
-        if (damaged) {
-            toolkit::messageBox(aside.isEmpty()
-                    ? QStringLiteral("Pročitane promjene su vraćene. Ostatak je ostao u datoteci "
-                                     "\"%1\".")
-                          .arg(shown)
-                    : QStringLiteral("Pročitane promjene su vraćene. Ostatak je sačuvan u "
-                                     "datoteci \"%1\".")
-                          .arg(store::shownPath(aside)),
-                Poruka, toolkit::MessageBoxStyle::Ok);
-        }
-        return false;
-    }
-    const QString aside = setAside(file);
-    toolkit::messageBox(aside.isEmpty()
-            ? QStringLiteral("Nespremljene promjene nisu vraćene i ostaju u datoteci \"%1\".")
-                  .arg(shown)
-            : QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
-                  .arg(store::shownPath(aside)),
-        Poruka, toolkit::MessageBoxStyle::Ok);
-    return true;
-}
-
-void TForm1::journalChange(const store::TableChange &change)
-{
-    if (!m_journalling)
-        return;
-    try {
-        m_journal->record(change, CDSetLijekovi->records());
-        m_journalFailureShown = false;
-    } catch (const store::Exception &e) {
-        reportJournalFailure(e.message());
-    }
-}
-
-void TForm1::reportJournalFailure(const QString &message)
-{
-    // Shown once until the journal works again, and after the change that
-    // failed has finished: the table must not be left half way.
-    if (m_journalFailureShown)
-        return;
-    m_journalFailureShown = true;
-    const QString text = message
-        + QStringLiteral("\n\nUpisani podaci još su u programu. Ako se program sada sruši, "
-                         "promjene od zadnjeg spremanja bit će izgubljene.");
-    QMetaObject::invokeMethod(
-        this, [text] { toolkit::messageBox(text, Greska, toolkit::MessageBoxStyle::Ok); },
-        Qt::QueuedConnection);
-}
-
-void TForm1::journalSaved(const std::vector<store::Record> &saved)
-{
-    if (!m_journalling)
-        return;
-    m_journal->discard();
-    m_journal->setBase(saved);
-    if (CDSetLijekovi->records() != saved) {
-        // What the file was not given (nameless records nobody could be
-        // asked about) stays in a new journal.
-        journalChange({ store::TableChange::Reset, -1, nullptr, {}, &CDSetLijekovi->records() });
-    }
-}
-
 void TForm1::scheduleDraft()
 {
     const auto state = CDSetLijekovi->state();
@@ -965,7 +667,7 @@ void TForm1::scheduleDraft()
         m_draftPendingSince.invalidate();
         // The record being typed was posted or dropped; a post has already
         // superseded what was recorded of it, a drop must be recorded.
-        if (m_journal->hasDraft())
+        if (m_session->hasDraft())
             QMetaObject::invokeMethod(this, &TForm1::recordDraft, Qt::QueuedConnection);
         return;
     }
@@ -1003,28 +705,11 @@ store::Record TForm1::withUnstoredText(store::Record record) const
 void TForm1::recordDraft()
 {
     m_draftPendingSince.invalidate();
-    if (!m_journalling)
-        return;
-    try {
-        const auto state = CDSetLijekovi->state();
-        const store::Record *buffer = CDSetLijekovi->currentRecord();
-        const auto &rows = CDSetLijekovi->records();
-        std::optional<store::Record> typed;
-        if (buffer)
-            typed = withUnstoredText(*buffer);
-        const store::Record *current = typed ? &*typed : nullptr;
-        if (state == store::ClientDataSet::Insert && current && holdsTypedData(*current)) {
-            m_journal->recordDraft(-1, *current, rows);
-        } else if (state == store::ClientDataSet::Edit && current
-            && *current != rows[size_t(CDSetLijekovi->currentRow())]) {
-            m_journal->recordDraft(CDSetLijekovi->currentRow(), *current, rows);
-        } else {
-            m_journal->clearDraft(rows);
-        }
-        m_journalFailureShown = false;
-    } catch (const store::Exception &e) {
-        reportJournalFailure(e.message());
-    }
+    const store::Record *buffer = CDSetLijekovi->currentRecord();
+    std::optional<store::Record> typed;
+    if (buffer)
+        typed = withUnstoredText(*buffer);
+    m_session->recordTyping(typed ? &*typed : nullptr);
 }
 
 // ------------------------------------------------ ending without a user

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "register/registerfiles.h"
+#include "register/registersession.h"
 #include "ui_unit1.h"
 
 #include <QElapsedTimer>
@@ -18,8 +18,6 @@ namespace store {
 class ClientDataSet;
 class Field;
 class Record;
-class RecoveryJournal;
-struct TableChange;
 }
 namespace toolkit {
 class DataSource;
@@ -82,7 +80,8 @@ public:
     bool CheckRecordLimit();
     void CreateEmptyDatabase(const QString &fileName);
     void PurgeUnnamedRecords();
-    bool SaveDatabase();
+    // With `result`, says how the save ended.
+    bool SaveDatabase(RegisterSession::SaveResult *result = nullptr);
 
 public slots:
     // Event handlers, bound by name in the layout or in bindComponents().
@@ -130,24 +129,11 @@ private:
     // The navigation buttons: a move on an open table, nothing on a closed one.
     void browse(void (store::ClientDataSet::*step)());
 
-    // The register's file: loaded, and written only over the file loaded or
-    // written last, unless the user agrees to replace another.
-    void loadRegister(const QString &fileName);
-    bool registerFileMayBeWritten(const QString &fileName, const std::vector<store::Record> &rows);
-    void writeRegisterFile(const QString &fileName, const std::vector<store::Record> &rows);
-    void writeRegisterBeside(const QString &fileName, const std::vector<store::Record> &rows);
     QStringList registerFolders() const;
-    // Crash recovery.
-    void offerRecovery();
-    bool offerRecoveryFrom(const QString &file, const std::vector<store::Record> &loaded);
-    void journalChange(const store::TableChange &change);
+    // What is typed, recorded for crash recovery.
     void scheduleDraft();
     void recordDraft();
     store::Record withUnstoredText(store::Record record) const;
-    void reportJournalFailure(const QString &message);
-    void journalSaved(const std::vector<store::Record> &saved);
-    QString setAside(const QString &path) const;
-    bool holdsTypedData(const store::Record &record) const;
     void completePendingRecord();
     void finishEnding();
 
@@ -163,20 +149,13 @@ private:
     // Holds the panel while it must scroll inside a window the screen
     // cannot give its designed size; none otherwise.
     QScrollArea *m_panelScroller = nullptr;
-    RegisterFileGuard m_registerFile;
-    // The last check found another file and the user kept it.
-    bool m_registerFileKept = false;
-
-    bool m_recoveryAllowed = true;
-    std::unique_ptr<store::RecoveryJournal> m_journal;
-    // Whether the journal follows the table (it does once the register is open).
-    bool m_journalling = false;
-    bool m_journalFailureShown = false;
+    // The register's files and the rules for them; its questions are asked
+    // through the window's message boxes.
+    class Dialogue;
+    std::unique_ptr<Dialogue> m_dialogue;
+    std::unique_ptr<RegisterSession> m_session;
     QTimer m_draftTimer;
     QElapsedTimer m_draftPendingSince;
-    // The user answered No to a question before saving: what asked for the
-    // save (closing, exporting) stops there.
-    bool m_saveDeclined = false;
     // Set by FormClose when the window must stay open.
     bool m_closeRefused = false;
     bool m_ending = false;

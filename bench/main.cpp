@@ -8,6 +8,7 @@
 
 #include "export/textexport.h"
 #include "register/registerpaths.h"
+#include "register/registersession.h"
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
@@ -204,17 +205,31 @@ struct Figures
 };
 
 // Loads the register into a bare table.
-void loadInto(store::ClientDataSet &table, const QString &path) { table.loadFromFile(path); }
-
-// What the window's SaveDatabase does to the table and the file.
-void saveLikeTheWindow(store::ClientDataSet &table, const QString &path)
+void loadInto(store::ClientDataSet &table, const QString &path)
 {
-    const int naziv = store::fieldIndex(u"Naziv");
-    table.deleteWhere([naziv](const store::Record &r) { return r.isEmpty(naziv); });
-    if (table.state() == store::ClientDataSet::Edit)
-        table.post();
-    table.mergeChangeLog();
-    table.saveToFile(path);
+    table.assignRecords(store::loadDataPacketFile(path));
+}
+
+// The register's session as the window has it, with nobody to ask: a save
+// that would ask a question or show an error fails the run.
+class Unasked : public RegisterDialogue
+{
+public:
+    bool attended() const override { return true; }
+    bool ask(Question, const QString &text) override
+    {
+        throw store::Exception(QStringLiteral("the save asked: ") + text);
+    }
+    void reportError(const QString &message) override { throw store::Exception(message); }
+    void notify(const QString &) override { }
+    void reportJournalFailure(const QString &message) override { throw store::Exception(message); }
+};
+
+// What the window's SaveDatabase does: the session's save of the table.
+void saveAsTheWindowDoes(RegisterSession &session)
+{
+    if (session.save().outcome != RegisterSession::SaveOutcome::Saved)
+        throw store::Exception(QStringLiteral("the save wrote nothing"));
 }
 
 void exportTo(store::ClientDataSet &table, const QString &path)
@@ -377,7 +392,9 @@ Figures measure(int size, int runs, const QString &work)
     const QString dir = QDir(work).filePath(QString::number(size));
     QDir().mkpath(dir);
     const QString data = QDir(dir).filePath(RegisterName);
-    const QString saved = QDir(work).filePath(QStringLiteral("saved.xml"));
+    // The save writes a register of its own.
+    const QString savedDir = QDir(work).filePath(QStringLiteral("saved"));
+    QDir().mkpath(savedDir);
     const QString exported = QDir(work).filePath(QStringLiteral("export.txt"));
     const QString older = QDir(work).filePath(QStringLiteral("older.xml"));
     bench::writeSampleRegister(size, data);
@@ -394,8 +411,18 @@ Figures measure(int size, int runs, const QString &work)
         f.loadOld = medianMs(
             runs, [&] { table = std::make_unique<store::ClientDataSet>(); },
             [&] { loadInto(*table, older); });
-        f.save = medianMs(
-            runs, [&] { loadInto(*table, data); }, [&] { saveLikeTheWindow(*table, saved); });
+        {
+            // The journal follows the table as in the window, and ends
+            // with every save.
+            Unasked nobody;
+            RegisterSession session(savedDir, *table, nobody);
+            table->afterChange
+                = [&session](const store::TableChange &change) { session.recordChange(change); };
+            session.offerRecovery();
+            f.save = medianMs(
+                runs, [&] { loadInto(*table, data); }, [&] { saveAsTheWindowDoes(session); });
+            table->afterChange = nullptr;
+        }
         loadInto(*table, data);
         f.exportStore = medianMs(
             runs, [] {}, [&] { exportTo(*table, exported); });
@@ -654,7 +681,7 @@ int runBenchmark(const Options &options)
             f.loadOld, f.index, f.indexAtStart, f.keyWithList);
         std::fflush(stdout);
     }
-    std::printf("\n  load: ClientDataSet::loadFromFile into a bare table\n"
+    std::printf("\n  load: the data file read and assigned to a bare table\n"
                 "  save: purge of nameless records, merge, write (as SaveDatabase does)\n"
                 "  export: buildLines and saveLines on a bare table\n"
                 "  export+w: the same on the window's table, window shown\n"

@@ -1,0 +1,290 @@
+#include "register/registersession.h"
+
+#include "store/clientdataset.h"
+#include "store/datapacket.h"
+#include "store/exception.h"
+#include "store/schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+
+namespace {
+
+using Question = RegisterDialogue::Question;
+using Outcome = RegisterSession::SaveOutcome;
+
+// Answers the session's questions from a list, as the test says, and
+// keeps what it was asked and told.
+class Answers : public RegisterDialogue
+{
+public:
+    bool present = true;
+    std::deque<bool> answers;
+    QList<int> asked; // the questions, as numbers
+    QStringList questions;
+    QStringList errors;
+    QStringList notices;
+
+    bool attended() const override { return present; }
+    bool ask(Question question, const QString &text) override
+    {
+        asked << int(question);
+        questions << text;
+        if (answers.empty()) {
+            qWarning("unexpected question: %ls", qUtf16Printable(text));
+            return false;
+        }
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    void reportError(const QString &message) override { errors << message; }
+    void notify(const QString &message) override { notices << message; }
+    void reportJournalFailure(const QString &message) override { errors << message; }
+};
+
+store::Record entry(const QString &naziv, const QString &pacijent = QString())
+{
+    store::Record r;
+    if (!naziv.isEmpty())
+        r.setText(store::fieldIndex(u"Naziv"), naziv);
+    if (!pacijent.isEmpty())
+        r.setText(store::fieldIndex(u"Pacijent"), pacijent);
+    return r;
+}
+
+QStringList names(const std::vector<store::Record> &rows)
+{
+    QStringList out;
+    for (const store::Record &r : rows)
+        out << r.text(store::fieldIndex(u"Naziv"));
+    return out;
+}
+
+// A register in a folder of its own, opened as the window opens it: the
+// table follows into the journal, the current folder is the register's.
+struct Register
+{
+    QTemporaryDir dir;
+    QString oldDir = QDir::currentPath();
+    store::ClientDataSet table;
+    Answers dialogue;
+    std::unique_ptr<RegisterSession> session;
+
+    explicit Register(const std::vector<store::Record> &onDisk)
+    {
+        QDir::setCurrent(dir.path());
+        store::saveDataPacketFile(dataFile(), onDisk);
+        open();
+    }
+    ~Register()
+    {
+        quit();
+        QDir::setCurrent(oldDir);
+    }
+    // The program ends without a save (killed, or closed without saving).
+    void quit()
+    {
+        table.afterChange = nullptr;
+        session.reset();
+        table.close();
+    }
+    QString dataFile() const { return dir.filePath(RegisterPaths::dataFileName()); }
+    void open()
+    {
+        session = std::make_unique<RegisterSession>(dir.path(), table, dialogue);
+        table.afterChange = [this](const store::TableChange &c) { session->recordChange(c); };
+        table.createDataSet();
+        session->load(session->paths().dataFile());
+        session->offerRecovery();
+    }
+    void add(const store::Record &r)
+    {
+        table.last();
+        table.insert();
+        for (int f = 0; f < store::FieldCount; ++f) {
+            if (store::textSlot(f) >= 0)
+                table.fields(f)->setAsString(r.text(f));
+        }
+        table.post();
+    }
+    QStringList onDisk() const { return names(store::loadDataPacketFile(dataFile())); }
+    QStringList besideFiles() const
+    {
+        return QDir(dir.path())
+            .entryList({ RegisterPaths::dataFileName() + "." + "2*" }, QDir::Files | QDir::Hidden);
+    }
+};
+
+} // namespace
+
+class TestRegisterSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void savesWhatTheTableHolds()
+    {
+        Register reg({ entry("A") });
+        reg.add(entry("B"));
+        QCOMPARE(reg.session->save().outcome, Outcome::Saved);
+        QCOMPARE(reg.onDisk(), QStringList({ "A", "B" }));
+        QVERIFY(reg.dialogue.asked.isEmpty());
+        // The journal ends with the save: nothing is left to recover.
+        QVERIFY(!QFileInfo::exists(reg.session->paths().recoveryFile()));
+    }
+
+    // Another program replaced the data file after the load.
+    void replacedFile_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("onDisk");
+        QTest::addColumn<int>("copies");
+        QTest::newRow("kept") << true << false << int(Outcome::FileKept) << QStringList { "Tuđi" }
+                              << 0;
+        QTest::newRow("replaced, kept beside")
+            << true << true << int(Outcome::Saved) << QStringList { "A", "B" } << 1;
+        QTest::newRow("nobody there")
+            << false << false << int(Outcome::SavedBeside) << QStringList { "Tuđi" } << 1;
+    }
+    void replacedFile()
+    {
+        QFETCH(bool, present);
+        QFETCH(bool, answer);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, onDisk);
+        QFETCH(int, copies);
+        Register reg({ entry("A") });
+        reg.add(entry("B"));
+        const QString other = reg.dir.filePath("other.xml");
+        store::saveDataPacketFile(other, { entry("Tuđi") });
+        QVERIFY(QFile::remove(reg.dataFile()));
+        QVERIFY(QFile::rename(other, reg.dataFile()));
+
+        reg.dialogue.present = present;
+        reg.dialogue.answers = { answer };
+        QCOMPARE(int(reg.session->save().outcome), outcome);
+        QCOMPARE(reg.dialogue.asked,
+            present ? QList<int> { int(Question::ReplaceChangedFile) } : QList<int> {});
+        QCOMPARE(reg.onDisk(), onDisk);
+        const QStringList beside = reg.besideFiles();
+        QCOMPARE(beside.size(), copies);
+        // What is beside is the other file when it was replaced, and the
+        // table when the other file stayed.
+        if (copies) {
+            const QStringList expected
+                = present ? QStringList { "Tuđi" } : QStringList { "A", "B" };
+            QCOMPARE(names(store::loadDataPacketFile(reg.dir.filePath(beside.first()))), expected);
+        }
+    }
+
+    // Nameless entries that hold typed data: asked about, never lost.
+    void namelessWithData_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("onDisk");
+        QTest::addColumn<int>("tableRows");
+        QTest::newRow("no") << true << false << int(Outcome::NamelessKept) << QStringList { "A" }
+                            << 3;
+        QTest::newRow("yes") << true << true << int(Outcome::Saved) << QStringList { "A", "B" }
+                             << 2;
+        // Left out of the file, kept in the table and its journal.
+        QTest::newRow("nobody there")
+            << false << false << int(Outcome::Saved) << QStringList { "A", "B" } << 3;
+    }
+    void namelessWithData()
+    {
+        QFETCH(bool, present);
+        QFETCH(bool, answer);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, onDisk);
+        QFETCH(int, tableRows);
+        Register reg({ entry("A") });
+        reg.add(entry("", "Ivić"));
+        reg.add(entry("B"));
+        reg.dialogue.present = present;
+        reg.dialogue.answers = { answer };
+        const RegisterSession::SaveResult result = reg.session->save();
+        QCOMPARE(int(result.outcome), outcome);
+        QCOMPARE(reg.onDisk(), onDisk);
+        QCOMPARE(int(reg.table.records().size()), tableRows);
+        if (present) {
+            QCOMPARE(reg.dialogue.asked, QList<int> { int(Question::PurgeNameless) });
+            QVERIFY2(reg.dialogue.questions.first().contains(u"redak 2, pacijent „Ivić“"),
+                qPrintable(reg.dialogue.questions.first()));
+        }
+        if (!answer)
+            QCOMPARE(result.firstNameless, present ? 1 : -1);
+        if (!present) {
+            // The next start offers the entry back.
+            reg.quit();
+            reg.dialogue.present = true;
+            reg.dialogue.answers = { true };
+            reg.open();
+            QCOMPARE(reg.dialogue.asked, QList<int> { int(Question::Recover) });
+            QCOMPARE(int(reg.table.records().size()), 3);
+        }
+    }
+
+    // A crash leaves the journal; the next start offers it back, with Yes
+    // as the default only over the very file it began from.
+    void recoveryAfterACrash_data()
+    {
+        QTest::addColumn<bool>("fileChanged");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QStringList>("table");
+        QTest::newRow("yes") << false << true << QStringList { "A", "B" };
+        QTest::newRow("no") << false << false << QStringList { "A" };
+        QTest::newRow("over a changed file, yes") << true << true << QStringList { "A", "B" };
+        QTest::newRow("over a changed file, no") << true << false << QStringList { "Tuđi" };
+    }
+    void recoveryAfterACrash()
+    {
+        QFETCH(bool, fileChanged);
+        QFETCH(bool, answer);
+        QFETCH(QStringList, table);
+        Register reg({ entry("A") });
+        reg.add(entry("B"));
+        // The program dies: nothing saved, the journal stays.
+        reg.quit();
+        if (fileChanged)
+            store::saveDataPacketFile(reg.dataFile(), { entry("Tuđi") });
+        reg.dialogue.answers = { answer };
+        reg.open();
+        QCOMPARE(reg.dialogue.asked,
+            QList<int> { int(fileChanged ? Question::RecoverOverChanged : Question::Recover) });
+        QCOMPARE(names(reg.table.records()), table);
+        // The file on disk is untouched until a save.
+        QCOMPARE(reg.onDisk(), fileChanged ? QStringList { "Tuđi" } : QStringList { "A" });
+        if (fileChanged && answer) {
+            // The first save keeps the other file beside, unasked.
+            QCOMPARE(reg.session->save().outcome, Outcome::Saved);
+            QCOMPARE(reg.onDisk(), QStringList({ "A", "B" }));
+            QCOMPARE(reg.besideFiles().size(), 1);
+        }
+    }
+
+    void failedLoadLeavesTheTableAsItWas()
+    {
+        Register reg({ entry("A") });
+        QFile file(reg.dataFile());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("not a register");
+        file.close();
+        QVERIFY_THROWS_EXCEPTION(store::Exception, reg.session->load(reg.dataFile()));
+        QCOMPARE(names(reg.table.records()), QStringList { "A" });
+        QCOMPARE(reg.table.state(), store::ClientDataSet::Browse);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegisterSession)
+#include "tst_registersession.moc"
