@@ -12,10 +12,6 @@
 
 class QWidget;
 
-namespace toolkit {
-class DataSource;
-} // namespace toolkit
-
 // Finding an entry from the main window: Ctrl+F opens the find box, F3 and
 // Shift+F3 search again, forward and back, with the box closed too. A match
 // moves the table's cursor the way a click in the grid does (a record being

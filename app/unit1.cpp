@@ -50,8 +50,6 @@ using toolkit::SaveDialog;
 
 namespace {
 
-constexpr int RecordLimit = 10000;
-
 const QString Greska = QStringLiteral("Greška");
 const QString Paznja = QStringLiteral("Pažnja!");
 const QString Poruka = QStringLiteral("Poruka");
@@ -174,7 +172,6 @@ TForm1::TForm1(QWidget *parent)
     new EntrySuggestions(this);
     new DeleteUndo(this);
 
-    MaxRecords = RecordLimit;
     DataFileName = RegisterPaths::dataFileName();
     DataFilePath = m_session->paths().dataFile();
 
@@ -288,7 +285,6 @@ void TForm1::FormCreate()
             CDSetLijekovi->last();
         } else {
             CreateEmptyDatabase(DataFileName);
-            CDSetLijekovi->open();
         }
         m_session->offerRecovery();
         if (CDSetLijekovi->recordCount() == 0)

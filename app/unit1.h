@@ -36,9 +36,7 @@ public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // The record limit and the data file, fixed at construction.
-    int maxRecords() const { return MaxRecords; }
-    const QString &dataFileName() const { return DataFileName; }
+    // The data file, fixed at construction.
     const QString &dataFilePath() const { return DataFilePath; }
     // The crash-recovery journal beside the data file.
     QString recoveryFilePath() const;
@@ -137,7 +135,7 @@ private:
     void completePendingRecord();
     void finishEnding();
 
-    int MaxRecords = 0;
+    static constexpr int MaxRecords = 10000;
     QString DataFileName;
     QString DataFilePath;
     QString LastLjekarna;

@@ -342,7 +342,7 @@ int loadAndReport(const QString &path)
     QString result;
     try {
         store::ClientDataSet table;
-        table.loadFromFile(path);
+        table.assignRecords(store::loadDataPacketFile(path));
         result = QStringLiteral("loaded %1 records").arg(table.recordCount());
     } catch (const store::Exception &e) {
         result = QStringLiteral("refused: ") + reasonOf(e.message(), path);

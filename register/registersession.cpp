@@ -109,7 +109,7 @@ void RegisterSession::write(const QString &path, const std::vector<store::Record
     // file there is the one approved.
     store::ReplaceCheck check(path, store::ReplaceCheck::ReplaceExpected, m_file.expected());
     check.keepReplacedAs(m_file.keepAs(path));
-    store::saveDataPacketFile(path, rows);
+    store::saveDataPacketFile(path, rows, &check);
     if (check.written())
         m_file.written(path, *check.written());
 }
@@ -124,7 +124,7 @@ void RegisterSession::writeBeside(const QString &path, const std::vector<store::
         const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
         store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
         try {
-            store::saveDataPacketFile(name, rows);
+            store::saveDataPacketFile(name, rows, &check);
             qWarning("%ls was changed by another program and is kept; the register is saved "
                      "beside it as %ls.",
                 qUtf16Printable(QDir::toNativeSeparators(path)),

@@ -1,6 +1,5 @@
 #include "store/clientdataset.h"
 
-#include "store/datapacket.h"
 #include "store/exception.h"
 
 #include <QLocale>
@@ -249,21 +248,7 @@ void ClientDataSet::open()
     createDataSet();
 }
 
-void ClientDataSet::loadFromFile(const QString &path)
-{
-    // Parse first: a file that cannot be read leaves the table as it was.
-    replaceRows(loadDataPacketFile(path));
-}
-
 void ClientDataSet::assignRecords(std::vector<Record> rows) { replaceRows(std::move(rows)); }
-
-void ClientDataSet::saveToFile(const QString &path) const
-{
-    checkActive();
-    saveDataPacketFile(path, m_rows);
-}
-
-void ClientDataSet::mergeChangeLog() { }
 
 void ClientDataSet::completeRecord()
 {

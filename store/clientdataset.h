@@ -109,13 +109,9 @@ public:
     void createDataSet();
     void close();
     void open();
-    void loadFromFile(const QString &path);
     // Replaces every record, as a load does; the cursor goes to the first.
+    // The table knows no file: what reads or writes one hands it its rows.
     void assignRecords(std::vector<Record> rows);
-    void saveToFile(const QString &path) const;
-    // The table keeps no log of changes beside its records (the recovery
-    // journal is kept by the window): nothing is left to merge.
-    void mergeChangeLog();
 
     // --- navigation and editing; all throw on an inactive table
     void first();

@@ -112,7 +112,7 @@ std::vector<Record> loadDataPacketFile(const QString &path)
     return parse(bytes, path, bytes.isDetached());
 }
 
-void saveDataPacketFile(const QString &path, const std::vector<Record> &rows)
+void saveDataPacketFile(const QString &path, const std::vector<Record> &rows, ReplaceCheck *check)
 {
     QByteArray bytes;
     try {
@@ -123,7 +123,7 @@ void saveDataPacketFile(const QString &path, const std::vector<Record> &rows)
 
     // The register holds patient data: a new file is readable by its owner
     // only. A replaced file keeps the permissions it had.
-    replaceFileContents(path, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    replaceFileContents(path, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner, check);
 }
 
 } // namespace store

@@ -9,6 +9,8 @@
 
 namespace store {
 
+class ReplaceCheck;
+
 // The register's file format: the client dataset's XML data packet, plain
 // text XML, written as pure ASCII (characters above 127 as numeric character
 // references) so that every reader takes it whatever the declared encoding.
@@ -31,6 +33,8 @@ std::vector<Record> loadDataPacketFile(const QString &path);
 
 // Replaces `path` whole and atomically: either the old file or the complete
 // new one is there afterwards, never a part.
-void saveDataPacketFile(const QString &path, const std::vector<Record> &rows);
+// `check`, when given, says what the write may replace (see ReplaceCheck).
+void saveDataPacketFile(
+    const QString &path, const std::vector<Record> &rows, ReplaceCheck *check = nullptr);
 
 } // namespace store

@@ -29,8 +29,6 @@ namespace store {
 
 namespace {
 
-thread_local ReplaceCheck *innermostCheck = nullptr;
-
 // The name part this program puts into its temporary files' names.
 constexpr char ProgramTag[] = "lijekovi-";
 
@@ -446,20 +444,12 @@ ReplaceCheck::ReplaceCheck(const QString &path, Mode mode, const FileIdentity &e
     : m_path(absolute(path))
     , m_mode(mode)
     , m_expected(expected)
-    , m_previous(innermostCheck)
 {
-    innermostCheck = this;
 }
 
-ReplaceCheck::~ReplaceCheck() { innermostCheck = m_previous; }
-
-ReplaceCheck *ReplaceCheck::find(const QString &absolutePath)
+ReplaceCheck *ReplaceCheck::forPath(const QString &absolutePath)
 {
-    for (ReplaceCheck *c = innermostCheck; c; c = c->m_previous) {
-        if (c->m_path == absolutePath)
-            return c;
-    }
-    return nullptr;
+    return m_path == absolutePath ? this : nullptr;
 }
 
 bool isTemporaryFileName(const QString &name)
@@ -474,9 +464,9 @@ bool isTemporaryFileName(const QString &name)
 QString replacedFilePath(const QString &path) { return followLinks(path); }
 
 FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
-    std::optional<QFileDevice::Permissions> newFilePermissions)
+    std::optional<QFileDevice::Permissions> newFilePermissions, ReplaceCheck *given)
 {
-    ReplaceCheck *check = ReplaceCheck::find(absolute(path));
+    ReplaceCheck *check = given ? given->forPath(absolute(path)) : nullptr;
     const bool createOnly = check && check->m_mode == ReplaceCheck::CreateOnly;
     // A caller that expects no file there has no file of its own to follow
     // a link to: a link at the name, leading nowhere or to a file nobody
@@ -617,9 +607,9 @@ QString replacedFilePath(const QString &path)
 }
 
 FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
-    std::optional<QFileDevice::Permissions> newFilePermissions)
+    std::optional<QFileDevice::Permissions> newFilePermissions, ReplaceCheck *given)
 {
-    ReplaceCheck *check = ReplaceCheck::find(absolute(path));
+    ReplaceCheck *check = given ? given->forPath(absolute(path)) : nullptr;
     const FileIdentity before = identifyFile(path);
     if (before.exists && !before.regular)
         fail(path, QStringLiteral("to nije obična datoteka."));

@@ -11,11 +11,13 @@
 
 namespace store {
 
+class ReplaceCheck;
+
 // Replaces `path` whole with `bytes`: the bytes go to a temporary file beside
 // it, which is renamed over the old file only once every byte is on disk.
 // A crash, a kill or a full disk in between leaves the old file as it was.
 // A symbolic link at `path` is followed: the file it leads to is replaced and
-// the link stays (unless a ReplaceCheck expects no file: then the link is
+// the link stays (unless `check` expects no file: then the link is
 // refused). Something there that is not a regular file (a folder, a device,
 // a FIFO) is refused and left alone, and so is a file whose mode does not
 // let this user write it (a rename needs only the folder's permission).
@@ -26,19 +28,22 @@ namespace store {
 // group as far as the saving user may set them: a colleague's save in a
 // folder shared by a group leaves the file to the group. Where the group
 // cannot be kept, the new group gets no more than everybody else.
+// With a `check` for `path`, the write does only what it allows (a check
+// for another path is not this write's and changes nothing).
 // Returns the identity of the file written. Throws store::Exception with the
 // system's reason.
 FileIdentity replaceFileContents(const QString &path, QByteArrayView bytes,
-    std::optional<QFileDevice::Permissions> newFilePermissions = std::nullopt);
+    std::optional<QFileDevice::Permissions> newFilePermissions = std::nullopt,
+    ReplaceCheck *check = nullptr);
 
 // The file a replaceFileContents() of `path` writes: `path` made absolute,
 // with symbolic links followed to their end (the last one's target, which
 // need not exist yet).
 QString replacedFilePath(const QString &path);
 
-// Says what a save that passes through other code (the data file's writer)
-// may do to one path. While it lives, replaceFileContents() of `path` on
-// this thread
+// Says what a save may do to one path, handed to the write (through the
+// data file's writer) by whoever knows what the file should be.
+// replaceFileContents() of `path` with it
 // - with ReplaceExpected, replaces only the file `expected` (the same file
 //   with the same size and time): checked again just before the rename, so
 //   a file put there or changed meanwhile is refused and kept (none at all
@@ -53,7 +58,6 @@ public:
     enum Mode { ReplaceExpected, CreateOnly };
 
     ReplaceCheck(const QString &path, Mode mode, const FileIdentity &expected = FileIdentity());
-    ~ReplaceCheck();
     ReplaceCheck(const ReplaceCheck &) = delete;
     ReplaceCheck &operator=(const ReplaceCheck &) = delete;
 
@@ -71,8 +75,9 @@ public:
 
 private:
     friend FileIdentity replaceFileContents(
-        const QString &, QByteArrayView, std::optional<QFileDevice::Permissions>);
-    static ReplaceCheck *find(const QString &absolutePath);
+        const QString &, QByteArrayView, std::optional<QFileDevice::Permissions>, ReplaceCheck *);
+    // The check itself when it is for `absolutePath`.
+    ReplaceCheck *forPath(const QString &absolutePath);
 
     QString m_path;
     Mode m_mode;
@@ -81,7 +86,6 @@ private:
     bool m_nameTaken = false;
     QString m_keepAs;
     QString m_keptAs;
-    ReplaceCheck *m_previous = nullptr;
 };
 
 // The name a save's temporary file gets beside `targetName`: a dot, the

@@ -1,4 +1,5 @@
 #include "store/clientdataset.h"
+#include "store/datapacket.h"
 #include "store/exception.h"
 
 #include <QLocale>
@@ -594,10 +595,10 @@ private slots:
         addRecord(ds, "B");
         ds.insert(); // pending: not saved
         ds.fieldByName("Naziv")->setAsString("pending");
-        ds.saveToFile(path);
+        store::saveDataPacketFile(path, ds.records());
 
         ClientDataSet loaded;
-        loaded.loadFromFile(path);
+        loaded.assignRecords(store::loadDataPacketFile(path));
         QCOMPARE(loaded.recordCount(), 2);
         QCOMPARE(loaded.state(), ClientDataSet::Browse);
         QCOMPARE(loaded.currentRow(), 0);
@@ -610,7 +611,8 @@ private slots:
         ClientDataSet ds;
         ds.createDataSet();
         addRecord(ds, "A");
-        QVERIFY_THROWS_EXCEPTION(store::Exception, ds.loadFromFile(dir.filePath("missing.xml")));
+        QVERIFY_THROWS_EXCEPTION(store::Exception,
+            ds.assignRecords(store::loadDataPacketFile(dir.filePath("missing.xml"))));
         QCOMPARE(ds.recordCount(), 1);
         QCOMPARE(ds.state(), ClientDataSet::Browse);
     }

@@ -280,7 +280,8 @@ private slots:
         }
 
         store::ReplaceCheck check(path, store::ReplaceCheck::Mode(mode), seen);
-        const QString message = refusal([&] { store::replaceFileContents(path, "novi registar"); });
+        const QString message = refusal(
+            [&] { store::replaceFileContents(path, "novi registar", std::nullopt, &check); });
         if (written) {
             QCOMPARE(message, QString());
             QCOMPARE(readAll(path), QByteArray("novi registar"));
@@ -307,7 +308,7 @@ private slots:
         const QString other = dir.filePath(u"izvoz.txt"_s);
         QVERIFY(writeFile(other, "staro"));
         store::ReplaceCheck check(path, store::ReplaceCheck::CreateOnly);
-        store::replaceFileContents(other, "novo");
+        store::replaceFileContents(other, "novo", std::nullopt, &check);
         QCOMPARE(readAll(other), QByteArray("novo"));
         QVERIFY(!check.written());
     }
@@ -548,7 +549,7 @@ private slots:
             store::ReplaceCheck check(
                 path, store::ReplaceCheck::ReplaceExpected, store::identifyFile(path));
             check.keepReplacedAs(name);
-            store::replaceFileContents(path, "nasi");
+            store::replaceFileContents(path, "nasi", std::nullopt, &check);
             QCOMPARE(check.keptAs(), dir.filePath(keptAs));
         }
         QCOMPARE(readAll(path), QByteArray("nasi"));
@@ -570,7 +571,7 @@ private slots:
         store::ReplaceCheck check(
             path, store::ReplaceCheck::ReplaceExpected, store::FileIdentity());
         check.keepReplacedAs(u"Baza.xml.drugo"_s);
-        store::replaceFileContents(path, "novi");
+        store::replaceFileContents(path, "novi", std::nullopt, &check);
         QVERIFY(check.keptAs().isEmpty());
         QVERIFY(!QFile::exists(dir.filePath(u"Baza.xml.drugo"_s)));
     }
@@ -587,7 +588,8 @@ private slots:
         QVERIFY(QFile::link(target, path));
         store::ReplaceCheck check(
             path, store::ReplaceCheck::ReplaceExpected, store::FileIdentity());
-        const QString message = refusal([&] { store::replaceFileContents(path, "novi"); });
+        const QString message
+            = refusal([&] { store::replaceFileContents(path, "novi", std::nullopt, &check); });
         QCOMPARE(message,
             u"Datoteka \"%1\" ne može se spremiti: na tom je mjestu simbolička veza, a ne datoteka "
             "koju je program učitao. Ništa nije zapisano."_s.arg(path));
