@@ -1,7 +1,7 @@
 #include "app/unit1.h"
 
-#include "register/registerlock.h"
 #include "app/terminationsignals.h"
+#include "register/registerlock.h"
 #include "store/safefile.h"
 #include "toolkit/handlers.h"
 #include "toolkit/messagebox.h"
@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     lock.acquire();
     if (!lock.permitsStart()) {
         toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugoj kopiji programa."),
-            QStringLiteral("Greška"), toolkit::MessageBoxStyle::Ok);
+            toolkit::caption::error(), toolkit::MessageBoxStyle::Ok);
         return 0;
     }
     if (lock.status() == RegisterLock::Locked) {
@@ -58,7 +58,8 @@ int main(int argc, char *argv[])
         // that were killed before their rename are left over.
         store::removeStaleTemporaryFiles(QDir::currentPath(), started);
     } else {
-        toolkit::messageBox(lock.problem(), QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
+        toolkit::messageBox(
+            lock.problem(), toolkit::caption::notice(), toolkit::MessageBoxStyle::Ok);
     }
     if (endedEarly)
         return 0;

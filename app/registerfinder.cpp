@@ -194,7 +194,7 @@ void RegisterFinder::find(SearchDirection direction)
             = table ? store::findRecord(*table, store::SearchText(text), direction) : std::nullopt;
         if (!hit) {
             toolkit::messageBox(QStringLiteral("Nije pronađeno: „%1“.").arg(text),
-                QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
+                toolkit::caption::notice(), toolkit::MessageBoxStyle::Ok);
             return;
         }
         // As a click on the row in the grid: throws, and stays, when the

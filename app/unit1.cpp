@@ -41,6 +41,7 @@
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <utility>
 
 using toolkit::BitBtn;
 using toolkit::DataSource;
@@ -50,15 +51,13 @@ using toolkit::SaveDialog;
 
 namespace {
 
-const QString Greska = QStringLiteral("Greška");
-const QString Paznja = QStringLiteral("Pažnja!");
-const QString Poruka = QStringLiteral("Poruka");
-
 // What is typed is recorded this long after the typing stops, and at least
 // this often while it goes on.
 constexpr int DraftDelayMs = 2000;
 // How long an ending by signal waits for open boxes and dialogs to close.
 constexpr int EndingGraceMs = 3000;
+// and how often it looks again meanwhile.
+constexpr int EndingPollMs = 50;
 
 QString greeting()
 {
@@ -119,15 +118,16 @@ public:
         // Yes as its default; everything else defaults to what loses nothing.
         const auto style = question == Question::Recover ? toolkit::MessageBoxStyle::YesNo
                                                          : toolkit::MessageBoxStyle::YesNoDefaultNo;
-        return toolkit::messageBox(text, Paznja, style) == toolkit::MessageBoxAnswer::Yes;
+        return toolkit::messageBox(text, toolkit::caption::warning(), style)
+            == toolkit::MessageBoxAnswer::Yes;
     }
     void reportError(const QString &message) override
     {
-        toolkit::messageBox(message, Greska, toolkit::MessageBoxStyle::Ok);
+        toolkit::messageBox(message, toolkit::caption::error(), toolkit::MessageBoxStyle::Ok);
     }
     void notify(const QString &message) override
     {
-        toolkit::messageBox(message, Poruka, toolkit::MessageBoxStyle::Ok);
+        toolkit::messageBox(message, toolkit::caption::notice(), toolkit::MessageBoxStyle::Ok);
     }
     void reportJournalFailure(const QString &message) override
     {
@@ -135,7 +135,10 @@ public:
         // left half way.
         QMetaObject::invokeMethod(
             m_form,
-            [message] { toolkit::messageBox(message, Greska, toolkit::MessageBoxStyle::Ok); },
+            [message] {
+                toolkit::messageBox(
+                    message, toolkit::caption::error(), toolkit::MessageBoxStyle::Ok);
+            },
             Qt::QueuedConnection);
     }
 
@@ -201,27 +204,29 @@ void TForm1::createComponents()
 {
     CDSetLijekovi = new store::ClientDataSet(this);
     CDSetLijekovi->setObjectName(QStringLiteral("CDSetLijekovi"));
-    store::Field **fields[] = {
-        &CDSetLijekoviTar_br,
-        &StringField1,
-        &StringField2,
-        &CDSetLijekoviGen_ime,
-        &CDSetLijekoviATK,
-        &StringField3,
-        &CDSetLijekoviKolicina,
-        &StringField4,
-        &CDSetLijekoviJed_mjere,
-        &CDSetLijekoviValuta,
-        &CDSetLijekoviCijena,
-        &CDSetLijekoviProtokol,
-        &CDSetLijekoviPropisivac,
-        &CDSetLijekoviUstanova,
-        &CDSetLijekoviHpbroj,
-        &CDSetLijekoviMjesto,
-        &CDSetLijekoviAdresa,
+    // Each field component bound by its field's name, as the layout binds
+    // the controls.
+    const std::pair<store::Field **, const char *> fields[] = {
+        { &CDSetLijekoviTar_br, "Tar_br" },
+        { &StringField1, "Ljekarna" },
+        { &StringField2, "Naziv" },
+        { &CDSetLijekoviGen_ime, "Gen_ime" },
+        { &CDSetLijekoviATK, "ATK" },
+        { &StringField3, "Proizvodjac" },
+        { &CDSetLijekoviKolicina, "Kolicina" },
+        { &StringField4, "Pacijent" },
+        { &CDSetLijekoviJed_mjere, "Jed_mjere" },
+        { &CDSetLijekoviValuta, "Valuta" },
+        { &CDSetLijekoviCijena, "Cijena" },
+        { &CDSetLijekoviProtokol, "Protokol" },
+        { &CDSetLijekoviPropisivac, "Propisivac" },
+        { &CDSetLijekoviUstanova, "Ustanova" },
+        { &CDSetLijekoviHpbroj, "Hpbroj" },
+        { &CDSetLijekoviMjesto, "Mjesto" },
+        { &CDSetLijekoviAdresa, "Adresa" },
     };
-    for (int i = 0; i < CDSetLijekovi->getFieldCount(); ++i)
-        *fields[i] = CDSetLijekovi->fields(i);
+    for (const auto &[component, name] : fields)
+        *component = CDSetLijekovi->fieldByName(QLatin1StringView(name));
 
     DataSourceLijekovi = new DataSource(this);
     DataSourceLijekovi->setObjectName(QStringLiteral("DataSourceLijekovi"));
@@ -398,8 +403,8 @@ void TForm1::FormClose()
     // throw the entries away.
     m_closeRefused
         = toolkit::messageBox(
-              QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"), Paznja,
-              toolkit::MessageBoxStyle::YesNoDefaultNo)
+              QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
+              toolkit::caption::warning(), toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes;
     if (!m_closeRefused)
         m_session->closedWithoutSaving();
@@ -420,7 +425,7 @@ bool TForm1::CheckRecordLimit()
     toolkit::messageBox(
         QStringLiteral("Maksimalan broj zapisa je %1.\nDaljnje dodavanje nije moguće.")
             .arg(MaxRecords),
-        Greska, toolkit::MessageBoxStyle::Ok);
+        toolkit::caption::error(), toolkit::MessageBoxStyle::Ok);
     return true;
 }
 
@@ -526,11 +531,11 @@ void TForm1::BitBtnEraseClick()
         requireOpenRegister();
         // Both questions default to No: Enter pressed twice by reflex must
         // not empty the register.
-        if (toolkit::messageBox(
-                QStringLiteral("Praznim baze?"), Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+        if (toolkit::messageBox(QStringLiteral("Praznim baze?"), toolkit::caption::warning(),
+                toolkit::MessageBoxStyle::YesNoDefaultNo)
                 == toolkit::MessageBoxAnswer::Yes
             && toolkit::messageBox(QStringLiteral("Jeste li SIGURNI?\nNakon ovog nema povratka!"),
-                   Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
+                   toolkit::caption::warning(), toolkit::MessageBoxStyle::YesNoDefaultNo)
                 == toolkit::MessageBoxAnswer::Yes
             // Both questions were about this register, not a file another
             // program has put in its place since.
@@ -571,7 +576,7 @@ void TForm1::BitBtnExportClick()
             textexport::saveLines(SaveDialog1->fileName(), lines);
             toolkit::messageBox(
                 QStringLiteral("Baza eksportirana u ") + store::shownPath(SaveDialog1->fileName()),
-                QStringLiteral("Poruka"), toolkit::MessageBoxStyle::Ok);
+                toolkit::caption::notice(), toolkit::MessageBoxStyle::Ok);
         }
         CheckRecordLimit();
     });
@@ -733,7 +738,7 @@ void TForm1::finishEnding()
             break;
     }
     if (toolkit::runningHandlers() > 0 && m_endingSince.elapsed() < EndingGraceMs) {
-        QTimer::singleShot(50, this, &TForm1::finishEnding);
+        QTimer::singleShot(EndingPollMs, this, &TForm1::finishEnding);
         return;
     }
     close();

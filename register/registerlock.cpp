@@ -118,7 +118,9 @@ QString RegisterLock::unavailableReason() const
         return QStringLiteral("mapa \"%1\" ne postoji").arg(store::shownPath(folder));
     // QLockFile says no more than that the file could not be written.
     const QStorageInfo storage(folder);
-    if (storage.isValid() && storage.bytesAvailable() < 64 * 1024)
+    // Less than this free is a full disk: a lock file takes one block.
+    constexpr qint64 FullDiskBytes = 64 * 1024;
+    if (storage.isValid() && storage.bytesAvailable() < FullDiskBytes)
         return QStringLiteral("disk je pun");
     return QStringLiteral("sustav to nije dopustio");
 }

@@ -20,9 +20,6 @@
 
 namespace {
 
-// How many names beside the data file an unattended save tries.
-constexpr int BesideNameTries = 100;
-
 int fieldNamed(const char16_t *name) { return store::fieldIndex(QStringView(name)); }
 
 } // namespace
@@ -120,7 +117,7 @@ void RegisterSession::writeBeside(const QString &path, const std::vector<store::
     // register is kept next to it under a new name.
     const QString base = path + QLatin1Char('.')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    for (int n = 1; n <= BesideNameTries; ++n) {
+    for (int n = 1; n <= store::NameTries; ++n) {
         const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
         store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
         try {

@@ -542,7 +542,9 @@ QByteArray readOwnFile(
     *file = journalFileOf(opened);
     QByteArray bytes;
     bytes.reserve(qsizetype(opened.st_size));
-    char chunk[65536];
+    // Read in pieces of this size: one system call per piece.
+    constexpr std::size_t ChunkBytes = 64 * 1024;
+    char chunk[ChunkBytes];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
@@ -618,7 +620,7 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
     const QByteArray target = QFile::encodeName(m_path);
     QByteArray temporary;
     int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < NameTries && fd < 0; ++attempt) {
         temporary = target + ".new-" + randomSuffix();
         fd = ::open(
             temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -808,7 +810,7 @@ QString RecoveryJournal::setAside(const QString &file, const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QByteArray from = QFile::encodeName(file);
-    for (int n = 1; n <= 100; ++n) {
+    for (int n = 1; n <= NameTries; ++n) {
         const QString target = path + QLatin1Char('-') + stamp
             + (n == 1 ? QString() : QLatin1Char('-') + QString::number(n));
         if (renameNoReplace(from, QFile::encodeName(target))) {

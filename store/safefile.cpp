@@ -226,7 +226,7 @@ public:
             = "." + cutName(name, nameMax(folder) - 1 - tag.size() - RandomLength);
         static constexpr char Letters[]
             = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-        for (int attempt = 0; attempt < 100; ++attempt) {
+        for (int attempt = 0; attempt < NameTries; ++attempt) {
             QByteArray random(RandomLength, Qt::Uninitialized);
             for (char &c : random)
                 c = Letters[QRandomGenerator::system()->bounded(int(sizeof Letters - 1))];
@@ -330,7 +330,7 @@ QString keepCopy(const QString &path, const Folder &folder, const QByteArray &na
     const QByteArray base = QFile::encodeName(keepAs.mid(copyFolder.size()));
     QByteArray copyName;
     int out = -1;
-    for (int n = 1; n <= 100 && out < 0; ++n) {
+    for (int n = 1; n <= NameTries && out < 0; ++n) {
         copyName = n == 1 ? base : base + '-' + QByteArray::number(n);
         out = folder.createExclusive(copyName);
         if (out < 0 && errno != EEXIST)

@@ -13,6 +13,10 @@ namespace store {
 
 class ReplaceCheck;
 
+// How many names a file made beside another tries (random ones, or "-2",
+// "-3"... added) before it gives up: far more than any folder holds of them.
+inline constexpr int NameTries = 100;
+
 // Replaces `path` whole with `bytes`: the bytes go to a temporary file beside
 // it, which is renamed over the old file only once every byte is on disk.
 // A crash, a kill or a full disk in between leaves the old file as it was.

@@ -13,25 +13,19 @@ namespace {
 
 int running = 0;
 
-const QString &errorCaption()
-{
-    static const QString caption = QStringLiteral("Greška");
-    return caption;
-}
-
 } // namespace
 
 void showException(const std::exception &e)
 {
     if (const auto *own = dynamic_cast<const store::Exception *>(&e)) {
-        messageBox(own->message(), errorCaption(), MessageBoxStyle::Ok);
+        messageBox(own->message(), caption::error(), MessageBoxStyle::Ok);
         return;
     }
     // Not one of the program's own failures: the library's words (English,
     // technical) come only after a Croatian sentence a user can read.
     messageBox(QStringLiteral("Dogodila se neočekivana pogreška.\n\nTehnički opis: %1")
                    .arg(QString::fromUtf8(e.what())),
-        errorCaption(), MessageBoxStyle::Ok);
+        caption::error(), MessageBoxStyle::Ok);
 }
 
 int runningHandlers() { return running; }
@@ -44,7 +38,7 @@ void runHandler(const std::function<void()> &handler)
     } catch (const std::exception &e) {
         showException(e);
     } catch (...) {
-        messageBox(QStringLiteral("Dogodila se neočekivana pogreška."), errorCaption(),
+        messageBox(QStringLiteral("Dogodila se neočekivana pogreška."), caption::error(),
             MessageBoxStyle::Ok);
     }
 }

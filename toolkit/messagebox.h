@@ -6,6 +6,13 @@
 
 namespace toolkit {
 
+// The captions of the program's message boxes, the same in every one.
+namespace caption {
+inline QString error() { return QStringLiteral("Greška"); }
+inline QString notice() { return QStringLiteral("Poruka"); }
+inline QString warning() { return QStringLiteral("Pažnja!"); }
+} // namespace caption
+
 // The buttons a message box offers.
 enum class MessageBoxStyle {
     Ok, // one "U redu" button: a notice
