@@ -7,17 +7,13 @@
 
 #include "store/codepage.h"
 #include "store/exception.h"
+#include "store/platform.h"
 #include "store/schema.h"
 
 #include <QStringEncoder>
 #include <QXmlStreamReader>
 
 #include <array>
-
-#ifdef Q_OS_UNIX
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace store::packet {
 
@@ -219,23 +215,10 @@ bool PacketReader::feed()
 
 void PacketReader::giveBack(qsizetype offset)
 {
-#ifdef Q_OS_UNIX
     // In steps of a megabyte, a call per sixteen slices.
     if (!m_giveBack || offset - m_givenBack < 1024 * 1024)
         return;
-    static const quintptr page = quintptr(sysconf(_SC_PAGESIZE));
-    const quintptr base = quintptr(m_bytes.constData());
-    const quintptr from = (base + quintptr(m_givenBack) + page - 1) / page * page;
-    const quintptr to = (base + quintptr(offset)) / page * page;
-    // Whole pages inside the buffer only, so the allocator's own words
-    // around it are never touched. A refusal changes nothing: the bytes
-    // simply stay.
-    if (to > from)
-        madvise(reinterpret_cast<void *>(from), size_t(to - from), MADV_DONTNEED);
-    m_givenBack = qsizetype(to - base);
-#else
-    Q_UNUSED(offset);
-#endif
+    m_givenBack = platform::releasePages(m_bytes.constData(), m_givenBack, offset);
 }
 
 void PacketReader::fail(const QString &reason) const

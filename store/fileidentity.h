@@ -3,10 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-
 namespace store {
 
 // Which file is at a path and the state it was in when looked at: enough to
@@ -49,13 +45,6 @@ struct FileIdentity
             && changed == other.changed;
     }
 };
-
-#ifdef Q_OS_UNIX
-// The type of a file from its st_mode.
-FileIdentity::Type typeOf(unsigned mode);
-// What a stat() or fstat() found; no content hash.
-FileIdentity identityOf(const struct stat &st);
-#endif
 
 // What is at `path` now, following symbolic links; no content hash.
 FileIdentity identifyFile(const QString &path);

@@ -1,6 +1,7 @@
 #include "store/journal.h"
 
 #include "store/messagetext.h"
+#include "store/platform.h"
 
 #include "store/datapacket.h"
 #include "store/exception.h"
@@ -482,24 +483,6 @@ bool stillThere(const QByteArray &name, const JournalFile &file)
     return ::lstat(name.constData(), &info) == 0 && isFile(file, info);
 }
 
-// Gives `from` the name `to` only when nothing has that name: never over
-// another file, never through a link.
-bool renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return false;
-#endif
-    // A file system without an exclusive rename: a new hard link fails just
-    // as surely when the name is taken.
-    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) != 0)
-        return false;
-    ::unlink(from.constData());
-    return true;
-}
-
 // The bytes of a journal file, which must be a regular file of this user:
 // looked at first without following a link, then opened without following
 // one and without waiting (a FIFO put there since would otherwise block the
@@ -648,7 +631,7 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
         // This journal's own earlier file: replaced in one step.
         if (::rename(temporary.constData(), target.constData()) != 0)
             failed(systemReason(errno));
-    } else if (!renameNoReplace(temporary, target)) {
+    } else if (!platform::renameNoReplace(temporary, target)) {
         if (errno != EEXIST)
             failed(systemReason(errno));
         // Something this journal did not write is at its name: kept aside
@@ -659,7 +642,7 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
                                   "premjestiti"));
         qWarning("%ls was not written by this program and was moved to %ls.",
             qUtf16Printable(shownPath(m_path)), qUtf16Printable(shownPath(aside)));
-        if (!renameNoReplace(temporary, target))
+        if (!platform::renameNoReplace(temporary, target))
             failed(systemReason(errno));
     }
     m_fd = fd;
@@ -813,7 +796,7 @@ QString RecoveryJournal::setAside(const QString &file, const QString &path)
     for (int n = 1; n <= NameTries; ++n) {
         const QString target = path + QLatin1Char('-') + stamp
             + (n == 1 ? QString() : QLatin1Char('-') + QString::number(n));
-        if (renameNoReplace(from, QFile::encodeName(target))) {
+        if (platform::renameNoReplace(from, QFile::encodeName(target))) {
             syncFolderOf(target);
             return target;
         }

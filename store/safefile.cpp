@@ -13,6 +13,8 @@
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
+#include "store/platform_posix.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
