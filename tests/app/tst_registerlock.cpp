@@ -1,7 +1,7 @@
 // One program per register: the lock beside Baza.xml, in-process and with
 // the real program started twice in one folder.
-#include "register/registerlock.h"
 #include "app/unit1.h"
+#include "register/registerlock.h"
 #include "tests/support/files.h"
 #include "tests/support/users.h"
 
