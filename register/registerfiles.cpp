@@ -104,11 +104,11 @@ QString RegisterFileGuard::keepAs(const QString &path) const
 
 QString RegisterFileGuard::copyPathFor(const QString &path)
 {
-    const QString base = store::replacedFilePath(path) + QLatin1Char('.')
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString name = base;
+    const QString target = store::replacedFilePath(path);
+    const QDateTime now = QDateTime::currentDateTime();
+    QString name = store::stampedName(target, QLatin1Char('.'), now, 1);
     for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
-        name = base + QLatin1Char('-') + QString::number(n);
+        name = store::stampedName(target, QLatin1Char('.'), now, n);
     return name;
 }
 

@@ -115,10 +115,10 @@ void RegisterSession::writeBeside(const QString &path, const std::vector<store::
 {
     // Nobody can say whether the file found may go: it stays, and the
     // register is kept next to it under a new name.
-    const QString base = path + QLatin1Char('.')
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString base = store::stampedName(path, QLatin1Char('.'), now, 1);
     for (int n = 1; n <= store::NameTries; ++n) {
-        const QString name = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        const QString name = store::stampedName(path, QLatin1Char('.'), now, n);
         store::ReplaceCheck check(name, store::ReplaceCheck::CreateOnly);
         try {
             store::saveDataPacketFile(name, rows, &check);

@@ -791,11 +791,10 @@ QStringList RecoveryJournal::leftBehind(const QString &path)
 
 QString RecoveryJournal::setAside(const QString &file, const QString &path)
 {
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QDateTime now = QDateTime::currentDateTime();
     const QByteArray from = QFile::encodeName(file);
     for (int n = 1; n <= NameTries; ++n) {
-        const QString target = path + QLatin1Char('-') + stamp
-            + (n == 1 ? QString() : QLatin1Char('-') + QString::number(n));
+        const QString target = stampedName(path, QLatin1Char('-'), now, n);
         if (platform::renameNoReplace(from, QFile::encodeName(target))) {
             syncFolderOf(target);
             return target;

@@ -454,6 +454,12 @@ ReplaceCheck *ReplaceCheck::forPath(const QString &absolutePath)
     return m_path == absolutePath ? this : nullptr;
 }
 
+QString stampedName(const QString &path, QChar separator, const QDateTime &when, int n)
+{
+    const QString name = path + separator + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    return n == 1 ? name : name + QLatin1Char('-') + QString::number(n);
+}
+
 bool isTemporaryFileName(const QString &name)
 {
     static const QRegularExpression pattern(

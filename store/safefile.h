@@ -3,6 +3,7 @@
 #include "store/fileidentity.h"
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QFileDevice>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,12 @@ class ReplaceCheck;
 // How many names a file made beside another tries (random ones, or "-2",
 // "-3"... added) before it gives up: far more than any folder holds of them.
 inline constexpr int NameTries = 100;
+
+// The `n`th name tried for a copy of `path` beside it, made at `when`:
+// `path`, `separator`, the time as "20261210-143055", and from the second
+// try on "-2", "-3"... The copies of the register and the journals set
+// aside are all named so.
+QString stampedName(const QString &path, QChar separator, const QDateTime &when, int n);
 
 // Replaces `path` whole with `bytes`: the bytes go to a temporary file beside
 // it, which is renamed over the old file only once every byte is on disk.
