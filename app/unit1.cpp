@@ -371,8 +371,9 @@ void TForm1::FormClose()
     // throw the entries away.
     m_closeRefused
         = toolkit::messageBox(
-              QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"), Paznja,
-              toolkit::MessageBoxStyle::YesNoDefaultNo)
+              QStringLiteral("Podaci nisu spremljeni.\nDa: program se zatvara bez spremanja.\nNe: "
+                             "program ostaje otvoren.\nZatvoriti program bez spremanja?"),
+              Paznja, toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes;
     // The entries stay in the journal (the save failed: they may exist
     // nowhere else), but the next start is told this was no crash.
