@@ -165,6 +165,9 @@ TForm1::~TForm1()
     CDSetLijekovi->afterPost = nullptr;
     CDSetLijekovi->afterChange = nullptr;
     disconnect(DataSourceLijekovi, nullptr, this, nullptr);
+    // Destroying the controls moves the focus; this window is no longer
+    // one to scroll them into sight.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     delete DBGridLijekovi;
     delete Panel1;
 }
