@@ -196,6 +196,9 @@ TForm1::~TForm1()
     CDSetLijekovi->afterPost = nullptr;
     CDSetLijekovi->afterChange = nullptr;
     disconnect(DataSourceLijekovi, nullptr, this, nullptr);
+    // Destroying the controls moves the focus; this window is no longer
+    // one to scroll them into sight.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     delete DBGridLijekovi;
     delete Panel1;
 }
@@ -403,7 +406,8 @@ void TForm1::FormClose()
     // throw the entries away.
     m_closeRefused
         = toolkit::messageBox(
-              QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"),
+              QStringLiteral("Podaci nisu spremljeni.\nDa: program se zatvara bez spremanja.\nNe: "
+                             "program ostaje otvoren.\nZatvoriti program bez spremanja?"),
               toolkit::caption::warning(), toolkit::MessageBoxStyle::YesNoDefaultNo)
         != toolkit::MessageBoxAnswer::Yes;
     if (!m_closeRefused)

@@ -23,10 +23,11 @@ FindBox::FindBox(QWidget *parent)
     m_close->setObjectName(QStringLiteral("FindClose"));
     // The label names the field, for a screen reader too.
     m_label->setBuddy(m_field);
-    // Enter in the field means "Traži dalje"; Escape closes (QDialog's own).
+    // Enter in the field means "Traži dalje"; on a button that has the
+    // focus it presses that one. Escape closes (QDialog's own).
     m_findNext->setDefault(true);
     m_findNext->setEnabled(false);
-    m_close->setAutoDefault(false);
+    m_close->setAutoDefault(true);
 
     // One row, as low as it can be: it stands over the list it searches.
     auto *layout = new QHBoxLayout(this);

@@ -592,7 +592,9 @@ private slots:
             QVERIFY(form->close());
             QCOMPARE(fx.captions(), (QStringList { "Greška", "Pažnja!" }));
             QCOMPARE(fx.shown[1].text,
-                QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
+                QStringLiteral(
+                    "Podaci nisu spremljeni.\nDa: program se zatvara bez spremanja.\nNe: program "
+                    "ostaje otvoren.\nZatvoriti program bez spremanja?"));
             fx.form.reset();
             QVERIFY(QDir(fx.dataFile()).removeRecursively());
         };

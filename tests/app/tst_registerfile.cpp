@@ -26,7 +26,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString Warning = u"Pažnja!"_s;
-const QString NotSaved = u"Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"_s;
+const QString NotSaved
+    = u"Podaci nisu spremljeni.\nDa: program se zatvara bez spremanja.\nNe: program ostaje otvoren.\nZatvoriti program bez spremanja?"_s;
 constexpr toolkit::MessageBoxStyle Question = toolkit::MessageBoxStyle::YesNoDefaultNo;
 
 QString native(const QString &path) { return QDir::toNativeSeparators(path); }

@@ -366,7 +366,8 @@ private slots:
         QCOMPARE(fx.captions(), (QStringList { "Greška", "Pažnja!" }));
         QVERIFY(fx.shown[0].text.contains(QDir::toNativeSeparators(fx.dataFile())));
         QCOMPARE(fx.shown[1].text,
-            QStringLiteral("Podaci nisu spremljeni.\nZatvoriti program bez spremanja?"));
+            QStringLiteral("Podaci nisu spremljeni.\nDa: program se zatvara bez spremanja.\nNe: "
+                           "program ostaje otvoren.\nZatvoriti program bez spremanja?"));
         // Enter by reflex, straight after the error box, must keep the entries.
         QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
         QCOMPARE(form->CDSetLijekovi->recordCount(), 2);

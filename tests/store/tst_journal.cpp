@@ -604,9 +604,12 @@ void TestJournal::replayFollowsTheTableThroughManyChanges()
         const quint32 what = rng.bounded(100);
         if (what < 35 || count < 5) {
             j.add(u"new %1"_s.arg(next++));
-        } else if (what < 70) {
+        } else if (what < 60) {
             j.table.moveTo(int(rng.bounded(count)));
             j.table.deleteRecord();
+        } else if (what < 70) {
+            // Put back anywhere: where a delete left a slot, and where none did.
+            j.table.insertRecordAt(int(rng.bounded(count + 1)), named(u"back %1"_s.arg(step)));
         } else if (what < 95) {
             j.table.moveTo(int(rng.bounded(count)));
             j.table.edit();

@@ -78,6 +78,29 @@ private slots:
         QCOMPARE(nextSpy.count(), 1);
     }
 
+    // Enter presses the button that has the focus; in the field it means
+    // "Traži dalje".
+    void enterOnTheFocusedButton()
+    {
+        FindBox box;
+        box.popUp();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        box.setText(QStringLiteral("aspirin"));
+        QSignalSpy nextSpy(&box, &FindBox::findNext);
+        box.closeButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(box.closeButton(), Qt::Key_Return);
+        QVERIFY(!box.isVisible());
+        QCOMPARE(nextSpy.count(), 0);
+
+        box.popUp();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        box.closeButton()->setFocus(Qt::TabFocusReason);
+        box.field()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(box.field(), Qt::Key_Return);
+        QCOMPARE(nextSpy.count(), 1);
+        QVERIFY(box.isVisible());
+    }
+
     void popUpSelectsTheText()
     {
         FindBox box;
