@@ -2,6 +2,7 @@
 // and starting take for 1000, 10000 and 100000 records, and how much memory
 // a start-up with a full register needs. Prints figures; judges nothing.
 #include "bench/hostile.h"
+#include "bench/peakmemory.h"
 #include "bench/sampleregister.h"
 
 #include "app/unit1.h"
@@ -35,8 +36,6 @@
 #include <QThread>
 #include <QWindow>
 #include <QtEndian>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -469,25 +468,6 @@ Figures measure(int size, int runs, const QString &work)
 
 // ---------------------------------------------------------- memory
 
-// Peak resident memory of this process image, in bytes. The kernel's
-// ru_maxrss outlives exec: a child forked from the bench starts with the
-// bench's own peak and reports it whatever it does. The high-water mark
-// in /proc/self/status (VmHWM) is the same measure for this image alone;
-// ru_maxrss stands in where there is no /proc.
-qint64 peakRss()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-        }
-    }
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return qint64(usage.ru_maxrss) * 1024; // Linux reports kilobytes
-}
-
 // Runs in a fresh process: one start-up in `dir`, then prints the peak.
 int startupPeakRss(const QString &dir)
 {
@@ -495,7 +475,7 @@ int startupPeakRss(const QString &dir)
     QDir::setCurrent(dir);
     const std::unique_ptr<TForm1> form = startWindow();
     settle();
-    std::printf("%lld\n", static_cast<long long>(peakRss()));
+    std::printf("%lld\n", static_cast<long long>(peakResidentBytes()));
     return 0;
 }
 

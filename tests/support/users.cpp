@@ -3,13 +3,20 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace testsupport {
 
 bool canActAsOtherUsers()
 {
+#ifdef Q_OS_UNIX
     return ::geteuid() == 0 && !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
+#else
+    // Windows has no setpriv and no numeric users to become.
+    return false;
+#endif
 }
 
 QStringList asUser(

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Runs a test built for Windows under Wine, as CTest's emulator: the test's
+# report goes to a file, since Wine does not always pass a Windows program's
+# output through a pipe whole, and is shown once the test has ended. The
+# exit status is the test's own.
+# usage: wine-run.sh PROGRAM.exe [ARGS...]
+set -u
+report=$(mktemp "${TMPDIR:-/tmp}/lijekovi-test.XXXXXX")
+trap 'rm -f "$report"' EXIT
+export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine reads its locale from LANG and LC_ALL, so the tests' locale reaches
+# the Windows program as the user's regional settings.
+wine "$@" -o "$report,txt" </dev/null
+status=$?
+cat "$report"
+exit $status
