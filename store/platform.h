@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
 #include <utility>
 
 // What the store and the register ask of the operating system itself, beyond
