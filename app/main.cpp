@@ -1,22 +1,18 @@
 #include "app/unit1.h"
 
 #include "app/terminationsignals.h"
-#include "register/registerlock.h"
-#include "store/safefile.h"
 #include "toolkit/handlers.h"
 #include "toolkit/messagebox.h"
 #include "toolkit/translations.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QLocale>
 
 #include <exception>
 
 int main(int argc, char *argv[])
 {
-    const qint64 started = store::nowNs();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lijekovi"));
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
@@ -26,8 +22,8 @@ int main(int argc, char *argv[])
     toolkit::installQtTranslations(QLocale::system());
 
     // A kill, a closed terminal or a logout ends the program as Izlaz does,
-    // from the first box on. Before the window exists there is nothing to
-    // save: an open box is closed and the program ends as it would
+    // from the first box on. Before the register is open there is nothing
+    // to save: an open box is closed and the program ends as it would
     // after that box.
     TerminationSignals terminationSignals;
     bool endedEarly = false;
@@ -45,29 +41,13 @@ int main(int argc, char *argv[])
             }
         });
 
-    // Held until the window is gone and its last save is written.
-    RegisterLock lock(QDir::currentPath());
-    lock.acquire();
-    if (!lock.permitsStart()) {
-        toolkit::messageBox(QStringLiteral("Registar je već otvoren u drugoj kopiji programa."),
-            toolkit::caption::error(), toolkit::MessageBoxStyle::Ok);
-        return 0;
-    }
-    if (lock.status() == RegisterLock::Locked) {
-        // No other copy works in this folder now: temporary files of saves
-        // that were killed before their rename are left over.
-        store::removeStaleTemporaryFiles(QDir::currentPath(), started);
-    } else {
-        toolkit::messageBox(
-            lock.problem(), toolkit::caption::notice(), toolkit::MessageBoxStyle::Ok);
-    }
-    if (endedEarly)
-        return 0;
-    QObject::disconnect(earlyEnd);
-
     try {
         TForm1 Form1;
-        Form1.setRecoveryAllowed(lock.status() == RegisterLock::Locked);
+        // The register's lock is held until the window is gone and its last
+        // save is written.
+        if (!Form1.lockRegister() || endedEarly)
+            return 0;
+        QObject::disconnect(earlyEnd);
         // The desktop session's end saves too.
         QObject::connect(
             &terminationSignals, &TerminationSignals::received, &Form1, &TForm1::endUnattended);

@@ -188,6 +188,8 @@ QString TForm1::journalFilePath() const { return m_session->journalFile(); }
 
 void TForm1::setRecoveryAllowed(bool allowed) { m_session->setRecoveryAllowed(allowed); }
 
+bool TForm1::lockRegister() { return m_session->lock() != RegisterSession::Access::Refused; }
+
 TForm1::~TForm1()
 {
     // The data-aware controls are destroyed before the dataset they show.

@@ -40,6 +40,8 @@ QString fileTypeName(store::FileIdentity::Type type)
         return QStringLiteral("datoteka uređaja");
     case store::FileIdentity::Socket:
         return QStringLiteral("utičnica (socket)");
+    case store::FileIdentity::Link:
+        return QStringLiteral("simbolička veza");
     case store::FileIdentity::Missing:
     case store::FileIdentity::Regular:
     case store::FileIdentity::Other:

@@ -3,19 +3,13 @@
 #include "register/registerfiles.h"
 #include "register/registerpaths.h"
 #include "store/messagetext.h"
+#include "store/platform.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QSysInfo>
-
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -139,18 +133,7 @@ void RegisterLock::lockTaken()
     // In a folder a group shares, whoever of the group starts next must be
     // able to take the lock over should this copy crash: Qt takes over a
     // stale lock only through a file it may write.
-    struct stat folder
-    {
-    };
-    const QByteArray path = QFile::encodeName(filePath());
-    if (::stat(QFile::encodeName(QFileInfo(filePath()).absolutePath()).constData(), &folder) == 0
-        && (folder.st_mode & S_IWGRP)) {
-        struct stat lock
-        {
-        };
-        if (::lstat(path.constData(), &lock) == 0 && S_ISREG(lock.st_mode))
-            ::chmod(path.constData(), (lock.st_mode & 0777) | S_IRGRP | S_IWGRP);
-    }
+    store::platform::shareWithFolderGroup(filePath());
 }
 
 bool RegisterLock::takeOverStale()
@@ -168,31 +151,21 @@ bool RegisterLock::takeOverStale()
         return false;
     if (!host.isEmpty() && host != QSysInfo::machineHostName())
         return false;
-    // EPERM: the process lives, under another user.
-    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+    if (store::platform::processRuns(pid))
         return false;
-    const QByteArray path = QFile::encodeName(filePath());
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const QString path = filePath();
+    store::platform::File file = store::platform::File::openForReading(path, nullptr);
+    if (!file.isOpen())
         return false;
-    struct stat opened
-    {
-    };
-    struct stat named
-    {
-    };
-    bool removed = false;
     // A live copy holds its lock file locked; the file must still be the one
     // at the name, not a new copy's lock made meanwhile.
-    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
-        && ::lstat(path.constData(), &named) == 0 && named.st_dev == opened.st_dev
-        && named.st_ino == opened.st_ino) {
-        qint64 again = 0;
-        removed = m_lock.getLockInfo(&again, nullptr, nullptr) && again == pid
-            && ::unlink(path.constData()) == 0;
-    }
-    ::close(fd);
-    return removed;
+    const store::FileIdentity opened = file.identity();
+    if (!opened.regular || !file.tryLock()
+        || !store::platform::identify(path, store::platform::Links::DontFollow).sameFileAs(opened))
+        return false;
+    qint64 again = 0;
+    return m_lock.getLockInfo(&again, nullptr, nullptr) && again == pid
+        && !store::platform::remove(path);
 }
 
 void RegisterLock::release()

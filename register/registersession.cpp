@@ -1,5 +1,7 @@
 #include "register/registersession.h"
 
+#include "register/registerlock.h"
+
 #include "store/clientdataset.h"
 #include "store/datapacket.h"
 #include "store/exception.h"
@@ -35,6 +37,28 @@ RegisterSession::RegisterSession(
 
 RegisterSession::~RegisterSession() = default;
 
+RegisterSession::Access RegisterSession::lock()
+{
+    // Whatever is older than this was not written by this copy.
+    const qint64 started = store::nowNs();
+    m_lock = std::make_unique<RegisterLock>(m_paths.folder());
+    m_lock->acquire();
+    if (!m_lock->permitsStart()) {
+        m_dialogue.reportError(QStringLiteral("Registar je već otvoren u drugoj kopiji programa."));
+        return Access::Refused;
+    }
+    const bool locked = m_lock->status() == RegisterLock::Locked;
+    if (locked) {
+        // No other copy works in this folder now: temporary files of saves
+        // that were killed before their rename are left over.
+        store::removeStaleTemporaryFiles(m_paths.folder(), started);
+    } else {
+        m_dialogue.notify(m_lock->problem());
+    }
+    setRecoveryAllowed(locked);
+    return locked ? Access::Locked : Access::Unlocked;
+}
+
 QString RegisterSession::journalFile() const { return m_journal->path(); }
 
 void RegisterSession::setRecoveryAllowed(bool allowed)
@@ -49,7 +73,7 @@ void RegisterSession::setRecoveryAllowed(bool allowed)
 
 bool RegisterSession::dataFileExists() const
 {
-    const QString name = RegisterPaths::dataFileName();
+    const QString &name = m_paths.dataFile();
     return QFileInfo::exists(name) || QFileInfo(name).isSymLink();
 }
 

@@ -14,6 +14,7 @@ class ClientDataSet;
 class RecoveryJournal;
 struct TableChange;
 }
+class RegisterLock;
 
 // What a session asks of the person at the program, and tells them. The
 // window answers with its message boxes; a test answers directly.
@@ -72,6 +73,18 @@ public:
     RegisterSession &operator=(const RegisterSession &) = delete;
 
     const RegisterPaths &paths() const { return m_paths; }
+
+    // How the register's lock was met at the start.
+    enum class Access {
+        Locked, // this copy alone works in the folder
+        Unlocked, // the lock cannot be had here: the user was told, and the start goes on
+        Refused, // another copy holds the register: the user was told, and the start ends
+    };
+    // Takes the register's lock before anything of it is read; held until
+    // the session ends. Holding it, the temporary files that killed saves
+    // left in the folder are removed; without it, no journal is recovered
+    // and this copy keeps its own.
+    Access lock();
     // The journal this copy writes: the register's, or without the lock a
     // name of its own.
     QString journalFile() const;
@@ -128,6 +141,7 @@ private:
     QString setAside(const QString &path) const;
 
     RegisterPaths m_paths;
+    std::unique_ptr<RegisterLock> m_lock;
     store::ClientDataSet &m_table;
     RegisterDialogue &m_dialogue;
     RegisterFileGuard m_file;

@@ -3,16 +3,10 @@
 
 #include "store/exception.h"
 #include "store/messagetext.h"
+#include "store/platform.h"
 #include "store/safefile.h"
 
-#include <QFile>
 #include <QFileInfo>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace store {
 
@@ -61,24 +55,19 @@ std::vector<Record> loadDataPacketFile(const QString &path)
                                 info.isDir() ? QStringLiteral("to je mapa.")
                                              : QStringLiteral("to nije obična datoteka.")));
     }
-    QFile file;
-#ifdef Q_OS_UNIX
     // Opened here, so that the system's reason is known and said in Croatian.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    platform::Error error;
+    platform::File file = platform::File::openForReading(path, &error, platform::Links::Follow);
+    if (!file.isOpen()) {
         throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2.")
-                            .arg(shownPath(path), systemErrorText(errno)));
+                            .arg(shownPath(path), error.message));
     }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-#else
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-#endif
-        throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2")
-                            .arg(shownPath(path), file.errorString()));
+    const FileIdentity opened = file.identity(&error);
+    if (!opened.exists) {
+        throw Exception(QStringLiteral("Datoteka \"%1\" ne može se otvoriti: %2.")
+                            .arg(shownPath(path), error.message));
     }
-    const qint64 size = file.size();
+    const qint64 size = opened.size;
     auto tooLarge = [&path](qint64 bytes) {
         return Exception(
             QStringLiteral("Datoteka \"%1\" je prevelika (%2 MB, najviše %3 MB) i neće se učitati.")
@@ -97,10 +86,10 @@ std::vector<Record> loadDataPacketFile(const QString &path)
                 throw tooLarge(got);
             bytes.resize(std::min<qsizetype>(got + 1024 * 1024, MaxDataFileSize + 1));
         }
-        const qint64 n = file.read(bytes.data() + got, bytes.size() - got);
+        const qint64 n = file.read(bytes.data() + got, bytes.size() - got, &error);
         if (n < 0) {
             throw Exception(QStringLiteral("Datoteka \"%1\" ne može se pročitati: %2")
-                                .arg(shownPath(path), file.errorString()));
+                                .arg(shownPath(path), error.message));
         }
         if (n == 0)
             break;

@@ -12,6 +12,7 @@
 //                         numbers, the characters XML allows
 
 #include "store/record.h"
+#include "store/utf8.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -131,10 +132,8 @@ inline bool isXmlChar(char32_t c)
         || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Decodes one UTF-8 sequence at `s` (strictly: no overlong forms, no
-// surrogates, nothing above U+10FFFF). Returns its length, or 0 when invalid.
-int decodeUtf8(const unsigned char *s, const unsigned char *end, char32_t &cp);
-void appendUtf8(std::string &out, char32_t cp);
+using store::appendUtf8;
+using store::decodeUtf8;
 
 // Offset of the first byte above 127 at or after `from`, or `end`.
 qsizetype firstNonAscii(const char *data, qsizetype from, qsizetype end);

@@ -11,7 +11,8 @@ namespace store {
 // inode; one that writes into it changes its size or its modification time.
 struct FileIdentity
 {
-    enum Type { Missing, Regular, Folder, Fifo, Device, Socket, Other };
+    // Link only where links were not followed.
+    enum Type { Missing, Regular, Folder, Fifo, Device, Socket, Link, Other };
 
     bool exists = false;
     // A regular file; false for a folder, a device, a FIFO or a socket.
@@ -26,10 +27,23 @@ struct FileIdentity
     // set it back: an edit in place whose modification time was restored
     // afterwards still shows here. A change of mode or owner moves it too.
     qint64 changed = 0;
+    // How many names (hard links) the file has.
+    quint32 links = 0;
+    // Whether the user this program runs as owns it.
+    bool ownedByUser = false;
+    // Who may do what, as POSIX permission bits (0640); on a system without
+    // them, what its security comes closest to. The owner's and group's
+    // numbers where the system has them.
+    quint32 permissions = 0;
+    quint32 owner = 0;
+    quint32 group = 0;
     // SHA-256 of the content, kept when the stamps alone cannot vouch for it:
     // a write within the file system's timestamp granularity after the file
     // was looked at leaves the same modification time.
     QByteArray sha256;
+
+    // Nobody but the owner may read, write or run it.
+    bool ownerOnly() const { return (permissions & 077) == 0; }
 
     // The same file (device and inode), whatever its state.
     bool sameFileAs(const FileIdentity &other) const

@@ -18,15 +18,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace store {
 
@@ -421,7 +415,8 @@ bool holdsAWholeEntry(QByteArrayView bytes)
 
 // -------------------------------------------------------------- files
 
-QString systemReason(int error) { return systemErrorText(error); }
+using platform::Error;
+using platform::Links;
 
 [[noreturn]] void writeFailed(const QString &path, const QString &reason)
 {
@@ -430,29 +425,10 @@ QString systemReason(int error) { return systemErrorText(error); }
             .arg(shownPath(path), reason));
 }
 
-bool writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // A new or renamed name is durable only once its folder is.
-bool syncFolderOf(const QString &file)
+Error syncFolderOf(const QString &file)
 {
-    return syncFolder(QFile::encodeName(QFileInfo(file).absolutePath()));
+    return platform::syncFolder(QFileInfo(file).absolutePath());
 }
 
 QByteArray randomSuffix()
@@ -464,23 +440,17 @@ QByteArray randomSuffix()
     return out;
 }
 
-JournalFile journalFileOf(const struct stat &info)
+JournalFile journalFileOf(const FileIdentity &id) { return { id.device, id.inode, true }; }
+
+bool isFile(const JournalFile &file, const FileIdentity &id)
 {
-    return { quint64(info.st_dev), quint64(info.st_ino), true };
+    return file.known && id.exists && file.device == id.device && file.inode == id.inode;
 }
 
-bool isFile(const JournalFile &file, const struct stat &info)
+// Whether `path` leads, without following a link, to `file`.
+bool stillThere(const QString &path, const JournalFile &file)
 {
-    return file.known && file.device == quint64(info.st_dev) && file.inode == quint64(info.st_ino);
-}
-
-// Whether `name` leads, without following a link, to `file`.
-bool stillThere(const QByteArray &name, const JournalFile &file)
-{
-    struct stat info
-    {
-    };
-    return ::lstat(name.constData(), &info) == 0 && isFile(file, info);
+    return isFile(file, platform::identify(path, Links::DontFollow));
 }
 
 // The bytes of a journal file, which must be a regular file of this user:
@@ -490,56 +460,48 @@ bool stillThere(const QByteArray &name, const JournalFile &file)
 QByteArray readOwnFile(
     const QString &path, JournalFile *file, const std::function<Exception(const QString &)> &refuse)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const auto check = [&refuse](const struct stat &info) {
-        if (S_ISLNK(info.st_mode))
+    const auto check = [&refuse](const FileIdentity &id) {
+        if (id.type == FileIdentity::Link)
             throw refuse(QStringLiteral("to je simbolička veza, a ne datoteka"));
-        if (!S_ISREG(info.st_mode))
+        if (!id.regular)
             throw refuse(QStringLiteral("nije obična datoteka"));
         // Another user's file in our folder is nothing this program wrote.
-        if (info.st_uid != ::geteuid())
+        if (!id.ownedByUser)
             throw refuse(QStringLiteral("pripada drugom korisniku"));
-        if (info.st_size > MaxDataFileSize)
+        if (id.size > MaxDataFileSize)
             throw refuse(QStringLiteral("veća je od %1 MB").arg(MaxDataFileSize / (1024 * 1024)));
     };
-    struct stat seen
-    {
-    };
-    if (::lstat(name.constData(), &seen) != 0)
-        throw refuse(systemReason(errno));
+    Error error;
+    const FileIdentity seen = platform::identify(path, Links::DontFollow, &error);
+    if (!seen.exists)
+        throw refuse(error.message);
     check(seen);
-    const int fd
-        = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ELOOP)
+    platform::File in = platform::File::openForReading(path, &error);
+    if (!in.isOpen()) {
+        if (error.code == Error::IsLink)
             throw refuse(QStringLiteral("to je simbolička veza, a ne datoteka"));
-        throw refuse(systemReason(errno));
+        throw refuse(error.message);
     }
-    const auto closeIt = qScopeGuard([fd] { ::close(fd); });
-    struct stat opened
-    {
-    };
-    if (::fstat(fd, &opened) != 0)
-        throw refuse(systemReason(errno));
+    const FileIdentity opened = in.identity(&error);
+    if (!opened.exists)
+        throw refuse(error.message);
     check(opened);
     *file = journalFileOf(opened);
     QByteArray bytes;
-    bytes.reserve(qsizetype(opened.st_size));
+    bytes.reserve(qsizetype(opened.size));
     // Read in pieces of this size: one system call per piece.
-    constexpr std::size_t ChunkBytes = 64 * 1024;
+    constexpr qint64 ChunkBytes = 64 * 1024;
     char chunk[ChunkBytes];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const qint64 n = in.read(chunk, ChunkBytes, &error);
         if (n < 0)
-            throw refuse(systemReason(errno));
+            throw refuse(error.message);
         if (n == 0)
             break;
         // It may have grown since it was looked at.
         if (bytes.size() + n > MaxDataFileSize)
             throw refuse(QStringLiteral("veća je od %1 MB").arg(MaxDataFileSize / (1024 * 1024)));
-        bytes.append(chunk, n);
+        bytes.append(chunk, qsizetype(n));
     }
     return bytes;
 }
@@ -553,12 +515,7 @@ RecoveryJournal::RecoveryJournal(QString path)
 
 RecoveryJournal::~RecoveryJournal() { closeFile(); }
 
-void RecoveryJournal::closeFile()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
+void RecoveryJournal::closeFile() { m_file = platform::File(); }
 
 void RecoveryJournal::setBase(std::vector<Record> rows)
 {
@@ -578,10 +535,7 @@ void RecoveryJournal::adopt(const QString &path, const Recovery &recovery)
     }
 }
 
-bool RecoveryJournal::stillAtPath() const
-{
-    return stillThere(QFile::encodeName(m_path), m_written);
-}
+bool RecoveryJournal::stillAtPath() const { return stillThere(m_path, m_written); }
 
 void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Record> &table)
 {
@@ -600,40 +554,36 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
     // old one or a complete new one, never a header torn half way. The name
     // is new and random and the file made exclusively, never through a
     // link: whatever someone put beside the register is never opened.
-    const QByteArray target = QFile::encodeName(m_path);
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < NameTries && fd < 0; ++attempt) {
-        temporary = target + ".new-" + randomSuffix();
-        fd = ::open(
-            temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
+    QString temporary;
+    platform::File file;
+    Error error;
+    for (int attempt = 0; attempt < NameTries && !file.isOpen(); ++attempt) {
+        temporary = m_path + QStringLiteral(".new-") + QString::fromLatin1(randomSuffix());
+        file = platform::File::createNew(temporary, &error);
+        if (!file.isOpen() && error.code != Error::Exists)
             break;
     }
-    if (fd < 0)
-        writeFailed(m_path, systemReason(errno));
+    if (!file.isOpen())
+        writeFailed(m_path, error.message);
     const auto failed = [&](const QString &reason) {
-        ::close(fd);
-        ::unlink(temporary.constData());
+        file.close();
+        platform::remove(temporary);
         writeFailed(m_path, reason);
     };
-    struct stat written
-    {
-    };
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, bytes.constData(), bytes.size())
-        || ::fsync(fd) != 0 || ::fstat(fd, &written) != 0)
-        failed(systemReason(errno));
+    if ((error = file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        || (error = file.write(bytes)) || (error = file.sync()))
+        failed(error.message);
+    const FileIdentity written = file.identity(&error);
+    if (!written.exists)
+        failed(error.message);
 
-    struct stat there
-    {
-    };
-    if (::lstat(target.constData(), &there) == 0 && isFile(m_written, there)) {
+    if (isFile(m_written, platform::identify(m_path, Links::DontFollow))) {
         // This journal's own earlier file: replaced in one step.
-        if (::rename(temporary.constData(), target.constData()) != 0)
-            failed(systemReason(errno));
-    } else if (!platform::renameNoReplace(temporary, target)) {
-        if (errno != EEXIST)
-            failed(systemReason(errno));
+        if ((error = platform::rename(temporary, m_path)))
+            failed(error.message);
+    } else if ((error = platform::renameNoReplace(temporary, m_path))) {
+        if (error.code != Error::Exists)
+            failed(error.message);
         // Something this journal did not write is at its name: kept aside
         // for whoever wants to look, never replaced.
         const QString aside = setAside(m_path, m_path);
@@ -642,21 +592,19 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
                                   "premjestiti"));
         qWarning("%ls was not written by this program and was moved to %ls.",
             qUtf16Printable(shownPath(m_path)), qUtf16Printable(shownPath(aside)));
-        if (!platform::renameNoReplace(temporary, target))
-            failed(systemReason(errno));
+        if ((error = platform::renameNoReplace(temporary, m_path)))
+            failed(error.message);
     }
-    m_fd = fd;
+    m_file = std::move(file);
     m_written = journalFileOf(written);
     m_broken = false;
-    if (!syncFolderOf(m_path)) {
-        const int error = errno;
+    if ((error = syncFolderOf(m_path))) {
         m_broken = true;
-        writeFailed(m_path, systemReason(error));
+        writeFailed(m_path, error.message);
     }
     // An adopted journal under another name is superseded now.
     if (!m_adoptedPath.isEmpty()) {
-        const QByteArray adopted = QFile::encodeName(m_adoptedPath);
-        if (stillThere(adopted, m_adopted) && ::unlink(adopted.constData()) == 0)
+        if (stillThere(m_adoptedPath, m_adopted) && !platform::remove(m_adoptedPath))
             syncFolderOf(m_adoptedPath);
         m_adoptedPath.clear();
         m_adopted = {};
@@ -665,22 +613,24 @@ void RecoveryJournal::begin(const QByteArray &firstEntry, const std::vector<Reco
 
 void RecoveryJournal::append(const QByteArray &entry, const std::vector<Record> &table)
 {
-    if (m_fd >= 0 && !m_broken && !stillAtPath()) {
+    if (m_file.isOpen() && !m_broken && !stillAtPath()) {
         // The file was removed or replaced under the program: what it held
         // is written again, whole.
         m_broken = true;
     }
-    if (m_fd < 0 || m_broken) {
+    if (!m_file.isOpen() || m_broken) {
         begin(entry, table);
         return;
     }
-    if (!writeAll(m_fd, entry.constData(), entry.size()) || ::fdatasync(m_fd) != 0) {
-        const int error = errno;
+    Error error = m_file.write(entry);
+    if (!error)
+        error = m_file.syncData();
+    if (error) {
         // What was written before is a valid prefix and stays; the next
         // change starts a complete journal again.
         m_broken = true;
         closeFile();
-        writeFailed(m_path, systemReason(error));
+        writeFailed(m_path, error.message);
     }
 }
 
@@ -688,7 +638,7 @@ void RecoveryJournal::record(const TableChange &change, const std::vector<Record
 {
     // A change completes or drops the record being typed.
     m_draft = false;
-    if (m_broken || (m_fd >= 0 && !stillAtPath())) {
+    if (m_broken || (m_file.isOpen() && !stillAtPath())) {
         // The whole table replaces what the journal lacks; `table` already
         // holds this change.
         m_broken = true;
@@ -721,7 +671,7 @@ void RecoveryJournal::markClosedWithoutSaving(const std::vector<Record> &table)
     // Only a note on the journal as it stands: with none, nothing changed
     // since the last save; one that failed or was moved away is not
     // written anew by a program that is closing.
-    if (m_fd < 0 || m_broken || !stillAtPath())
+    if (!m_file.isOpen() || m_broken || !stillAtPath())
         return;
     append(frame(QByteArray(1, char(ClosedUnsaved))), table);
 }
@@ -732,12 +682,10 @@ void RecoveryJournal::discard()
     m_broken = false;
     m_draft = false;
     bool removed = false;
-    const QByteArray name = QFile::encodeName(m_path);
-    if (stillThere(name, m_written) && ::unlink(name.constData()) == 0)
+    if (stillThere(m_path, m_written) && !platform::remove(m_path))
         removed = true;
-    const QByteArray adopted = QFile::encodeName(m_adoptedPath);
-    if (!m_adoptedPath.isEmpty() && stillThere(adopted, m_adopted)
-        && ::unlink(adopted.constData()) == 0)
+    if (!m_adoptedPath.isEmpty() && stillThere(m_adoptedPath, m_adopted)
+        && !platform::remove(m_adoptedPath))
         removed = true;
     m_written = {};
     m_adoptedPath.clear();
@@ -748,7 +696,7 @@ void RecoveryJournal::discard()
 
 QString RecoveryJournal::privateName(const QString &path)
 {
-    return path + QLatin1Char('.') + QString::number(::getpid()) + QLatin1Char('-')
+    return path + QLatin1Char('.') + QString::number(platform::processId()) + QLatin1Char('-')
         + QString::fromLatin1(randomSuffix());
 }
 
@@ -757,10 +705,7 @@ QStringList RecoveryJournal::leftBehind(const QString &path)
     const QFileInfo journal(path);
     const QString prefix = journal.fileName() + QLatin1Char('.');
     QStringList out;
-    struct stat info
-    {
-    };
-    if (::lstat(QFile::encodeName(path).constData(), &info) == 0)
+    if (platform::identify(path, Links::DontFollow).exists)
         out << path;
     std::vector<std::pair<qint64, QString>> others;
     const QDir folder = journal.absoluteDir();
@@ -774,13 +719,14 @@ QStringList RecoveryJournal::leftBehind(const QString &path)
         const qsizetype dash = rest.indexOf(QLatin1Char('-'));
         bool numbered = false;
         const qint64 pid = rest.left(dash).toLongLong(&numbered);
-        if (dash > 0 && numbered && pid > 0 && pid != ::getpid()
-            && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+        if (dash > 0 && numbered && pid > 0 && pid != platform::processId()
+            && platform::processRuns(pid))
             continue;
         const QString file = folder.filePath(name);
-        if (::lstat(QFile::encodeName(file).constData(), &info) != 0)
+        const FileIdentity info = platform::identify(file, Links::DontFollow);
+        if (!info.exists)
             continue;
-        others.emplace_back(qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, file);
+        others.emplace_back(info.modified, file);
     }
     std::stable_sort(others.begin(), others.end(),
         [](const auto &a, const auto &b) { return a.first > b.first; });
@@ -792,14 +738,14 @@ QStringList RecoveryJournal::leftBehind(const QString &path)
 QString RecoveryJournal::setAside(const QString &file, const QString &path)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const QByteArray from = QFile::encodeName(file);
     for (int n = 1; n <= NameTries; ++n) {
         const QString target = stampedName(path, QLatin1Char('-'), now, n);
-        if (platform::renameNoReplace(from, QFile::encodeName(target))) {
+        const Error error = platform::renameNoReplace(file, target);
+        if (!error) {
             syncFolderOf(target);
             return target;
         }
-        if (errno != EEXIST)
+        if (error.code != Error::Exists)
             break;
     }
     return QString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/clientdataset.h"
+#include "store/platform.h"
 #include "store/record.h"
 
 #include <QString>
@@ -99,7 +100,7 @@ public:
 
     // Removes the journal file: the data file now holds every change.
     void discard();
-    bool exists() const { return m_fd >= 0; }
+    bool exists() const { return m_file.isOpen(); }
 
     // Reads and replays a journal file. Throws store::Exception naming the
     // file and the reason when it is not a journal of this table, cannot be
@@ -131,7 +132,7 @@ private:
 
     QString m_path;
     std::vector<Record> m_base;
-    int m_fd = -1;
+    platform::File m_file;
     bool m_broken = false;
     bool m_draft = false;
     // The file at m_path this journal wrote last (or adopted there).

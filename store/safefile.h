@@ -106,13 +106,6 @@ private:
 // names.
 bool isTemporaryFileName(const QString &name);
 
-#ifdef Q_OS_UNIX
-// Makes the names in `folder` (encoded for the system) durable: a file
-// created or renamed there survives a power cut only once its folder is
-// synced. True when synced, or when the file system cannot sync folders.
-bool syncFolder(const QByteArray &folder);
-#endif
-
 // Removes from `folder` the temporary files that saves killed before their
 // rename left: only names of this program's pattern, regular files with one
 // link, owned by this user, readable by the owner only and last written

@@ -2,6 +2,7 @@
 
 #include "store/clientdataset.h"
 #include "store/schema.h"
+#include "store/utf8.h"
 
 #include <QChar>
 #include <QtAlgorithms>
@@ -26,25 +27,6 @@ namespace {
 // letters that no decomposition reaches are spelled as they are without
 // diacritics. The folded form of valid UTF-8 is valid UTF-8, so a match
 // always begins and ends on whole characters.
-
-void appendUtf8(char32_t c, std::string &out)
-{
-    if (c < 0x80) {
-        out.push_back(char(c));
-    } else if (c < 0x800) {
-        out.push_back(char(0xC0 | (c >> 6)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(char(0xE0 | (c >> 12)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (c >> 18)));
-        out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (c & 0x3F)));
-    }
-}
 
 // Letters with no decomposition to a base letter.
 const char *spelledWithoutDiacritics(char32_t c)
@@ -113,7 +95,7 @@ void foldSlow(char32_t c, std::string &out, int depth = 0)
             return;
         }
     }
-    appendUtf8(c, out);
+    appendUtf8(out, c);
 }
 
 // The folded forms of the characters a Croatian register is made of (ASCII
@@ -191,27 +173,14 @@ void foldString(QStringView text, std::string &out)
         table.append(decodeAt(text, i), out);
 }
 
-bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-// The character starting at `p` (valid UTF-8 or not: a stray byte is read as
-// U+FFFD) and its length in bytes.
-char32_t decodeUtf8(const unsigned char *p, const unsigned char *end, int &length)
+// The character starting at `p` and its length in bytes; a byte that
+// starts no well-formed sequence is read alone, as U+FFFD.
+char32_t characterAt(const unsigned char *p, const unsigned char *end, int &length)
 {
-    const unsigned char b = *p;
-    if ((b & 0xE0) == 0xC0 && end - p >= 2 && isContinuation(p[1])) {
-        length = 2;
-        return char32_t(b & 0x1F) << 6 | (p[1] & 0x3F);
-    }
-    if ((b & 0xF0) == 0xE0 && end - p >= 3 && isContinuation(p[1]) && isContinuation(p[2])) {
-        length = 3;
-        return char32_t(b & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
-    }
-    if ((b & 0xF8) == 0xF0 && end - p >= 4 && isContinuation(p[1]) && isContinuation(p[2])
-        && isContinuation(p[3])) {
-        length = 4;
-        return char32_t(b & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6
-            | (p[3] & 0x3F);
-    }
+    char32_t c = 0;
+    length = decodeUtf8(p, end, c);
+    if (length > 0)
+        return c;
     length = 1;
     return 0xFFFD;
 }
@@ -319,7 +288,7 @@ private:
                 continue;
             }
             int length = 1;
-            const char32_t c = decodeUtf8(p, end, length);
+            const char32_t c = characterAt(p, end, length);
             p += length;
             if (const auto *folded = m_table.entry(c)) {
                 std::memcpy(out, folded->bytes.data(), 4);
@@ -460,7 +429,7 @@ void appendFoldedUtf8(QByteArrayView utf8, std::string &out)
             continue;
         }
         int length = 1;
-        const char32_t c = decodeUtf8(p, end, length);
+        const char32_t c = characterAt(p, end, length);
         p += length;
         table.append(c, out);
     }

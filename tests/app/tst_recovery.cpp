@@ -7,12 +7,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 using Answer = toolkit::MessageBoxAnswer;
 
@@ -42,26 +37,6 @@ void typeEntry(TForm1 *form, const QString &name)
     QTest::keyClick(form->DBEditAdresa, Qt::Key_Tab);
 }
 
-// Where the n-th entry after the header (from 0) of a journal begins: its
-// length, its checksum, then its bytes.
-qsizetype entryAt(const QByteArray &journal, int n)
-{
-    qsizetype at = 8;
-    for (int i = 0; i <= n; ++i)
-        at += 8 + qFromLittleEndian<quint32>(journal.constData() + at);
-    return at;
-}
-
-QStringList keptAside(const QString &folder)
-{
-    QStringList kept;
-    for (const QString &name : hiddenFiles(folder)) {
-        if (name.startsWith(QStringLiteral(".Baza.xml.recovery-")))
-            kept << name;
-    }
-    return kept;
-}
-
 QStringList namesIn(const TForm1 *form)
 {
     QStringList names;
@@ -73,7 +48,10 @@ QStringList namesIn(const TForm1 *form)
 } // namespace
 
 // A crash is a window that goes away without closing: nothing is saved,
-// only what the journal holds survives, as after a kill -9.
+// only what the journal holds survives, as after a kill -9. What is typed
+// into the window reaches the journal, the recovery question shows as a
+// box and its answer reaches the grid; the session's rules for the
+// journals found at the start are tested in tests/register.
 class TestRecovery : public QObject
 {
     Q_OBJECT
@@ -204,84 +182,6 @@ private slots:
         QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
     }
 
-    void changedRegisterIsLeftAloneByDefault_data()
-    {
-        QTest::addColumn<Answer>("answer");
-        QTest::newRow("No, the default") << Answer::No;
-        QTest::newRow("Yes") << Answer::Yes;
-    }
-
-    // Another copy, a restored backup or an editor changed the file after
-    // the journal began: its changes are never applied to it silently.
-    void changedRegisterIsLeftAloneByDefault()
-    {
-        QFETCH(Answer, answer);
-        FormFixture fx;
-        fx.writeRegister({ { { "Naziv", "A" } } });
-        TForm1 *form = fx.start();
-        typeEntry(form, QStringLiteral("B"));
-        fx.form.reset();
-        fx.writeRegister({ { { "Naziv", "X" } }, { { "Naziv", "Y" } }, { { "Naziv", "Z" } } });
-        const QByteArray replaced = readFile(fx.dataFile());
-
-        fx.shown.clear();
-        fx.answers = { answer };
-        form = fx.start();
-        QCOMPARE(fx.shown[1].caption, QStringLiteral("Pažnja!"));
-        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNoDefaultNo);
-        QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.dataFile())),
-            qPrintable(fx.shown[1].text));
-        QVERIFY2(fx.shown[1].text.contains(
-                     QStringLiteral("U datoteci na disku sada je 3 zapisa, a u registru kakav je "
-                                    "bio kad je program prekinut 2 zapisa")),
-            qPrintable(fx.shown[1].text));
-        QCOMPARE(readFile(fx.dataFile()), replaced);
-        if (answer == Answer::No) {
-            QCOMPARE(namesIn(form), (QStringList { "X", "Y", "Z" }));
-            QCOMPARE(hiddenFiles(fx.path(".")).size(), 1);
-            QVERIFY(hiddenFiles(fx.path("."))[0].startsWith(QStringLiteral(".Baza.xml.recovery-")));
-        } else {
-            QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
-        }
-    }
-
-    void damagedJournalIsReportedAndKeptAside_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("garbage") << QByteArray("not a journal at all");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("magic only") << QByteArray("LJKREC01");
-    }
-
-    void damagedJournalIsReportedAndKeptAside()
-    {
-        QFETCH(QByteArray, content);
-        FormFixture fx;
-        fx.writeRegister({ { { "Naziv", "A" } } });
-        const QByteArray before = readFile(fx.dataFile());
-        {
-            QFile f(fx.path(".Baza.xml.recovery"));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
-        }
-        TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Greška" }));
-        QVERIFY2(fx.shown[1].text.startsWith(
-                     QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna")
-                         .arg(QDir::toNativeSeparators(fx.path(".Baza.xml.recovery")))),
-            qPrintable(fx.shown[1].text));
-        const QStringList kept = hiddenFiles(fx.path("."));
-        QCOMPARE(kept.size(), 1);
-        QVERIFY(kept[0].startsWith(QStringLiteral(".Baza.xml.recovery-")));
-        QCOMPARE(readFile(fx.path(kept[0])), content);
-        QCOMPARE(readFile(fx.dataFile()), before);
-        // The register works on: a new change starts a new journal.
-        typeEntry(form, QStringLiteral("B"));
-        QVERIFY(QFileInfo::exists(form->recoveryFilePath()));
-        QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
-    }
-
     void saveEndsTheJournalAndEraseStartsAfresh()
     {
         FormFixture fx;
@@ -303,228 +203,6 @@ private slots:
         form = fx.start();
         QCOMPARE(fx.captions(), QStringList { "Pozdrav" });
         QCOMPARE(form->CDSetLijekovi->recordCount(), 0);
-    }
-
-    // A copy without the register's lock still keeps what is typed, under a
-    // name of its own, and the next start that holds the lock offers it.
-    void journalWithoutTheLockIsRecoveredAtTheNextStart()
-    {
-        FormFixture fx;
-        fx.writeRegister({ { { "Naziv", "A" } } });
-        fx.form = std::make_unique<TForm1>();
-        fx.form->setRecoveryAllowed(false);
-        fx.form->FormCreate();
-        fx.form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fx.form.get()));
-        fx.form->activateWindow();
-        QApplication::processEvents();
-        typeEntry(fx.form.get(), QStringLiteral("B"));
-        const QString own = fx.form->journalFilePath();
-        QVERIFY2(QFileInfo(own).fileName().startsWith(
-                     QStringLiteral(".Baza.xml.recovery.%1-").arg(::getpid())),
-            qPrintable(own));
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { QFileInfo(own).fileName() });
-        fx.form.reset(); // the crash
-
-        fx.shown.clear();
-        fx.answers = { Answer::Yes };
-        TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!" }));
-        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
-        QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
-        // Taken over by this copy's journal.
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { ".Baza.xml.recovery" });
-        QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
-    }
-
-    // A crash after the journal's first write but before its rename: the
-    // temporary file holds the register and the change.
-    void journalLeftUnderItsTemporaryNameIsRecovered_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("random temporary name") << ".Baza.xml.recovery.new-Ab3x9Q";
-        QTest::newRow("fixed name of earlier versions") << ".Baza.xml.recovery.new";
-    }
-
-    void journalLeftUnderItsTemporaryNameIsRecovered()
-    {
-        QFETCH(QString, name);
-        FormFixture fx;
-        fx.writeRegister({ { { "Naziv", "A" } } });
-        TForm1 *form = fx.start();
-        typeEntry(form, QStringLiteral("B"));
-        fx.form.reset();
-        QVERIFY(QFile::rename(fx.path(".Baza.xml.recovery"), fx.path(name)));
-
-        fx.shown.clear();
-        fx.answers = { Answer::Yes };
-        form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!" }));
-        QCOMPARE(fx.shown[1].text, recoveryQuestion.arg(1));
-        QCOMPARE(namesIn(form).mid(0, 2), (QStringList { "A", "B" }));
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList { ".Baza.xml.recovery" });
-        QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
-        QCOMPARE(hiddenFiles(fx.path(".")), QStringList {});
-    }
-
-    void damagedJournalIsKeptWithWhatCouldBeRead_data()
-    {
-        QTest::addColumn<int>("damagedEntry");
-        QTest::addColumn<Answer>("answer");
-        QTest::newRow("first change damaged") << 0 << Answer::Yes;
-        QTest::newRow("third change damaged, kept") << 2 << Answer::Yes;
-        QTest::newRow("third change damaged, declined") << 2 << Answer::No;
-    }
-
-    // A checksum that fails in the middle is damage, not the end of the
-    // journal: nothing after it is thrown away without a word.
-    void damagedJournalIsKeptWithWhatCouldBeRead()
-    {
-        QFETCH(int, damagedEntry);
-        QFETCH(Answer, answer);
-        FormFixture fx;
-        fx.writeRegister({ { { "Naziv", "A" } } });
-        TForm1 *form = fx.start();
-        for (const char *name : { "B", "C", "D", "E" })
-            typeEntry(form, QString::fromLatin1(name));
-        fx.form.reset();
-        const QString journal = fx.path(".Baza.xml.recovery");
-        QByteArray bytes = readFile(journal);
-        // The last byte of the entry's data.
-        const qsizetype at = entryAt(bytes, damagedEntry + 1) - 1;
-        QVERIFY(at < bytes.size());
-        bytes[at] = char(bytes[at] ^ 0x20);
-        {
-            QFile f(journal);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(bytes);
-        }
-
-        fx.shown.clear();
-        fx.answers = { answer };
-        form = fx.start();
-        const QStringList kept = keptAside(fx.path("."));
-        QCOMPARE(kept.size(), 1);
-        QCOMPARE(readFile(fx.path(kept[0])), bytes);
-        const QString keptShown = QDir::toNativeSeparators(fx.path(kept[0]));
-        if (damagedEntry == 0) {
-            QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Greška" }));
-            QCOMPARE(fx.shown[1].text,
-                QStringLiteral("Datoteka za oporavak \"%1\" nije ispravna: kontrolni zbroj "
-                               "promjene ne odgovara.\n\nDatoteka je premještena u \"%2\".\n"
-                               "Registar \"%3\" nije mijenjan.")
-                    .arg(QDir::toNativeSeparators(journal), keptShown,
-                        QDir::toNativeSeparators(fx.dataFile())));
-            QCOMPARE(namesIn(form), QStringList { "A" });
-            return;
-        }
-        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Pažnja!", "Poruka" }));
-        QCOMPARE(fx.shown[1].text,
-            QStringLiteral("Program nije ispravno zatvoren.\nDatoteka za oporavak \"%1\" "
-                           "oštećena je (kontrolni zbroj promjene ne odgovara) i nije pročitana "
-                           "do kraja.\nBroj pročitanih promjena: 2.\nVratiti ih?")
-                .arg(QDir::toNativeSeparators(journal)));
-        QCOMPARE(fx.shown[1].style, toolkit::MessageBoxStyle::YesNo);
-        if (answer == Answer::Yes) {
-            QCOMPARE(fx.shown[2].text,
-                QStringLiteral("Pročitane promjene su vraćene. Ostatak je sačuvan u datoteci "
-                               "\"%1\".")
-                    .arg(keptShown));
-            QCOMPARE(namesIn(form).mid(0, 3), (QStringList { "A", "B", "C" }));
-            // A new journal holds them; the damaged one stays as it was.
-            QVERIFY(form->close());
-            QCOMPARE(fx.savedNames(), (QStringList { "A", "B", "C" }));
-            QCOMPARE(keptAside(fx.path(".")), kept);
-            QCOMPARE(readFile(fx.path(kept[0])), bytes);
-        } else {
-            QCOMPARE(fx.shown[2].text,
-                QStringLiteral("Nespremljene promjene nisu vraćene. Sačuvane su u datoteci \"%1\".")
-                    .arg(keptShown));
-            QCOMPARE(namesIn(form), QStringList { "A" });
-        }
-    }
-
-    // What is at the journal's name that this user's program did not write
-    // is never followed or waited on: reported, moved aside, and the start
-    // goes on with a journal of its own.
-    void foreignThingAtTheJournalsNameIsSetAside_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO") << "fifo";
-        QTest::newRow("link to a journal elsewhere") << "link to journal";
-        QTest::newRow("link to a private file") << "link to private";
-        QTest::newRow("another user's file") << "foreign";
-    }
-
-    void foreignThingAtTheJournalsNameIsSetAside()
-    {
-        QFETCH(QString, kind);
-        FormFixture fx;
-        fx.writeRegister({ { { "Naziv", "A" } } });
-        QTemporaryDir elsewhere;
-        const QString journal = fx.path(".Baza.xml.recovery");
-        const QString privateFile = elsewhere.filePath("Baza.xml");
-        store::saveDataPacketFile(privateFile, makeRecords({ { { "Naziv", "Tajno" } } }));
-        const QByteArray privateBytes = readFile(privateFile);
-        if (kind == "fifo") {
-            QCOMPARE(::mkfifo(QFile::encodeName(journal).constData(), 0600), 0);
-        } else if (kind == "link to journal") {
-            // A journal of this register, in a folder the user never chose.
-            {
-                TForm1 *form = fx.start();
-                typeEntry(form, QStringLiteral("Podmetnuto"));
-                fx.form.reset();
-            }
-            QVERIFY(QFile::rename(journal, elsewhere.filePath("j")));
-            QVERIFY(QFile::link(elsewhere.filePath("j"), journal));
-        } else if (kind == "link to private") {
-            QVERIFY(QFile::link(privateFile, journal));
-        } else {
-            if (::geteuid() != 0)
-                QSKIP("giving a file to another user needs the superuser");
-            {
-                QFile f(journal);
-                QVERIFY(f.open(QIODevice::WriteOnly));
-                f.write("LJKREC01");
-            }
-            QCOMPARE(::chown(QFile::encodeName(journal).constData(), 65534, 65534), 0);
-        }
-        struct stat before
-        {
-        };
-        QCOMPARE(::lstat(QFile::encodeName(journal).constData(), &before), 0);
-
-        fx.shown.clear();
-        TForm1 *form = fx.start();
-        QCOMPARE(fx.captions(), (QStringList { "Pozdrav", "Greška" }));
-        QVERIFY2(fx.shown[1].text.startsWith(QStringLiteral("Datoteka za oporavak \"%1\" nije "
-                                                            "ispravna: ")
-                                                 .arg(QDir::toNativeSeparators(journal))),
-            qPrintable(fx.shown[1].text));
-        const QStringList kept = keptAside(fx.path("."));
-        QCOMPARE(kept.size(), 1);
-        QVERIFY2(fx.shown[1].text.contains(QDir::toNativeSeparators(fx.path(kept[0]))),
-            qPrintable(fx.shown[1].text));
-        // Moved as it was: the same link, FIFO or file.
-        struct stat after
-        {
-        };
-        QCOMPARE(::lstat(QFile::encodeName(fx.path(kept[0])).constData(), &after), 0);
-        QCOMPARE(after.st_ino, before.st_ino);
-        QCOMPARE(after.st_mode, before.st_mode);
-        QCOMPARE(readFile(privateFile), privateBytes);
-        QCOMPARE(namesIn(form), QStringList { "A" });
-
-        // The register works on with a journal of its own.
-        typeEntry(form, QStringLiteral("B"));
-        QVERIFY(QFileInfo(journal).isFile() && !QFileInfo(journal).isSymLink());
-        QCOMPARE(store::RecoveryJournal::read(journal).changes, 1);
-        QCOMPARE(readFile(privateFile), privateBytes);
-        QVERIFY(form->close());
-        QCOMPARE(fx.savedNames(), (QStringList { "A", "B" }));
     }
 
     // Ended by a signal (a logout, a kill) while the greeting or the

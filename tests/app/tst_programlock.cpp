@@ -1,9 +1,10 @@
-// One program per register: the lock beside Baza.xml, in-process and with
-// the real program started twice in one folder.
+// One program per register: the real program started twice in one folder,
+// its boxes answered in an X server. The lock itself is tested in
+// tests/register.
 #include "app/unit1.h"
 #include "register/registerlock.h"
 #include "tests/support/files.h"
-#include "tests/support/users.h"
+#include "tests/support/lockfolders.h"
 
 #include "store/datapacket.h"
 #include "toolkit/bitbtn.h"
@@ -21,186 +22,16 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+using namespace testsupport;
+
 namespace {
-
-// The process id a lock file names on its first line, or 0.
-qint64 lockOwner(const QString &path)
-{
-    return testsupport::readFile(path).split('\n').value(0).toLongLong();
-}
-
-bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
-
-// The id of a process that has just ended, as a copy that crashed leaves in
-// its lock file.
-qint64 endedProcessId()
-{
-    QProcess p;
-    p.start(QStandardPaths::findExecutable(QStringLiteral("true")), QStringList());
-    if (!p.waitForStarted())
-        return 0;
-    const qint64 pid = p.processId();
-    p.waitForFinished();
-    return pid;
-}
-
-// A lock file as QLockFile writes it: process id, program name and host,
-// one a line.
-void writeLockFile(const QString &path, qint64 pid, const QString &program, const QString &host,
-    const QByteArray &raw = QByteArray())
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    if (pid)
-        f.write(QByteArray::number(pid) + '\n' + program.toUtf8() + '\n' + host.toUtf8() + '\n');
-    else
-        f.write(raw);
-    f.close();
-}
-
-void makeOld(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(
-        QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-}
-
-QString ownProgramName() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
-
-// Every entry of a folder with its kind and, for a regular file, its bytes.
-QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> out;
-    const QDir dir(folder);
-    for (const QString &name :
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        const QFileInfo info(dir.filePath(name));
-        if (info.isSymLink())
-            out[name] = "link to " + QFile::encodeName(info.symLinkTarget());
-        else if (info.isDir())
-            out[name] = "folder";
-        else if (info.isFile())
-            out[name] = testsupport::readFile(info.filePath());
-        else
-            out[name] = "special";
-    }
-    return out;
-}
-
-// A small file system of its own mounted on a folder for a test's life,
-// to be filled up or made read-only. Only the superuser can mount.
-class ScratchDisk
-{
-public:
-    explicit ScratchDisk(const QString &folder)
-        : m_folder(folder)
-    {
-        m_mounted = ::geteuid() == 0
-            && QProcess::execute(QStringLiteral("mount"),
-                   { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                       QStringLiteral("size=256k,mode=0755"), QStringLiteral("tmpfs"), folder })
-                == 0;
-    }
-    ~ScratchDisk()
-    {
-        if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_folder });
-    }
-    bool mounted() const { return m_mounted; }
-
-    bool makeReadOnly()
-    {
-        return QProcess::execute(QStringLiteral("mount"),
-                   { QStringLiteral("-o"), QStringLiteral("remount,ro"), m_folder })
-            == 0;
-    }
-
-    // Fills the disk up to its last byte.
-    bool fill()
-    {
-        QFile filler(m_folder + QStringLiteral("/punjenje"));
-        if (!filler.open(QIODevice::WriteOnly))
-            return false;
-        const QByteArray block(1024, 'x');
-        while (filler.write(block) == block.size() && filler.flush()) { }
-        filler.close();
-        const QByteArray one(1, 'x');
-        while (filler.open(QIODevice::Append) && filler.write(one) == 1 && filler.flush())
-            filler.close();
-        return true;
-    }
-
-private:
-    QString m_folder;
-    bool m_mounted = false;
-};
-
-// How the register's folder is spoiled for the lock: something at the
-// lock's path, or a folder that takes no new file.
-enum class LockSpoiler { Folder, BrokenLink, Fifo, ReadOnlyFolder, FullDisk };
-
-// Prepares `folder` (which holds a register) as `spoiler` says; false when
-// this machine cannot (mounting needs the superuser).
-bool spoilLock(const QString &folder, LockSpoiler spoiler, std::unique_ptr<ScratchDisk> &disk)
-{
-    const QString lock = folder + QLatin1Char('/') + RegisterLock::fileName();
-    switch (spoiler) {
-    case LockSpoiler::Folder:
-        return QDir().mkpath(lock + QStringLiteral("/unutra"));
-    case LockSpoiler::BrokenLink:
-        return QFile::link(folder + QStringLiteral("/nema"), lock);
-    case LockSpoiler::Fifo:
-        return ::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0;
-    case LockSpoiler::ReadOnlyFolder:
-    case LockSpoiler::FullDisk:
-        break;
-    }
-    const QByteArray bytes = testsupport::readFile(folder + QStringLiteral("/Baza.xml"));
-    disk = std::make_unique<ScratchDisk>(folder);
-    if (!disk->mounted())
-        return false;
-    QFile data(folder + QStringLiteral("/Baza.xml"));
-    if (!data.open(QIODevice::WriteOnly) || data.write(bytes) != bytes.size())
-        return false;
-    data.close();
-    return spoiler == LockSpoiler::FullDisk ? disk->fill() : disk->makeReadOnly();
-}
-
-// What the program says when it runs without the lock.
-QString notLocked(const QString &what)
-{
-    return QStringLiteral("Registar nije zaključan: ") + what
-        + QStringLiteral(
-            "\n\nProgram radi dalje, ali ne može spriječiti da se u ovoj mapi "
-            "istodobno pokrene još jedan. Prije svakog spremanja provjerava je li "
-            "\"Baza.xml\" još ona koju je učitao ili zadnji put spremio. Upisano se i dalje "
-            "bilježi za oporavak nakon prekida, u zasebnu datoteku ove kopije "
-            "programa.");
-}
-
-QString unusableLock(const QString &lock, const QString &what)
-{
-    return notLocked(QStringLiteral("na mjestu datoteke zaključavanja \"%1\" nalazi se %2.\n"
-                                    "Kad nijedan program ne radi s ovim registrom, uklonite "
-                                    "\"%1\", pa će se registar opet zaključavati.")
-                         .arg(lock, what));
-}
-
-QString unavailableLock(const QString &lock, const QString &why)
-{
-    return notLocked(
-        QStringLiteral("datoteka zaključavanja \"%1\" ne može se napraviti: %2.").arg(lock, why));
-}
 
 // ---------------------------------------------------------------- X server
 
@@ -392,208 +223,18 @@ QPoint exitButtonCentre() { return centreOf("BitBtnExit"); }
 // A folder's entries without the lock, which a program removes when it ends.
 QMap<QString, QByteArray> filesBesideTheLock(const QString &folder)
 {
-    QMap<QString, QByteArray> files = snapshot(folder);
+    QMap<QString, QByteArray> files = folderEntries(folder);
     files.remove(RegisterLock::fileName());
     return files;
 }
 
 } // namespace
 
-class TestRegisterLock : public QObject
+class TestProgramLock : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void secondLockInTheFolderIsRefusedUntilReleased()
-    {
-        QTemporaryDir dir;
-        QTemporaryDir otherDir;
-        RegisterLock first(dir.path());
-        QCOMPARE(first.acquire(), RegisterLock::Locked);
-        QVERIFY(first.permitsStart());
-        QCOMPARE(first.filePath(), dir.filePath(QStringLiteral(".Baza.xml.lock")));
-        QCOMPARE(lockOwner(first.filePath()), QCoreApplication::applicationPid());
-
-        RegisterLock second(dir.path());
-        QCOMPARE(second.acquire(), RegisterLock::HeldElsewhere);
-        QVERIFY(!second.permitsStart());
-        // Asking again changes nothing while the first holds it.
-        QCOMPARE(second.acquire(), RegisterLock::HeldElsewhere);
-        QCOMPARE(lockOwner(first.filePath()), QCoreApplication::applicationPid());
-
-        // Another folder is another register.
-        RegisterLock elsewhere(otherDir.path());
-        QCOMPARE(elsewhere.acquire(), RegisterLock::Locked);
-
-        first.release();
-        QCOMPARE(first.status(), RegisterLock::Unlocked);
-        QVERIFY(!QFile::exists(first.filePath()));
-        QCOMPARE(second.acquire(), RegisterLock::Locked);
-        QVERIFY(second.permitsStart());
-        QCOMPARE(first.acquire(), RegisterLock::HeldElsewhere);
-    }
-
-    void lockIsGoneWithItsHolder()
-    {
-        QTemporaryDir dir;
-        QString path;
-        {
-            RegisterLock lock(dir.path());
-            QCOMPARE(lock.acquire(), RegisterLock::Locked);
-            path = lock.filePath();
-            QVERIFY(QFile::exists(path));
-        }
-        QVERIFY(!QFile::exists(path));
-        RegisterLock next(dir.path());
-        QCOMPARE(next.acquire(), RegisterLock::Locked);
-    }
-
-    // A lock file found at start-up, written by hand as another copy would
-    // have left it.
-    void leftoverLockFile_data()
-    {
-        QTest::addColumn<qint64>("pid");
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QByteArray>("raw");
-        QTest::addColumn<bool>("old");
-        QTest::addColumn<int>("expected");
-
-        const qint64 gone = endedProcessId();
-        QVERIFY2(gone > 0 && !processExists(gone), "no ended process id to use");
-        const qint64 self = QCoreApplication::applicationPid();
-        const QString here = QSysInfo::machineHostName();
-        const QString lijekovi = QStringLiteral("lijekovi");
-        const int taken = RegisterLock::Locked;
-        const int refused = RegisterLock::HeldElsewhere;
-
-        QTest::newRow("copy crashed") << gone << lijekovi << here << QByteArray() << false << taken;
-        QTest::newRow("copy crashed an hour ago")
-            << gone << lijekovi << here << QByteArray() << true << taken;
-        QTest::newRow("copy crashed, no host recorded")
-            << gone << lijekovi << QString() << QByteArray() << false << taken;
-        // Its process id now belongs to another program (this test).
-        QTest::newRow("process id reused")
-            << self << lijekovi << here << QByteArray() << false << taken;
-        QTest::newRow("copy running")
-            << self << ownProgramName() << here << QByteArray() << false << refused;
-        // A register stays open all day: age alone never makes a lock stale.
-        QTest::newRow("copy running for an hour")
-            << self << ownProgramName() << here << QByteArray() << true << refused;
-        // Whether a copy on another computer still runs cannot be told from here.
-        QTest::newRow("copy on another computer")
-            << gone << lijekovi << QStringLiteral("ljekarna-2") << QByteArray() << true << refused;
-        // A copy killed between creating the file and writing it leaves it
-        // empty; a copy starting right now has not written it yet.
-        QTest::newRow("empty, just created")
-            << qint64(0) << QString() << QString() << QByteArray() << false << refused;
-        QTest::newRow("empty, an hour old")
-            << qint64(0) << QString() << QString() << QByteArray() << true << taken;
-        QTest::newRow("garbage, an hour old")
-            << qint64(0) << QString() << QString() << QByteArray("\0\0\0\n", 4) << true << taken;
-    }
-
-    void leftoverLockFile()
-    {
-        QFETCH(qint64, pid);
-        QFETCH(QString, program);
-        QFETCH(QString, host);
-        QFETCH(QByteArray, raw);
-        QFETCH(bool, old);
-        QFETCH(int, expected);
-
-        QTemporaryDir dir;
-        const QString path = dir.filePath(RegisterLock::fileName());
-        writeLockFile(path, pid, program, host, raw);
-        if (old)
-            makeOld(path);
-        const QByteArray before = testsupport::readFile(path);
-
-        RegisterLock lock(dir.path());
-        QCOMPARE(int(lock.acquire()), expected);
-        if (expected == RegisterLock::Locked) {
-            QVERIFY(lock.permitsStart());
-            QCOMPARE(lockOwner(path), QCoreApplication::applicationPid());
-            lock.release();
-            QVERIFY(!QFile::exists(path));
-        } else {
-            QVERIFY(!lock.permitsStart());
-            QCOMPARE(testsupport::readFile(path), before);
-        }
-    }
-
-    // The program is not kept from its register by a folder that cannot
-    // hold the lock, nor by something else at the lock's path: it starts
-    // unlocked, says why, and leaves everything there as it was.
-    void lockThatCannotBeHad_data()
-    {
-        QTest::addColumn<QString>("folder"); // relative to a fresh folder
-        QTest::addColumn<int>("spoiler"); // -1: none
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("what"); // the reason; %2 stands for the folder
-
-        const int none = -1;
-        const int unusable = RegisterLock::Unusable;
-        const int unavailable = RegisterLock::Unavailable;
-        QTest::newRow("folder under a regular file") << QStringLiteral(
-            "file/register") << none << unavailable << QStringLiteral("mapa \"%2\" ne postoji");
-        QTest::newRow("folder that does not exist")
-            << QStringLiteral("missing/register") << none << unavailable
-            << QStringLiteral("mapa \"%2\" ne postoji");
-        QTest::newRow("read-only folder")
-            << QStringLiteral("register") << int(LockSpoiler::ReadOnlyFolder) << unavailable
-            << QStringLiteral(
-                   "u mapu se ne može pisati (nema prava pisanja ili je samo za čitanje)");
-        QTest::newRow("full disk") << QStringLiteral("register") << int(LockSpoiler::FullDisk)
-                                   << unavailable << QStringLiteral("disk je pun");
-        QTest::newRow("a folder at the lock's path")
-            << QStringLiteral("register") << int(LockSpoiler::Folder) << unusable
-            << QStringLiteral("mapa");
-        QTest::newRow("a link leading nowhere at the lock's path")
-            << QStringLiteral("register") << int(LockSpoiler::BrokenLink) << unusable
-            << QStringLiteral("simbolička veza na \"%2/nema\", koji ne postoji");
-        QTest::newRow("a FIFO at the lock's path")
-            << QStringLiteral("register") << int(LockSpoiler::Fifo) << unusable
-            << QStringLiteral("imenovana cijev (FIFO)");
-    }
-
-    void lockThatCannotBeHad()
-    {
-        QFETCH(QString, folder);
-        QFETCH(int, spoiler);
-        QFETCH(int, status);
-        QFETCH(QString, what);
-        QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("file")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        const QString path = dir.filePath(folder);
-        std::unique_ptr<ScratchDisk> disk;
-        if (spoiler >= 0) {
-            QVERIFY(QDir().mkpath(path));
-            QFile data(path + QStringLiteral("/Baza.xml"));
-            QVERIFY(data.open(QIODevice::WriteOnly));
-            data.write("registar");
-            data.close();
-            if (!spoilLock(path, LockSpoiler(spoiler), disk))
-                QSKIP("a read-only or full file system needs the superuser (mount)");
-        }
-        const QMap<QString, QByteArray> before
-            = spoiler >= 0 ? snapshot(path) : snapshot(dir.path());
-
-        RegisterLock lock(path);
-        QCOMPARE(int(lock.acquire()), status);
-        QVERIFY(lock.permitsStart());
-        const QString lockPath = QDir::toNativeSeparators(lock.filePath());
-        what.replace(QStringLiteral("%2"), QDir::toNativeSeparators(path));
-        const QString expected = status == RegisterLock::Unusable ? unusableLock(lockPath, what)
-                                                                  : unavailableLock(lockPath, what);
-        QCOMPARE(lock.problem(), expected);
-        lock.release();
-        QCOMPARE(lock.status(), RegisterLock::Unlocked);
-        QCOMPARE(spoiler >= 0 ? snapshot(path) : snapshot(dir.path()), before);
-    }
-
     // ------------------------------------------------------------------
     // The program itself, its boxes answered in an X server.
 
@@ -605,7 +246,7 @@ private slots:
         const QString folder = makeRegister(dir);
         const QString dataFile = folder + QStringLiteral("/Baza.xml");
         const QString lockFile = folder + QLatin1Char('/') + RegisterLock::fileName();
-        const QByteArray before = testsupport::readFile(dataFile);
+        const QByteArray before = readFile(dataFile);
 
         Program first(folder, dir.path());
         QVERIFY(first.started());
@@ -621,10 +262,10 @@ private slots:
         const QByteArray refusal = second.window(Refusal);
         QVERIFY2(!refusal.isEmpty(), qPrintable(describeScreen() + second.output()));
         // Nothing of the register is touched while the refusal waits.
-        QCOMPARE(testsupport::readFile(dataFile), before);
+        QCOMPARE(readFile(dataFile), before);
         Program::press(refusal, "Return");
         QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(testsupport::readFile(dataFile), before);
+        QCOMPARE(readFile(dataFile), before);
         QCOMPARE(lockOwner(lockFile), first.pid());
 
         // The first carries on, and gives the register up when it ends.
@@ -695,7 +336,7 @@ private slots:
         std::unique_ptr<ScratchDisk> disk;
         if (!spoilLock(folder, LockSpoiler(spoiler), disk))
             QSKIP("a read-only or full file system needs the superuser (mount)");
-        const QMap<QString, QByteArray> before = snapshot(folder);
+        const QMap<QString, QByteArray> before = folderEntries(folder);
         {
             Program program(folder, dir.path());
             QVERIFY(program.started());
@@ -720,7 +361,7 @@ private slots:
             }
             QCOMPARE(program.exitCode(), 0);
         }
-        QCOMPARE(snapshot(folder), before);
+        QCOMPARE(folderEntries(folder), before);
         QCOMPARE(names(folder + QStringLiteral("/Baza.xml")), registerNames());
     }
 
@@ -761,7 +402,7 @@ private slots:
         Program::type(firstMain, "Novi");
         Program::click(firstMain, exitButtonCentre());
         QCOMPARE(first.exitCode(), 0);
-        const QByteArray saved = testsupport::readFile(dataFile);
+        const QByteArray saved = readFile(dataFile);
         const QStringList savedNames = names(dataFile);
         QCOMPARE(savedNames.size(), 2);
         QVERIFY2(savedNames[1].contains(QStringLiteral("Novi")), qPrintable(savedNames.join(u',')));
@@ -775,7 +416,7 @@ private slots:
         QVERIFY2(!close.isEmpty(), qPrintable(describeScreen()));
         Program::answerYes(close);
         QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(testsupport::readFile(dataFile), saved);
+        QCOMPARE(readFile(dataFile), saved);
     }
 
     // The register changed behind the program's back: Izlaz asks before
@@ -797,7 +438,7 @@ private slots:
         QTemporaryDir dir;
         const QString folder = makeRegister(dir);
         const QString dataFile = folder + QStringLiteral("/Baza.xml");
-        const QByteArray ours = testsupport::readFile(dataFile);
+        const QByteArray ours = readFile(dataFile);
         const QString renamed = folder + QStringLiteral("-staro");
 
         Program program(folder, dir.path());
@@ -848,7 +489,7 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(filesBesideTheLock(folder), before);
         if (change != QStringLiteral("moved over")) {
-            QCOMPARE(testsupport::readFile(renamed + QStringLiteral("/Baza.xml")), ours);
+            QCOMPARE(readFile(renamed + QStringLiteral("/Baza.xml")), ours);
             QDir(renamed).removeRecursively();
         }
     }
@@ -877,11 +518,11 @@ private slots:
         QVERIFY(::rename(QFile::encodeName(folder + QStringLiteral("/drugi.xml")).constData(),
                     QFile::encodeName(dataFile).constData())
             == 0);
-        const QByteArray foreign = testsupport::readFile(dataFile);
+        const QByteArray foreign = readFile(dataFile);
 
         program.terminate();
         QCOMPARE(program.exitCode(), 0);
-        QCOMPARE(testsupport::readFile(dataFile), foreign);
+        QCOMPARE(readFile(dataFile), foreign);
         const QStringList beside
             = QDir(folder).entryList({ QStringLiteral("Baza.xml.*") }, QDir::Files | QDir::Hidden);
         QCOMPARE(beside.size(), 1);
@@ -899,83 +540,6 @@ private slots:
         QVERIFY2(
             program.output().contains(QStringLiteral("is kept; the register is saved beside it")),
             qPrintable(program.output()));
-    }
-
-    // A copy that crashed in a folder its group shares does not keep the
-    // group's other members out: its lock is taken over by whoever starts
-    // next, whatever the user, while a live copy's lock still refuses.
-    // Old behaviour caught: the lock was made 0644, and a colleague's start
-    // could not open it for writing to take it over, so it said "Registar
-    // je već otvoren u drugom prozoru." until the crashed copy's user came
-    // back.
-    void crashedColleaguesLockIsTakenOverInASharedFolder()
-    {
-        if (!testsupport::canActAsOtherUsers())
-            QSKIP("two users taking turns need the superuser and setpriv");
-        constexpr uint group = 61000;
-        constexpr uint alice = 61001;
-        constexpr uint bob = 61002;
-        QTemporaryDir dir;
-        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-        const QString folder = dir.filePath(QStringLiteral("zajednicka"));
-        QVERIFY(QDir().mkdir(folder));
-        const QByteArray nativeFolder = QFile::encodeName(folder);
-        QCOMPARE(::chown(nativeFolder.constData(), 0, group), 0);
-        QCOMPARE(::chmod(nativeFolder.constData(), 02770), 0);
-        const QString lockFile = folder + QLatin1Char('/') + RegisterLock::fileName();
-        const auto aliceTries = [&] {
-            return testsupport::runAs(
-                alice, alice, { group }, { QStringLiteral("--try-lock"), folder });
-        };
-        const QString locked = QString::number(RegisterLock::Locked);
-        const QString held = QString::number(RegisterLock::HeldElsewhere);
-
-        // Bob's copy holds the register.
-        QProcess bobsCopy;
-        bobsCopy.start(QStringLiteral("setpriv"),
-            testsupport::asUser(bob, bob, { group }, QCoreApplication::applicationFilePath(),
-                { QStringLiteral("--hold-lock"), folder }));
-        QVERIFY(bobsCopy.waitForReadyRead(30000));
-        QCOMPARE(QString::fromLatin1(bobsCopy.readLine()).trimmed(), locked);
-        struct stat st
-        {
-        };
-        QCOMPARE(::stat(QFile::encodeName(lockFile).constData(), &st), 0);
-        QCOMPARE(uint(st.st_uid), bob);
-        QVERIFY2(st.st_mode & S_IWGRP, qPrintable(QString::number(st.st_mode & 0777, 8)));
-
-        // Alive: Alice is refused and the lock stays Bob's.
-        testsupport::Run run = aliceTries();
-        QCOMPARE(run.output.trimmed(), held);
-        QCOMPARE(lockOwner(lockFile), bobsCopy.processId());
-
-        // Killed: Alice takes it over.
-        bobsCopy.kill();
-        bobsCopy.waitForFinished();
-        QVERIFY(QFile::exists(lockFile));
-        run = aliceTries();
-        QCOMPARE(run.output.trimmed(), locked);
-        QVERIFY(!QFile::exists(lockFile)); // given up as Alice's copy ended
-
-        // A crashed copy's lock as earlier versions left it: Bob's, 0644.
-        writeLockFile(
-            lockFile, endedProcessId(), QStringLiteral("lijekovi"), QSysInfo::machineHostName());
-        QCOMPARE(::chown(QFile::encodeName(lockFile).constData(), bob, group), 0);
-        QCOMPARE(::chmod(QFile::encodeName(lockFile).constData(), 0644), 0);
-        run = aliceTries();
-        QCOMPARE(run.output.trimmed(), locked);
-        QVERIFY(!QFile::exists(lockFile));
-
-        // The same file, its process alive (this test, another user's to
-        // Alice): refused, and left as it is.
-        writeLockFile(lockFile, QCoreApplication::applicationPid(), QStringLiteral("lijekovi"),
-            QSysInfo::machineHostName());
-        QCOMPARE(::chown(QFile::encodeName(lockFile).constData(), bob, group), 0);
-        QCOMPARE(::chmod(QFile::encodeName(lockFile).constData(), 0644), 0);
-        const QByteArray live = testsupport::readFile(lockFile);
-        run = aliceTries();
-        QCOMPARE(run.output.trimmed(), held);
-        QCOMPARE(testsupport::readFile(lockFile), live);
     }
 
     // A kill or a logout while a box shown before the window waits (the
@@ -1006,7 +570,7 @@ private slots:
         } else {
             QVERIFY(spoilLock(folder, LockSpoiler::Folder, none));
         }
-        const QMap<QString, QByteArray> before = snapshot(folder);
+        const QMap<QString, QByteArray> before = folderEntries(folder);
 
         Program program(folder, dir.path());
         QVERIFY(program.started());
@@ -1014,7 +578,7 @@ private slots:
         QVERIFY2(!box.isEmpty(), qPrintable(describeScreen() + program.output()));
         program.terminate();
         QCOMPARE(program.exitCode(), 0);
-        QCOMPARE(snapshot(folder), before);
+        QCOMPARE(folderEntries(folder), before);
     }
 
     // At its start the program removes the temporary files that its own
@@ -1060,7 +624,7 @@ private slots:
             const QString path = folder + QLatin1Char('/') + QLatin1String(l.name);
             QVERIFY2(QFileInfo::exists(path) != l.removed, l.name);
             if (!l.removed)
-                QCOMPARE(testsupport::readFile(path), QByteArray(l.name));
+                QCOMPARE(readFile(path), QByteArray(l.name));
         }
         Program::press(greeting, "Return");
         const QByteArray main = program.window(MainTitle);
@@ -1104,32 +668,5 @@ private:
     }
 };
 
-// What another user's copy does with the lock, for the shared folder's
-// test: takes it and says how it went; with --hold-lock keeps it until
-// killed.
-int lockAsAChild(const QString &folder, bool hold)
-{
-    RegisterLock lock(folder);
-    const RegisterLock::Status status = lock.acquire();
-    QTextStream(stdout) << int(status) << Qt::endl;
-    if (hold)
-        for (;;)
-            ::pause();
-    return 0;
-}
-
-int main(int argc, char *argv[])
-{
-    if (argc == 3
-        && (std::strcmp(argv[1], "--try-lock") == 0 || std::strcmp(argv[1], "--hold-lock") == 0)) {
-        QCoreApplication app(argc, argv);
-        return lockAsAChild(
-            QString::fromLocal8Bit(argv[2]), std::strcmp(argv[1], "--hold-lock") == 0);
-    }
-    QApplication app(argc, argv);
-    TestRegisterLock test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
-#include "tst_registerlock.moc"
+QTEST_MAIN(TestProgramLock)
+#include "tst_programlock.moc"

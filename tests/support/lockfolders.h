@@ -1,0 +1,175 @@
+#pragma once
+
+// The lock's folder as tests prepare it: lock files left by other copies,
+// a folder that cannot hold the lock, a small disk to fill or make
+// read-only.
+#include "register/registerlock.h"
+#include "tests/support/files.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+// The process id a lock file names on its first line, or 0.
+inline qint64 lockOwner(const QString &path)
+{
+    return readFile(path).split('\n').value(0).toLongLong();
+}
+
+inline bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
+
+// The id of a process that has just ended, as a copy that crashed leaves in
+// its lock file.
+inline qint64 endedProcessId()
+{
+    QProcess p;
+    p.start(QStandardPaths::findExecutable(QStringLiteral("true")), QStringList());
+    if (!p.waitForStarted())
+        return 0;
+    const qint64 pid = p.processId();
+    p.waitForFinished();
+    return pid;
+}
+
+// A lock file as QLockFile writes it: process id, program name and host,
+// one a line.
+inline void writeLockFile(const QString &path, qint64 pid, const QString &program,
+    const QString &host, const QByteArray &raw = QByteArray())
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    if (pid)
+        f.write(QByteArray::number(pid) + '\n' + program.toUtf8() + '\n' + host.toUtf8() + '\n');
+    else
+        f.write(raw);
+    f.close();
+}
+
+inline void makeOld(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(
+        QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+}
+
+inline QString ownProgramName()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
+// Every entry of a folder with its kind and, for a regular file, its bytes.
+inline QMap<QString, QByteArray> folderEntries(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    const QDir dir(folder);
+    for (const QString &name :
+        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const QFileInfo info(dir.filePath(name));
+        if (info.isSymLink())
+            out[name] = "link to " + QFile::encodeName(info.symLinkTarget());
+        else if (info.isDir())
+            out[name] = "folder";
+        else if (info.isFile())
+            out[name] = readFile(info.filePath());
+        else
+            out[name] = "special";
+    }
+    return out;
+}
+
+// A small file system of its own mounted on a folder for a test's life,
+// to be filled up or made read-only. Only the superuser can mount.
+class ScratchDisk
+{
+public:
+    explicit ScratchDisk(const QString &folder)
+        : m_folder(folder)
+    {
+        m_mounted = ::geteuid() == 0
+            && QProcess::execute(QStringLiteral("mount"),
+                   { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                       QStringLiteral("size=256k,mode=0755"), QStringLiteral("tmpfs"), folder })
+                == 0;
+    }
+    ~ScratchDisk()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_folder });
+    }
+    bool mounted() const { return m_mounted; }
+
+    bool makeReadOnly()
+    {
+        return QProcess::execute(QStringLiteral("mount"),
+                   { QStringLiteral("-o"), QStringLiteral("remount,ro"), m_folder })
+            == 0;
+    }
+
+    // Fills the disk up to its last byte.
+    bool fill()
+    {
+        QFile filler(m_folder + QStringLiteral("/punjenje"));
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(1024, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) { }
+        filler.close();
+        const QByteArray one(1, 'x');
+        while (filler.open(QIODevice::Append) && filler.write(one) == 1 && filler.flush())
+            filler.close();
+        return true;
+    }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
+// How the register's folder is spoiled for the lock: something at the
+// lock's path, or a folder that takes no new file.
+enum class LockSpoiler { Folder, BrokenLink, Fifo, ReadOnlyFolder, FullDisk };
+
+// Prepares `folder` (which holds a register) as `spoiler` says; false when
+// this machine cannot (mounting needs the superuser).
+inline bool spoilLock(
+    const QString &folder, LockSpoiler spoiler, std::unique_ptr<ScratchDisk> &disk)
+{
+    const QString lock = folder + QLatin1Char('/') + RegisterLock::fileName();
+    switch (spoiler) {
+    case LockSpoiler::Folder:
+        return QDir().mkpath(lock + QStringLiteral("/unutra"));
+    case LockSpoiler::BrokenLink:
+        return QFile::link(folder + QStringLiteral("/nema"), lock);
+    case LockSpoiler::Fifo:
+        return ::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0;
+    case LockSpoiler::ReadOnlyFolder:
+    case LockSpoiler::FullDisk:
+        break;
+    }
+    const QByteArray bytes = readFile(folder + QStringLiteral("/Baza.xml"));
+    disk = std::make_unique<ScratchDisk>(folder);
+    if (!disk->mounted())
+        return false;
+    QFile data(folder + QStringLiteral("/Baza.xml"));
+    if (!data.open(QIODevice::WriteOnly) || data.write(bytes) != bytes.size())
+        return false;
+    data.close();
+    return spoiler == LockSpoiler::FullDisk ? disk->fill() : disk->makeReadOnly();
+}
+
+} // namespace testsupport
