@@ -151,7 +151,13 @@ bool RegisterLock::takeOverStale()
         return false;
     if (!host.isEmpty() && host != QSysInfo::machineHostName())
         return false;
-    if (store::platform::processRuns(pid))
+    // This process's own id is no copy that runs: this copy has not locked
+    // yet, so an earlier process that had the id wrote it. Windows hands
+    // process ids out again soon, and after a restart any system may, so
+    // the program killed last would otherwise keep its register from the
+    // next start that happens to get its id. A live holder still keeps
+    // the file locked, which the checks below find.
+    if (pid != store::platform::processId() && store::platform::processRuns(pid))
         return false;
     const QString path = filePath();
     store::platform::File file = store::platform::File::openForReading(path, nullptr);
