@@ -35,11 +35,17 @@ QString shownPath(const QString &path)
 
 QString systemErrorText(int error)
 {
-    const QString raw = QString::fromLocal8Bit(std::strerror(error));
+    return systemErrorText(error, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+QString systemErrorText(int error, const QString &raw)
+{
     QString known;
     switch (error) {
     case ENOSPC:
+#ifdef EDQUOT // a user's disk quota: not a POSIX error on every system
     case EDQUOT:
+#endif
         known = QStringLiteral("na disku nema mjesta");
         break;
     case EFBIG:

@@ -18,6 +18,10 @@ QString shownPath(const QString &path);
 // missing file or folder, a name too long), followed by the system's own
 // text in parentheses; the system's text alone for anything else.
 QString systemErrorText(int error);
+// As systemErrorText(int), with the system's own text given: Windows words
+// its errors itself (in the user's language), `error` the errno they mean
+// where the Croatian words apply, 0 where none does.
+QString systemErrorText(int error, const QString &systemText);
 
 // "1 zapis", "2 zapisa", "11 zapisa", "21 zapis": a count of entries as
 // Croatian says it after "ima" or "je".
