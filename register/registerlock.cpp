@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
-#include <QSysInfo>
 
 namespace {
 
@@ -149,7 +148,7 @@ bool RegisterLock::takeOverStale()
     QString program;
     if (!m_lock.getLockInfo(&pid, &host, &program) || pid <= 0)
         return false;
-    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+    if (!host.isEmpty() && host.compare(store::platform::lockHostName(), Qt::CaseInsensitive) != 0)
         return false;
     // This process's own id is no copy that runs: this copy has not locked
     // yet, so an earlier process that had the id wrote it. Windows hands

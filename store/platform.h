@@ -210,6 +210,11 @@ Error remove(const QString &path);
 // without groups.
 void shareWithFolderGroup(const QString &file);
 
+// This computer's name as Qt's QLockFile records it in a lock file: the
+// host name, or on Windows the computer's own (NetBIOS) name. Compare it
+// without regard to case.
+QString lockHostName();
+
 // This program's process id.
 qint64 processId();
 // Whether a process `pid` runs, under any user.

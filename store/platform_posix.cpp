@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -478,6 +479,8 @@ void shareWithFolderGroup(const QString &file)
     if (::lstat(path.constData(), &lock) == 0 && S_ISREG(lock.st_mode))
         ::chmod(path.constData(), (lock.st_mode & 0777) | S_IRGRP | S_IWGRP);
 }
+
+QString lockHostName() { return QSysInfo::machineHostName(); }
 
 qint64 processId() { return qint64(::getpid()); }
 

@@ -332,7 +332,7 @@ FileIdentity identifyNative(const std::wstring &path, Links links, Error *error)
 QString joined(const QString &folder, const QString &name)
 {
     return folder.endsWith(QLatin1Char('/')) ? QString(folder + name)
-                                               : QString(folder + QLatin1Char('/') + name);
+                                             : QString(folder + QLatin1Char('/') + name);
 }
 
 // Sets the file's access list: `ownerOnly`, the current user alone; else
@@ -508,9 +508,13 @@ Error File::takeOverAttributes(const FileIdentity &old)
 bool File::tryLock()
 {
     // A copy that holds the file open for writing is alive: it is the only
-    // thing that keeps a second handle that shares reading only from
-    // opening.
-    const HANDLE probe = ReOpenFile(handleOf(m_handle), GENERIC_READ, FILE_SHARE_READ, 0);
+    // thing that keeps a second open that shares reading only from
+    // succeeding. Opened by its path again (the path of this very handle).
+    const std::wstring path = pathOf(handleOf(m_handle));
+    if (path.empty())
+        return false;
+    const HANDLE probe = CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(probe);
@@ -653,6 +657,15 @@ Error remove(const QString &path)
 // Windows gives a new file the folder's inherited rights: a colleague who
 // may work in a shared folder may take the lock over already.
 void shareWithFolderGroup(const QString &file) { Q_UNUSED(file); }
+
+QString lockHostName()
+{
+    // Qt writes the computer's name, not its DNS name: up to fifteen
+    // characters, in capitals.
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? QString::fromWCharArray(name, int(size)) : QString();
+}
 
 qint64 processId() { return qint64(GetCurrentProcessId()); }
 

@@ -2,6 +2,7 @@
 // process and by copies of this test run as other users, and the session
 // that takes it at the start.
 #include "register/registerlock.h"
+#include "store/platform.h"
 #include "tests/register/sessionfixture.h"
 #include "tests/support/lockfolders.h"
 #include "tests/support/users.h"
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
-#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -53,6 +53,14 @@ QString unavailableLock(const QString &lock, const QString &why)
 }
 
 } // namespace
+
+QString swapCase(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out)
+        c = c.isUpper() ? c.toLower() : c.toUpper();
+    return out;
+}
 
 // The raw content that stands for "held by a live copy" in the rows of
 // leftoverLockFile.
@@ -121,7 +129,7 @@ private slots:
         const qint64 gone = endedProcessId();
         QVERIFY2(gone > 0 && !processExists(gone), "no ended process id to use");
         const qint64 self = QCoreApplication::applicationPid();
-        const QString here = QSysInfo::machineHostName();
+        const QString here = store::platform::lockHostName();
         const QString lijekovi = QStringLiteral("lijekovi");
         const int taken = RegisterLock::Locked;
         const int refused = RegisterLock::HeldElsewhere;
@@ -129,6 +137,10 @@ private slots:
         QTest::newRow("copy crashed") << gone << lijekovi << here << QByteArray() << false << taken;
         QTest::newRow("copy crashed an hour ago")
             << gone << lijekovi << here << QByteArray() << true << taken;
+        // Host names are the same whatever their case: Qt writes the
+        // computer's name, in capitals on Windows.
+        QTest::newRow("copy crashed, host name in other case")
+            << gone << lijekovi << swapCase(here) << QByteArray() << false << taken;
         QTest::newRow("copy crashed, no host recorded")
             << gone << lijekovi << QString() << QByteArray() << false << taken;
         // Its process id now belongs to another program (this test).
@@ -324,8 +336,8 @@ private slots:
         QVERIFY(!QFile::exists(lockFile)); // given up as Alice's copy ended
 
         // A crashed copy's lock as earlier versions left it: Bob's, 0644.
-        writeLockFile(
-            lockFile, endedProcessId(), QStringLiteral("lijekovi"), QSysInfo::machineHostName());
+        writeLockFile(lockFile, endedProcessId(), QStringLiteral("lijekovi"),
+            store::platform::lockHostName());
         QCOMPARE(::chown(QFile::encodeName(lockFile).constData(), bob, group), 0);
         QCOMPARE(::chmod(QFile::encodeName(lockFile).constData(), 0644), 0);
         run = aliceTries();
@@ -335,7 +347,7 @@ private slots:
         // The same file, its process alive (this test, another user's to
         // Alice): refused, and left as it is.
         writeLockFile(lockFile, QCoreApplication::applicationPid(), QStringLiteral("lijekovi"),
-            QSysInfo::machineHostName());
+            store::platform::lockHostName());
         QCOMPARE(::chown(QFile::encodeName(lockFile).constData(), bob, group), 0);
         QCOMPARE(::chmod(QFile::encodeName(lockFile).constData(), 0644), 0);
         const QByteArray live = readFile(lockFile);
@@ -371,7 +383,7 @@ private slots:
         std::unique_ptr<ScratchDisk> none;
         if (folder == "stale") {
             writeLockFile(lockFile, endedProcessId(), QStringLiteral("lijekovi"),
-                QSysInfo::machineHostName());
+                store::platform::lockHostName());
         } else if (folder == "held") {
             other = std::make_unique<RegisterLock>(dir.path());
             QCOMPARE(other->acquire(), RegisterLock::Locked);
