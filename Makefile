@@ -42,6 +42,7 @@ package: build
 # Windows, cross-built here with MinGW-w64 against a static Qt for Windows
 # (scripts/setup-windows.sh makes it ready), run and tested under Wine.
 BUILD_WINDOWS ?= build-windows
+VERSION = $(shell grep -m 1 -o 'lijekovi VERSION [0-9.]*' CMakeLists.txt | cut -d ' ' -f 3)
 # A Wine prefix of the build's own, so the tests never meet a user's.
 WINE_ENV = WINEPREFIX=$(abspath $(BUILD_WINDOWS))/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -66,10 +67,16 @@ installer: windows
 
 # Everything that runs without an X server, built for Windows and run under
 # Wine; what needs Linux's own tools is listed as skipped, with the reason.
-test-windows: $(BUILD_WINDOWS)/build.ninja
-	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
+# Then the files each system's build writes, compared byte for byte and read
+# by the other, and the installer as a user meets it.
+test-windows: build installer
 	$(WINE_ENV) wineboot --init >/dev/null 2>&1
+	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
 	cd $(BUILD_WINDOWS) && $(WINE_ENV) ctest --output-on-failure -j $(JOBS)
+	$(WINE_ENV) tests/crossplatform/crossread.sh $(BUILD)/tests/crossplatform/lijekovi-roundtrip \
+		$(BUILD_WINDOWS)/tests/crossplatform/lijekovi-roundtrip.exe tests/e2e/register.xml
+	xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
+		tests/crossplatform/installer.sh $(BUILD_WINDOWS)/lijekovi-$(VERSION)-setup.exe
 	$(WINE_ENV) wineserver -k || true
 
 # Every C++ file as .clang-format lays it out.

@@ -7,7 +7,9 @@
 ; makensis -DVERSION=2.1 -DEXE=path\to\lijekovi.exe -DOUTFILE=lijekovi-2.1-setup.exe lijekovi.nsi
 ; Silent: lijekovi-2.1-setup.exe /S (the desktop shortcut is made too).
 
-Unicode true
+; The program is 64-bit only, and so is its installer (a 32-bit Windows
+; could not run what it installs).
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !ifndef VERSION
@@ -39,6 +41,8 @@ VIAddVersionKey /LANG=1050 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=1050 "FileDescription" "Instalacija programa ${PRODUCT}"
 VIAddVersionKey /LANG=1050 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1050 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1050 "LegalCopyright" "Tervalis"
+VIAddVersionKey /LANG=1050 "CompanyName" "Tervalis"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
