@@ -394,8 +394,9 @@ Figures measure(int size, int runs, const QString &work)
     const QString dir = QDir(work).filePath(QString::number(size));
     QDir().mkpath(dir);
     const QString data = QDir(dir).filePath(RegisterName);
-    // The save writes a register of its own.
-    const QString savedDir = QDir(work).filePath(QStringLiteral("saved"));
+    // The save writes a register of its own, one per size: a session that
+    // finds a register it did not load there asks before replacing it.
+    const QString savedDir = QDir(work).filePath(QStringLiteral("saved-%1").arg(size));
     QDir().mkpath(savedDir);
     const QString exported = QDir(work).filePath(QStringLiteral("export.txt"));
     const QString older = QDir(work).filePath(QStringLiteral("older.xml"));
