@@ -5,9 +5,7 @@
 #include "toolkit/bitbtn.h"
 #include "toolkit/dbedit.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
+#include "tests/support/systemfiles.h"
 
 using Answer = toolkit::MessageBoxAnswer;
 
@@ -31,20 +29,19 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
         = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
-        struct stat st
-        {
-        };
-        ::lstat(QFile::encodeName(path).constData(), &st);
-        if (S_ISLNK(st.st_mode))
-            out[name] = "link to " + QFile::encodeName(QFileInfo(path).symLinkTarget());
-        else if (S_ISDIR(st.st_mode))
+        const QFileInfo info(path);
+        if (info.isSymLink()) {
+            out[name] = "link to " + QFile::encodeName(info.symLinkTarget());
+        } else if (info.isDir()) {
             for (auto [inner, bytes] : snapshot(path).asKeyValueRange())
                 out[name + "/" + inner] = bytes;
-        else if (S_ISREG(st.st_mode))
+        } else if (info.isFile()) {
             out[name] = readFile(path);
-        else
-            out[name] = "special " + QByteArray::number(uint(st.st_mode), 8) + " "
-                + QByteArray::number(quint64(st.st_rdev));
+        } else {
+            const testsupport::FileStamp st = testsupport::stampOf(path);
+            out[name]
+                = "special " + QByteArray::number(st.mode, 8) + " " + QByteArray::number(st.rdev);
+        }
     }
     return out;
 }
@@ -300,11 +297,12 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, setup);
         QFETCH(QString, reason);
+        if (setup.startsWith("link to ") || setup == "fifo" || setup == "device")
+            LIJEKOVI_POSIX_ONLY("symbolic links, FIFOs and device nodes");
         FormFixture fx;
         fx.writeRegister({ { { "Naziv", "A" } }, { { "Naziv", "B" } } });
         QVERIFY(QDir(fx.path(".")).mkdir("drugdje"));
         const QString path = fx.path(target);
-        const QByteArray native = QFile::encodeName(path);
         if (setup == "file") {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -312,7 +310,7 @@ private slots:
         } else if (setup == "link to folder") {
             QVERIFY(QFile::link(fx.path("."), fx.path("veza")));
         } else if (setup.startsWith("link to FIFO")) {
-            QCOMPARE(::mkfifo(QFile::encodeName(fx.path("drugdje/cijev")).constData(), 0600), 0);
+            QVERIFY(testsupport::makeFifo(fx.path("drugdje/cijev")));
             QVERIFY(QFile::link(fx.path("drugdje/cijev"), path));
         } else if (setup.startsWith("link to ")) {
             QVERIFY(QFile::link(fx.path(setup.mid(8)), path));
@@ -321,13 +319,13 @@ private slots:
             QVERIFY(lock.open(QIODevice::WriteOnly));
             lock.write("123\nlijekovi\nhost\n");
             lock.close();
-            QCOMPARE(::link(QFile::encodeName(lock.fileName()).constData(), native.constData()), 0);
+            QVERIFY(testsupport::makeHardLink(lock.fileName(), path));
         } else if (setup == "fifo") {
-            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+            QVERIFY(testsupport::makeFifo(path));
         } else if (setup == "folder") {
             QVERIFY(QDir().mkdir(path));
         } else if (setup == "device") {
-            if (::geteuid() != 0 || ::mknod(native.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            if (!testsupport::makeNullDevice(path))
                 QSKIP("making a device node needs the superuser");
         }
 

@@ -7,6 +7,7 @@
 #include "store/fileidentity.h"
 #include "store/journal.h"
 
+#include "tests/support/systemfiles.h"
 #include "tests/support/users.h"
 
 #include <QDateTime>
@@ -14,11 +15,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -155,9 +151,7 @@ private slots:
         Register reg;
         store::saveDataPacketFile(reg.dataFile(), { entry(u"Aspirin"_s), entry(u"Brufen"_s) });
         if (change == u"old, same stamps") {
-            const timeval anHourAgo[2]
-                = { { time(nullptr) - 3600, 0 }, { time(nullptr) - 3600, 0 } };
-            QCOMPARE(::utimes(QFile::encodeName(reg.dataFile()).constData(), anHourAgo), 0);
+            QVERIFY(testsupport::setAge(reg.dataFile(), 3600));
         }
         reg.open();
         reg.add(entry(u"Čaj"_s));
@@ -185,9 +179,7 @@ private slots:
             QByteArray other = ours;
             other.replace("Brufen", "Bruxen");
             writeBytes(file, other);
-            const timespec times[2] = { { 0, UTIME_OMIT },
-                { time_t(before.modified / 1000000000), long(before.modified % 1000000000) } };
-            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+            QVERIFY(testsupport::setModifiedNs(file, before.modified));
             const store::FileIdentity after = store::identifyFile(file);
             QVERIFY(after.sameFileAs(before) && after.size == before.size
                 && after.modified == before.modified);
@@ -362,7 +354,7 @@ private slots:
     // the mode 0444.
     void readOnlyRegisterIsNotReplaced()
     {
-        if (::geteuid() == 0) {
+        if (testsupport::isSuperuser()) {
             if (!testsupport::canActAsOtherUsers())
                 QSKIP("the superuser ignores modes, and setpriv to be another user is missing");
             const testsupport::Run run

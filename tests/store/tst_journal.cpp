@@ -3,6 +3,7 @@
 #include "store/exception.h"
 #include "store/journal.h"
 #include "tests/support/files.h"
+#include "tests/support/systemfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +15,13 @@
 #include <QThread>
 #include <QtEndian>
 
-#include <csignal>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 using store::ClientDataSet;
@@ -143,6 +145,7 @@ int childJournalOneChange(const QString &path)
     return 0;
 }
 
+#ifdef Q_OS_UNIX
 // This test program again, as another user (numeric ids, no account needed).
 int runAs(uint uid, uint gid, const QList<uint> &groups, const QStringList &args)
 {
@@ -160,6 +163,7 @@ int runAs(uint uid, uint gid, const QList<uint> &groups, const QStringList &args
         return -1;
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
+#endif
 
 // Posts "R0", "R1", ... one after another, each made durable before the
 // next, and says how far it got only after the journal returned.
@@ -323,13 +327,12 @@ void TestJournal::writesNothingUntilTheFirstChange()
 void TestJournal::fileIsOwnerOnlyAndDiscardRemovesIt()
 {
     const QString path = m_dir.filePath(u"mode"_s);
-    const mode_t old = ::umask(0);
+    testsupport::PermissiveUmask umask;
     {
         Journalled j(path);
         j.add(u"a"_s);
-        ::umask(old);
-        QCOMPARE(QFile::permissions(path),
-            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        umask.restore();
+        QCOMPARE(testsupport::fileMode(path), 0600u);
         QVERIFY(!QFile::exists(path + u".new"_s));
         j.journal.discard();
         QVERIFY(!QFile::exists(path));
@@ -389,7 +392,7 @@ void TestJournal::killedWriterLeavesAPrefix()
         QVERIFY(child.waitForStarted());
         QVERIFY(child.waitForReadyRead(60000));
         QThread::usleep(rng.bounded(1000, 120000));
-        ::kill(pid_t(child.processId()), SIGKILL);
+        child.kill();
         QVERIFY(child.waitForFinished(60000));
         if (!QFile::exists(path))
             continue; // killed before its first change
@@ -474,9 +477,11 @@ void TestJournal::refusesDamagedAndForeignFiles()
         writeAll(path, bytes);
     }
     if (damage == 6) {
-        if (::geteuid() != 0)
+        if (!testsupport::isSuperuser())
             QSKIP("giving a file to another user needs root");
+#ifdef Q_OS_UNIX
         QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+#endif
     }
     const QByteArray before = testsupport::readFile(path);
     const QString message = refusal(path);
@@ -654,22 +659,23 @@ void TestJournal::readsOnlyARegularFileOfItsOwn()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
+    if (kind != u"huge")
+        LIJEKOVI_POSIX_ONLY("symbolic links, FIFOs and devices");
     const QString good = m_dir.filePath(u"own-good-%1"_s.arg(kind));
     {
         Journalled j(good, { named(u"a"_s) });
         j.add(u"b"_s);
     }
     const QString path = m_dir.filePath(u"own-%1"_s.arg(kind));
-    const QByteArray name = QFile::encodeName(path);
     if (kind == u"link") {
         QVERIFY(QFile::link(good, path));
     } else if (kind == u"fifo") {
-        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        QVERIFY(testsupport::makeFifo(path));
     } else if (kind == u"device") {
         QVERIFY(QFile::link(u"/dev/zero"_s, path));
     } else {
         QFile::copy(good, path);
-        QCOMPARE(::truncate(name.constData(), store::MaxDataFileSize + 1), 0);
+        QVERIFY(QFile::resize(path, store::MaxDataFileSize + 1));
     }
     const QString message = refusal(path);
     QVERIFY2(message.startsWith(u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(path)),
@@ -700,39 +706,43 @@ void TestJournal::neverWritesThroughWhatIsAtItsNames()
 {
     QFETCH(QString, where);
     QFETCH(QString, kind);
+    if (kind != u"file")
+        LIJEKOVI_POSIX_ONLY("symbolic links and FIFOs");
     QTemporaryDir dir;
     const QString path = dir.filePath(u".Baza.xml.recovery"_s);
     const QString victim = m_dir.filePath(u"victim-%1-%2"_s.arg(where, kind));
     const QByteArray victimBytes("privatni registar");
     writeAll(victim, victimBytes);
     const QString planted = path + where;
-    const QByteArray plantedName = QFile::encodeName(planted);
     // A reader on the FIFO: an open for writing would not wait, it would
     // write into it.
-    int reader = -1;
+    [[maybe_unused]] int reader = -1;
     if (kind == u"link") {
         QVERIFY(QFile::link(victim, planted));
     } else if (kind == u"fifo") {
+#ifdef Q_OS_UNIX
+        const QByteArray plantedName = QFile::encodeName(planted);
         QCOMPARE(::mkfifo(plantedName.constData(), 0600), 0);
         reader = ::open(plantedName.constData(), O_RDONLY | O_NONBLOCK);
         QVERIFY(reader >= 0);
+#endif
     } else {
         writeAll(planted, "LJKREC01 nije moje");
     }
-    struct stat before
-    {
-    };
-    QCOMPARE(::lstat(plantedName.constData(), &before), 0);
+    const testsupport::FileStamp before = testsupport::stampOf(planted);
+    QVERIFY(before.exists);
     {
         Journalled j(path, { named(u"a"_s) });
         j.add(u"b"_s);
         j.add(u"c"_s);
     }
+#ifdef Q_OS_UNIX
     if (reader >= 0) {
         char byte;
         QCOMPARE(::read(reader, &byte, 1), ssize_t(0));
         ::close(reader);
     }
+#endif
     QCOMPARE(testsupport::readFile(victim), victimBytes);
     // The planted thing is still what it was, at its name or moved aside.
     QString now = planted;
@@ -743,12 +753,10 @@ void TestJournal::neverWritesThroughWhatIsAtItsNames()
         QCOMPARE(aside.size(), 1);
         now = dir.filePath(aside[0]);
     }
-    struct stat after
-    {
-    };
-    QCOMPARE(::lstat(QFile::encodeName(now).constData(), &after), 0);
-    QCOMPARE(after.st_ino, before.st_ino);
-    QCOMPARE(after.st_mode, before.st_mode);
+    const testsupport::FileStamp after = testsupport::stampOf(now);
+    QVERIFY(after.exists);
+    QCOMPARE(after.inode, before.inode);
+    QCOMPARE(after.mode, before.mode);
     const store::Recovery recovery = RecoveryJournal::read(path);
     QCOMPARE(names(recovery.rows), (QStringList { "a", "b", "c" }));
     QVERIFY(!entries(dir.path()).join(u' ').contains(u".new-"_s));
@@ -773,6 +781,7 @@ void TestJournal::aGroupMembersPlantedFilesAreNeverWrittenThrough_data()
 // private register is never touched, and her journal is written.
 void TestJournal::aGroupMembersPlantedFilesAreNeverWrittenThrough()
 {
+#ifdef Q_OS_UNIX
     QFETCH(QString, where);
     QFETCH(QString, kind);
     if (::geteuid() != 0 || QStandardPaths::findExecutable(u"setpriv"_s).isEmpty())
@@ -841,6 +850,9 @@ void TestJournal::aGroupMembersPlantedFilesAreNeverWrittenThrough()
     // Read back as alice would: hers, and what she typed.
     QCOMPARE(::chown(QFile::encodeName(journal).constData(), 0, 0), 0);
     QCOMPARE(names(RecoveryJournal::read(journal).rows), (QStringList { "base", "entry" }));
+#else
+    QSKIP("needs other users, groups and modes, through setpriv (POSIX only)");
+#endif
 }
 
 // The journal removed (or replaced) under the running program: the next
@@ -881,12 +893,13 @@ void TestJournal::leftBehindListsWhatAStartMayRecover()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u".Baza.xml.recovery"_s);
-    // A process that surely runs (this one's parent) and one that is gone.
-    const QString live = u".Baza.xml.recovery.%1-AbCdEf"_s.arg(::getppid());
-    QProcess gone;
-    gone.start(u"true"_s, {});
-    QVERIFY(gone.waitForFinished());
-    const QString dead = u".Baza.xml.recovery.%1-GhIjKl"_s.arg(gone.processId());
+    // A process that surely runs and one that is gone.
+    const testsupport::RunningProcess running;
+    QVERIFY(running.id() > 0);
+    const QString live = u".Baza.xml.recovery.%1-AbCdEf"_s.arg(running.id());
+    const qint64 gone = testsupport::endedProcessId();
+    QVERIFY(gone > 0);
+    const QString dead = u".Baza.xml.recovery.%1-GhIjKl"_s.arg(gone);
     const QStringList names { u".Baza.xml.recovery"_s, u".Baza.xml.recovery.new-Ab3x9Q"_s, live,
         dead, dead + u".new-Zz9Yy8"_s, u".Baza.xml.recovery-20260101-120000"_s, u".Baza.xml.lock"_s,
         u"Baza.xml"_s };
@@ -901,7 +914,8 @@ void TestJournal::leftBehindListsWhatAStartMayRecover()
     expected.sort();
     QCOMPARE(rest, expected);
     const QString own = RecoveryJournal::privateName(path);
-    QVERIFY2(QFileInfo(own).fileName().startsWith(u".Baza.xml.recovery.%1-"_s.arg(::getpid())),
+    QVERIFY2(QFileInfo(own).fileName().startsWith(
+                 u".Baza.xml.recovery.%1-"_s.arg(QCoreApplication::applicationPid())),
         qPrintable(own));
     QVERIFY(own != RecoveryJournal::privateName(path));
 }

@@ -6,6 +6,7 @@
 #include "store/fileidentity.h"
 #include "store/messagetext.h"
 #include "store/safefile.h"
+#include "tests/support/systemfiles.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -19,13 +20,12 @@
 #include <QThread>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
+
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/time.h>
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -52,22 +52,10 @@ QStringList entries(const QString &folder)
         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
 }
 
-QByteArray native(const QString &path) { return QFile::encodeName(path); }
-
-struct stat statOf(const QString &path)
-{
-    struct stat st
-    {
-    };
-    ::lstat(native(path).constData(), &st);
-    return st;
-}
-
-void setAge(const QString &path, qint64 seconds)
-{
-    const timeval now[2] = { { time(nullptr) - seconds, 0 }, { time(nullptr) - seconds, 0 } };
-    QCOMPARE(::lutimes(native(path).constData(), now), 0);
-}
+using testsupport::fileMode;
+using testsupport::setAge;
+using testsupport::setFileMode;
+using testsupport::stampOf;
 
 QString refusal(const std::function<void()> &f)
 {
@@ -79,7 +67,7 @@ QString refusal(const std::function<void()> &f)
     return {};
 }
 
-bool isRoot() { return ::geteuid() == 0; }
+bool isRoot() { return testsupport::isSuperuser(); }
 
 // ------------------------------------------------------ child processes
 
@@ -134,6 +122,18 @@ struct Run
     QString output;
 };
 
+#ifdef Q_OS_UNIX
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+struct stat statOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    ::lstat(native(path).constData(), &st);
+    return st;
+}
+
 Run runAs(uint uid, uint gid, const QList<uint> &groups, const QStringList &args)
 {
     QStringList groupList;
@@ -153,6 +153,7 @@ Run runAs(uint uid, uint gid, const QList<uint> &groups, const QStringList &args
     run.output = QString::fromUtf8(p.readAll());
     return run;
 }
+#endif
 
 } // namespace
 
@@ -178,29 +179,30 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(bool, throughLink);
+        if (throughLink || kind != u"folder")
+            LIJEKOVI_POSIX_ONLY("FIFOs, device nodes and symbolic links");
         QTemporaryDir dir;
         const QString thing = dir.filePath(u"stvar"_s);
-        const QByteArray name = native(thing);
         if (kind == u"fifo")
-            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+            QVERIFY(testsupport::makeFifo(thing));
         else if (kind == u"folder")
             QVERIFY(QDir().mkdir(thing));
-        else if (!isRoot() || ::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        else if (!testsupport::makeNullDevice(thing))
             QSKIP("making a device node needs the superuser");
         const QString target = throughLink ? dir.filePath(u"izvoz.txt"_s) : thing;
         if (throughLink)
             QVERIFY(QFile::link(thing, target));
-        const struct stat before = statOf(thing);
+        const testsupport::FileStamp before = stampOf(thing);
         const QStringList names = entries(dir.path());
 
         const QString message = refusal(
             [&] { store::replaceFileContents(target, "podaci", QFileDevice::ReadOwner); });
         QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(target)),
             qPrintable(message));
-        const struct stat after = statOf(thing);
-        QCOMPARE(after.st_ino, before.st_ino);
-        QCOMPARE(after.st_mode, before.st_mode);
-        QCOMPARE(after.st_rdev, before.st_rdev);
+        const testsupport::FileStamp after = stampOf(thing);
+        QCOMPARE(after.inode, before.inode);
+        QCOMPARE(after.mode, before.mode);
+        QCOMPARE(after.rdev, before.rdev);
         QCOMPARE(entries(dir.path()), names);
         if (throughLink)
             QCOMPARE(QFileInfo(target).symLinkTarget(), thing);
@@ -209,18 +211,19 @@ private slots:
     // A link is followed: the file it leads to is replaced, the link stays.
     void followsALinkToItsFile()
     {
+        LIJEKOVI_POSIX_ONLY("symbolic links and a mode for the group");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(u"pravi"_s));
         const QString file = dir.filePath(u"pravi/Baza.xml"_s);
         QVERIFY(writeFile(file, "staro"));
-        QCOMPARE(::chmod(native(file).constData(), 0640), 0);
+        QVERIFY(setFileMode(file, 0640));
         const QString link = dir.filePath(u"Baza.xml"_s);
         QVERIFY(QFile::link(u"pravi/Baza.xml"_s, link));
 
         const store::FileIdentity written = store::replaceFileContents(link, "novo");
         QCOMPARE(QFileInfo(link).symLinkTarget(), file);
         QCOMPARE(readAll(file), QByteArray("novo"));
-        QCOMPARE(int(statOf(file).st_mode & 07777), 0640);
+        QCOMPARE(int(fileMode(file)), 0640);
         QVERIFY(written.sameStateAs(store::identifyFile(file)));
         QCOMPARE(store::replacedFilePath(link), file);
         QCOMPARE(entries(dir.filePath(u"pravi"_s)), QStringList { u"Baza.xml"_s });
@@ -251,6 +254,8 @@ private slots:
         QFETCH(QString, meanwhile);
         QFETCH(int, mode);
         QFETCH(bool, written);
+        if (meanwhile == u"linked")
+            LIJEKOVI_POSIX_ONLY("symbolic links");
         QTemporaryDir dir;
         const QString path = dir.filePath(u"Baza.xml"_s);
         if (meanwhile != u"created")
@@ -261,9 +266,7 @@ private slots:
         if (meanwhile == u"renamed over" || meanwhile == u"created") {
             other = "drugi program";
             QVERIFY(writeFile(dir.filePath(u"drugo"_s), other));
-            QCOMPARE(
-                ::rename(native(dir.filePath(u"drugo"_s)).constData(), native(path).constData()),
-                0);
+            QVERIFY(testsupport::renameOver(dir.filePath(u"drugo"_s), path));
         } else if (meanwhile == u"written into") {
             other = "drugo"; // the same size, later
             QTest::qWait(20);
@@ -331,7 +334,7 @@ private slots:
             QVERIFY(child.waitForStarted());
             QVERIFY(child.waitForReadyRead(60000));
             QThread::usleep(rng.bounded(5000, 60000));
-            ::kill(pid_t(child.processId()), SIGKILL);
+            child.kill();
             QVERIFY(child.waitForFinished(60000));
 
             const QByteArray now = readAll(path);
@@ -343,11 +346,10 @@ private slots:
                 ++leftovers;
                 QVERIFY2(name.startsWith(u".Baza.xml.lijekovi-"_s), qPrintable(name));
                 QVERIFY(store::isTemporaryFileName(name));
-                const struct stat st = statOf(dir.filePath(name));
-                QCOMPARE(int(st.st_mode & 0777), 0600);
-                QCOMPARE(st.st_uid, ::geteuid());
+                QCOMPARE(int(fileMode(dir.filePath(name)) & 0777), 0600);
+                QVERIFY(testsupport::ownedByThisUser(dir.filePath(name)));
                 // Written before a program starting now: stale to it.
-                setAge(dir.filePath(name), 10);
+                QVERIFY(setAge(dir.filePath(name), 10));
                 QCOMPARE(store::removeStaleTemporaryFiles(dir.path(), store::nowNs()),
                     QStringList { name });
             }
@@ -404,6 +406,10 @@ private slots:
         QFETCH(bool, removed);
         if (foreignOwner && !isRoot())
             QSKIP("giving a file to another user needs the superuser");
+        if (kind == u"link")
+            LIJEKOVI_POSIX_ONLY("symbolic links");
+        if (mode & 077)
+            LIJEKOVI_POSIX_ONLY("modes for the group and others");
 
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
@@ -417,14 +423,16 @@ private slots:
         } else if (kind == u"folder") {
             QVERIFY(QDir().mkdir(path));
         } else {
-            QCOMPARE(::link(native(elsewhere).constData(), native(path).constData()), 0);
+            QVERIFY(testsupport::makeHardLink(elsewhere, path));
         }
         if (kind != u"link")
-            QCOMPARE(::chmod(native(path).constData(), mode_t(mode)), 0);
+            QVERIFY(setFileMode(path, uint(mode)));
+#ifdef Q_OS_UNIX
         if (foreignOwner)
-            QCOMPARE(::chown(native(path).constData(), 65534, 65534), 0);
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+#endif
         const qint64 started = store::nowNs();
-        setAge(path, age);
+        QVERIFY(setAge(path, age));
         const QStringList before = entries(dir.path());
 
         const QStringList gone = store::removeStaleTemporaryFiles(dir.path(), started);
@@ -454,22 +462,24 @@ private slots:
     void readOnlyFileIsNotReplaced()
     {
         QFETCH(int, mode);
-        constexpr uint user = 61004;
         QTemporaryDir dir;
-        QCOMPARE(::chmod(native(dir.path()).constData(), 0755), 0);
+        QVERIFY(setFileMode(dir.path(), 0755));
         const QString folder = dir.filePath(u"moja"_s);
         QVERIFY(QDir().mkdir(folder));
         const QString path = folder + u"/Baza.xml"_s;
         const QByteArray old = store::serializeDataPacket(registerOf(u"Staro"_s, 2));
         QVERIFY(writeFile(path, old));
-        QCOMPARE(::chmod(native(path).constData(), mode_t(mode)), 0);
+        QVERIFY(setFileMode(path, uint(mode)));
         Run save;
         if (isRoot()) {
+#ifdef Q_OS_UNIX
+            constexpr uint user = 61004;
             if (QStandardPaths::findExecutable(u"setpriv"_s).isEmpty())
                 QSKIP("the superuser ignores modes, and setpriv to be another user is missing");
-            QCOMPARE(::chown(native(folder).constData(), user, user), 0);
-            QCOMPARE(::chown(native(path).constData(), user, user), 0);
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), user, user), 0);
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), user, user), 0);
             save = runAs(user, user, {}, { QString::fromLatin1(childSaveArg), path, u"Novo"_s });
+#endif
         } else {
             save = Run { childSave(path, u"Novo"_s), QString() };
         }
@@ -480,7 +490,13 @@ private slots:
                 "pisanja u nju). Ništa nije zapisano."_s.arg(path));
         }
         QCOMPARE(readAll(path), old);
-        QCOMPARE(int(statOf(path).st_mode & 07777), mode);
+#ifdef Q_OS_UNIX
+        QCOMPARE(int(fileMode(path)), mode);
+#else
+        // Windows holds the owner's write bit alone, as the read-only
+        // attribute: the file is still read-only.
+        QCOMPARE(fileMode(path) & 0200, 0u);
+#endif
         QCOMPARE(entries(folder), QStringList { u"Baza.xml"_s });
     }
 
@@ -529,6 +545,8 @@ private slots:
     {
         QFETCH(QString, atTheName);
         QFETCH(QString, keptAs);
+        if (atTheName == u"link" || atTheName == u"dangling")
+            LIJEKOVI_POSIX_ONLY("symbolic links");
         QTemporaryDir dir;
         const QString path = dir.filePath(u"Baza.xml"_s);
         const QString name = u"Baza.xml.20261210-143055"_s;
@@ -542,7 +560,7 @@ private slots:
             QVERIFY(QFile::link(dir.filePath(u"nema"_s), dir.filePath(name)));
         const QByteArray theirs = store::serializeDataPacket(registerOf(u"Tuđi"_s, 5));
         QVERIFY(writeFile(path, theirs));
-        QCOMPARE(::chmod(native(path).constData(), 0644), 0);
+        QVERIFY(setFileMode(path, 0644));
         const auto before = entries(dir.path());
 
         {
@@ -554,12 +572,12 @@ private slots:
         }
         QCOMPARE(readAll(path), QByteArray("nasi"));
         QCOMPARE(readAll(dir.filePath(keptAs)), theirs);
-        QCOMPARE(int(statOf(dir.filePath(keptAs)).st_mode & 07777), 0600);
+        QCOMPARE(int(fileMode(dir.filePath(keptAs))), 0600);
         QCOMPARE(readAll(victim), QByteArray("netaknuto"));
         if (atTheName == u"file")
             QCOMPARE(readAll(dir.filePath(name)), QByteArray("zauzeto"));
         else if (!atTheName.isEmpty())
-            QVERIFY(S_ISLNK(statOf(dir.filePath(name)).st_mode));
+            QVERIFY(QFileInfo(dir.filePath(name)).isSymLink());
         QStringList expected = before;
         if (!expected.contains(keptAs))
             expected << keptAs;
@@ -582,6 +600,7 @@ private slots:
     // target.
     void linkIsNotFollowedWhenNoFileIsExpected()
     {
+        LIJEKOVI_POSIX_ONLY("symbolic links");
         QTemporaryDir dir;
         const QString path = dir.filePath(u"Baza.xml"_s);
         const QString target = dir.filePath(u"drugdje.xml"_s);
@@ -604,16 +623,14 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"Baza.xml"_s);
         QVERIFY(writeFile(path, "Aspirin"));
-        setAge(path, 3600);
+        QVERIFY(setAge(path, 3600));
         const store::FileIdentity before = store::identifyFile(path);
         QThread::msleep(20);
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QCOMPARE(f.write("Brufen!"), 7);
         f.close();
-        const timespec times[2] = { { 0, UTIME_OMIT },
-            { time_t(before.modified / 1000000000), long(before.modified % 1000000000) } };
-        QCOMPARE(::utimensat(AT_FDCWD, native(path).constData(), times, 0), 0);
+        QVERIFY(testsupport::setModifiedNs(path, before.modified));
         const store::FileIdentity after = store::identifyFile(path);
         QCOMPARE(after.size, before.size);
         QCOMPARE(after.modified, before.modified);
@@ -715,6 +732,7 @@ private slots:
 
     void sharedFolderKeepsTheFileToItsGroup()
     {
+#ifdef Q_OS_UNIX
         QFETCH(uint, saver);
         QFETCH(QList<uint>, saverGroups);
         QFETCH(int, folderMode);
@@ -786,6 +804,9 @@ private slots:
             QVERIFY2(aliceLoads.output.contains(path), qPrintable(aliceLoads.output));
             QCOMPARE(store::loadDataPacketFile(path).size(), size_t(3));
         }
+#else
+        QSKIP("needs other users, groups and modes, through setpriv (POSIX only)");
+#endif
     }
 };
 

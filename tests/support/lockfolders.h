@@ -5,6 +5,7 @@
 // read-only.
 #include "register/registerlock.h"
 #include "tests/support/files.h"
+#include "tests/support/systemfiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -16,11 +17,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
-#include <cerrno>
-#include <csignal>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace testsupport {
 
@@ -28,21 +25,6 @@ namespace testsupport {
 inline qint64 lockOwner(const QString &path)
 {
     return readFile(path).split('\n').value(0).toLongLong();
-}
-
-inline bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
-
-// The id of a process that has just ended, as a copy that crashed leaves in
-// its lock file.
-inline qint64 endedProcessId()
-{
-    QProcess p;
-    p.start(QStandardPaths::findExecutable(QStringLiteral("true")), QStringList());
-    if (!p.waitForStarted())
-        return 0;
-    const qint64 pid = p.processId();
-    p.waitForFinished();
-    return pid;
 }
 
 // A lock file as QLockFile writes it: process id, program name and host,
@@ -100,7 +82,7 @@ public:
     explicit ScratchDisk(const QString &folder)
         : m_folder(folder)
     {
-        m_mounted = ::geteuid() == 0
+        m_mounted = isSuperuser()
             && QProcess::execute(QStringLiteral("mount"),
                    { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
                        QStringLiteral("size=256k,mode=0755"), QStringLiteral("tmpfs"), folder })
@@ -156,7 +138,7 @@ inline bool spoilLock(
     case LockSpoiler::BrokenLink:
         return QFile::link(folder + QStringLiteral("/nema"), lock);
     case LockSpoiler::Fifo:
-        return ::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0;
+        return makeFifo(lock);
     case LockSpoiler::ReadOnlyFolder:
     case LockSpoiler::FullDisk:
         break;
