@@ -9,7 +9,12 @@ report=$(mktemp "${TMPDIR:-/tmp}/lijekovi-test.XXXXXX")
 trap 'rm -f "$report"' EXIT
 export WINEDEBUG="${WINEDEBUG:--all}"
 # Wine reads its locale from LANG and LC_ALL, so the tests' locale reaches
-# the Windows program as the user's regional settings.
+# the Windows program as the user's regional settings. QT_QPA_PLATFORM is one
+# of the variables Wine keeps from Windows programs: the platform goes on the
+# command line, where QApplication takes it.
+if [ -n "${QT_QPA_PLATFORM:-}" ]; then
+    set -- "$@" -platform "$QT_QPA_PLATFORM"
+fi
 wine "$@" -o "$report,txt" </dev/null
 status=$?
 cat "$report"
