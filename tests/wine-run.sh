@@ -3,8 +3,15 @@
 # report goes to a file, since Wine does not always pass a Windows program's
 # output through a pipe whole, and is shown once the test has ended. The
 # exit status is the test's own.
-# usage: wine-run.sh PROGRAM.exe [ARGS...]
+# usage: wine-run.sh [--gui] PROGRAM.exe [ARGS...]
+# --gui: the program makes a QApplication (QTEST_MAIN), which takes the
+# platform from its command line.
 set -u
+gui=
+if [ "${1:-}" = --gui ]; then
+    gui=1
+    shift
+fi
 report=$(mktemp "${TMPDIR:-/tmp}/lijekovi-test.XXXXXX")
 trap 'rm -f "$report"' EXIT
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -12,7 +19,7 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # the Windows program as the user's regional settings. QT_QPA_PLATFORM is one
 # of the variables Wine keeps from Windows programs: the platform goes on the
 # command line, where QApplication takes it.
-if [ -n "${QT_QPA_PLATFORM:-}" ]; then
+if [ -n "$gui" ] && [ -n "${QT_QPA_PLATFORM:-}" ]; then
     set -- "$@" -platform "$QT_QPA_PLATFORM"
 fi
 wine "$@" -o "$report,txt" </dev/null
