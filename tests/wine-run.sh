@@ -12,6 +12,15 @@ if [ "${1:-}" = --gui ]; then
     gui=1
     shift
 fi
+# The headless platform on Windows reads its fonts from one folder, named by
+# QT_QPA_FONTDIR; Wine keeps that variable too, so it is put where Windows
+# keeps a user's variables, once per prefix: the fonts the Linux tests get.
+prefix=${WINEPREFIX:-$HOME/.wine}
+if [ ! -f "$prefix/.lijekovi-fontdir" ]; then
+    WINEDEBUG=-all wine reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /t REG_SZ \
+        /d 'Z:\usr\share\fonts\truetype\dejavu' /f >/dev/null 2>&1 &&
+        touch "$prefix/.lijekovi-fontdir"
+fi
 report=$(mktemp "${TMPDIR:-/tmp}/lijekovi-test.XXXXXX")
 trap 'rm -f "$report"' EXIT
 export WINEDEBUG="${WINEDEBUG:--all}"

@@ -19,6 +19,10 @@ namespace toolkit {
 namespace {
 
 constexpr int ColumnPadding = 4;
+// A column's width as the layout gives it, whatever the style's own floor
+// (Windows' header style keeps room for a sort mark no column here shows);
+// a user dragging a column narrower still sees its edge.
+constexpr int MinimumColumnWidth = 8;
 
 } // namespace
 
@@ -85,6 +89,7 @@ DBGrid::DBGrid(QWidget *parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setMinimumSectionSize(MinimumColumnWidth);
     m_scrollTimer.setSingleShot(true);
     m_scrollTimer.setInterval(0);
     connect(&m_scrollTimer, &QTimer::timeout, this, &DBGrid::scrollToCurrent);
