@@ -6,7 +6,7 @@
 
 RegisterPaths::RegisterPaths(const QString &folder)
     : m_folder(folder)
-    , m_dataFile(folder + QDir::separator() + dataFileName())
+    , m_dataFile(folder + QLatin1Char('/') + dataFileName())
 {
 }
 
