@@ -2,7 +2,7 @@
 // and starting take for 1000, 10000 and 100000 records, and how much memory
 // a start-up with a full register needs. Prints figures; judges nothing.
 #include "bench/hostile.h"
-#include "bench/peakmemory.h"
+#include "bench/machine.h"
 #include "bench/sampleregister.h"
 
 #include "app/unit1.h"
@@ -498,31 +498,6 @@ std::optional<qint64> childPeakRss(const QString &dir)
 }
 
 // ---------------------------------------------------------- report
-
-QString cpuModel()
-{
-    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
-    if (cpuinfo.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : cpuinfo.readAll().split('\n')) {
-            if (line.startsWith("model name")) {
-                return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
-            }
-        }
-    }
-    return QStringLiteral("unknown");
-}
-
-double memoryGiB()
-{
-    QFile meminfo(QStringLiteral("/proc/meminfo"));
-    if (meminfo.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : meminfo.readAll().split('\n')) {
-            if (line.startsWith("MemTotal:"))
-                return line.mid(9).trimmed().split(' ').value(0).toDouble() / (1024 * 1024);
-        }
-    }
-    return 0;
-}
 
 double mb(qint64 bytes) { return double(bytes) / (1024 * 1024); }
 

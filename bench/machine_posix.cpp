@@ -1,4 +1,4 @@
-#include "bench/peakmemory.h"
+#include "bench/machine.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -21,4 +21,29 @@ qint64 peakResidentBytes()
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return qint64(usage.ru_maxrss) * 1024; // Linux reports kilobytes
+}
+
+QString cpuModel()
+{
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    if (cpuinfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : cpuinfo.readAll().split('\n')) {
+            if (line.startsWith("model name")) {
+                return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
+            }
+        }
+    }
+    return QStringLiteral("unknown");
+}
+
+double memoryGiB()
+{
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (meminfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : meminfo.readAll().split('\n')) {
+            if (line.startsWith("MemTotal:"))
+                return line.mid(9).trimmed().split(' ').value(0).toDouble() / (1024 * 1024);
+        }
+    }
+    return 0;
 }
