@@ -6,7 +6,9 @@
 
 RegisterPaths::RegisterPaths(const QString &folder)
     : m_folder(folder)
-    , m_dataFile(folder + QDir::separator() + dataFileName())
+    // Qt's separator, as every other path here: the messages show the
+    // system's own.
+    , m_dataFile(folder + QLatin1Char('/') + dataFileName())
 {
 }
 
