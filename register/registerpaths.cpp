@@ -6,6 +6,8 @@
 
 RegisterPaths::RegisterPaths(const QString &folder)
     : m_folder(folder)
+    // Qt's separator, as every other path here: the messages show the
+    // system's own.
     , m_dataFile(folder + QLatin1Char('/') + dataFileName())
 {
 }

@@ -7,6 +7,7 @@
 
 #include "store/codepage.h"
 #include "store/exception.h"
+#include "store/messagetext.h"
 #include "store/platform.h"
 #include "store/schema.h"
 
@@ -359,9 +360,10 @@ void PacketReader::skipElement()
 
 void PacketReader::fieldMismatch(qint64 line, qint64 column, const QString &reason) const
 {
-    throw Exception(QStringLiteral("Datoteka \"%1\" ima drukčiji popis polja od ovog programa "
-                                   "(redak %2, stupac %3): %4")
-                        .arg(m_source, QString::number(line), QString::number(column), reason));
+    throw Exception(
+        QStringLiteral("Datoteka \"%1\" ima drukčiji popis polja od ovog programa "
+                       "(redak %2, stupac %3): %4")
+            .arg(shownPath(m_source), QString::number(line), QString::number(column), reason));
 }
 
 void PacketReader::readFields()

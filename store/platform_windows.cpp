@@ -507,16 +507,28 @@ Error File::takeOverAttributes(const FileIdentity &old)
 
 bool File::tryLock()
 {
-    // A copy that holds the file open for writing is alive: it is the only
-    // thing that keeps a second open that shares reading only from
-    // succeeding. Opened by its path again (the path of this very handle).
-    const std::wstring path = pathOf(handleOf(m_handle));
-    if (path.empty())
+    // An exclusive lock between our own opens, held until the handle is
+    // closed, as flock() holds one on POSIX. It covers one byte far beyond
+    // any content: Windows keeps every other handle from reading a locked
+    // range, and the lock file's content must stay readable to all.
+    constexpr DWORD LockOffsetHigh = 0x40000000; // 2^62
+    const HANDLE handle = handleOf(m_handle);
+    OVERLAPPED at {};
+    at.OffsetHigh = LockOffsetHigh;
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
         return false;
-    const HANDLE probe = CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE)
+    // A copy that holds the file open for writing is alive (Qt's lock file
+    // is held so, with no lock of this kind): it is the only thing that
+    // keeps a second open that shares reading only from succeeding. Opened
+    // by its path again (the path of this very handle).
+    const std::wstring path = pathOf(handle);
+    const HANDLE probe = path.empty() ? INVALID_HANDLE_VALUE
+                                      : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        UnlockFileEx(handle, 0, 1, 0, &at);
         return false;
+    }
     CloseHandle(probe);
     return true;
 }
@@ -630,7 +642,11 @@ Error Folder::sync() const { return Error(); }
 
 Error syncFolder(const QString &path)
 {
-    Q_UNUSED(path);
+    // Nothing to sync (MOVEFILE_WRITE_THROUGH did it), but a folder that is
+    // not there is an error, as everywhere else.
+    const DWORD attributes = GetFileAttributesW(native(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return errorOf(ERROR_PATH_NOT_FOUND);
     return Error();
 }
 

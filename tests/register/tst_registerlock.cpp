@@ -257,6 +257,8 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         const QString path = dir.filePath(folder);
+        if (spoiler == int(LockSpoiler::BrokenLink) || spoiler == int(LockSpoiler::Fifo))
+            LIJEKOVI_POSIX_ONLY("symbolic links any user may make and FIFOs");
         std::unique_ptr<ScratchDisk> disk;
         if (spoiler >= 0) {
             QVERIFY(QDir().mkpath(path));

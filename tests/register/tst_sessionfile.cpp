@@ -118,8 +118,8 @@ void moveOver(const QString &path, const QByteArray &bytes)
 }
 
 // The mode a kept copy and a register written beside get: the owner's only.
-constexpr int OwnerOnly = int(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-    | QFileDevice::ReadUser | QFileDevice::WriteUser);
+// (fileMode() reads it from the access list on Windows.)
+constexpr uint OwnerOnly = 0600;
 
 } // namespace
 
@@ -185,6 +185,10 @@ private slots:
                 && after.modified == before.modified);
             expected = contentText(file);
         } else {
+#ifndef Q_OS_UNIX
+            QSKIP("Windows renames no folder while a file in it is open, and the register's "
+                  "lock file is");
+#endif
             renamed = folder + u"-staro"_s;
             QVERIFY(QDir().rename(folder, renamed));
             QVERIFY(QDir().mkdir(folder));
@@ -337,7 +341,7 @@ private slots:
         QVERIFY2(QRegularExpression(u"^Baza\\.xml\\.\\d{8}-\\d{6}$"_s).match(copies[0]).hasMatch(),
             qPrintable(copies[0]));
         QCOMPARE(readFile(reg.path(copies[0])), theirs);
-        QCOMPARE(int(QFileInfo(reg.path(copies[0])).permissions() & 0x7777), OwnerOnly);
+        QCOMPARE(testsupport::fileMode(reg.path(copies[0])), OwnerOnly);
 
         // Kept once: the register is this program's own again.
         reg.reopen();
@@ -426,7 +430,7 @@ private slots:
                      .match(added[0])
                      .hasMatch(),
             qPrintable(added[0]));
-        QCOMPARE(int(QFileInfo(reg.path(added[0])).permissions() & 0x7777), OwnerOnly);
+        QCOMPARE(testsupport::fileMode(reg.path(added[0])), OwnerOnly);
         QCOMPARE(names(store::loadDataPacketFile(reg.path(added[0]))),
             (QStringList { u"Aspirin"_s, u"Brufen"_s }));
         QCOMPARE(readFile(reg.dataFile()), foreign);

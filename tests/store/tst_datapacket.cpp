@@ -5,6 +5,7 @@
 #include "store/datapacket.h"
 #include "store/datapacket_p.h"
 #include "store/exception.h"
+#include "store/messagetext.h"
 #include "store/schema.h"
 #include "tests/support/systemfiles.h"
 
@@ -314,8 +315,9 @@ private slots:
         QCOMPARE(message,
             QStringLiteral(
                 "Datoteka \"%1\" ne može se otvoriti: datoteka ili mapa ne postoji (%2).")
-                .arg(dir.filePath(QStringLiteral("nema<U+202E>ovdje.xml")),
-                    QString::fromLocal8Bit(std::strerror(ENOENT))));
+                .arg(
+                    QDir::toNativeSeparators(dir.filePath(QStringLiteral("nema<U+202E>ovdje.xml"))),
+                    testsupport::missingText(path)));
     }
 
     void savedRowsLoadBackExactly();
@@ -509,7 +511,7 @@ void TestDataPacket::valuesAFileCannotHoldAreRefusedOnSave()
 
     const Rows rows { Record(), Record(), record };
     const QString message = refusal([&] { store::saveDataPacketFile(path, rows); });
-    QVERIFY2(message.contains(path), qPrintable(message));
+    QVERIFY2(message.contains(store::shownPath(path)), qPrintable(message));
     QVERIFY2(message.contains(u"3. zapis"_s), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     QCOMPARE(readAll(path), before);
@@ -541,7 +543,8 @@ void TestDataPacket::savesOnlyWhatItCanReadBack()
     store::saveDataPacketFile(path, sampleRows(3, 1));
     const QByteArray before = readAll(path);
     const QString message = refusal([&] { store::saveDataPacketFile(path, rows); });
-    QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(path)),
+    QVERIFY2(
+        message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(store::shownPath(path))),
         qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     QCOMPARE(readAll(path), before);
@@ -918,7 +921,7 @@ void TestDataPacket::refusesBrokenAndHostileFiles()
     QVERIFY(writeFile(path, bytes));
     const QString message = refusal([&] { store::loadDataPacketFile(path); });
     QVERIFY2(!message.isNull(), "the file was accepted");
-    QVERIFY2(message.contains(u'"' + path + u'"'), qPrintable(message));
+    QVERIFY2(message.contains(u'"' + store::shownPath(path) + u'"'), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     if (line > 0)
         QVERIFY2(message.contains(u"(redak %1, stupac "_s.arg(line)), qPrintable(message));
@@ -1225,7 +1228,8 @@ void TestDataPacket::refusesOversizedFileUnread()
         QVERIFY(f.resize(store::MaxDataFileSize + 1)); // sparse: costs no disk
     }
     const QString message = refusal([&] { store::loadDataPacketFile(path); });
-    QVERIFY2(message.contains(path) && message.contains(u"prevelika"_s), qPrintable(message));
+    QVERIFY2(message.contains(store::shownPath(path)) && message.contains(u"prevelika"_s),
+        qPrintable(message));
     QFile::remove(path);
 
     // The in-memory entry point has the same bound.
@@ -1237,11 +1241,12 @@ void TestDataPacket::reportsWhyAFileCannotBeOpened_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
-    QFile missing(m_dir.filePath(u"nema.xml"_s));
-    missing.open(QIODevice::ReadOnly); // fails: the system's own text for it
-    QTest::newRow("missing") << u"nema.xml"_s << missing.errorString();
+    // The system's own text for each.
+    QTest::newRow("missing") << u"nema.xml"_s
+                             << testsupport::missingText(m_dir.filePath(u"nema.xml"_s));
     QTest::newRow("a folder") << u"mapa.xml"_s << u"mapa"_s;
-    QTest::newRow("missing folder") << u"nema/Baza.xml"_s << missing.errorString();
+    QTest::newRow("missing folder")
+        << u"nema/Baza.xml"_s << testsupport::missingText(m_dir.filePath(u"nema/Baza.xml"_s));
 }
 
 void TestDataPacket::reportsWhyAFileCannotBeOpened()
@@ -1251,7 +1256,7 @@ void TestDataPacket::reportsWhyAFileCannotBeOpened()
     QDir(m_dir.path()).mkpath(u"mapa.xml"_s);
     const QString path = m_dir.filePath(name);
     const QString message = refusal([&] { store::loadDataPacketFile(path); });
-    QVERIFY2(message.contains(path), qPrintable(message));
+    QVERIFY2(message.contains(store::shownPath(path)), qPrintable(message));
     QVERIFY2(!reason.isEmpty() && message.contains(reason), qPrintable(message));
     QVERIFY(!QFileInfo::exists(m_dir.filePath(u"nema.xml"_s)));
 }
@@ -1285,7 +1290,8 @@ void TestDataPacket::failedSaveKeepsOldFile()
 
     const QString path = dir.filePath(target);
     const QString message = refusal([&] { store::saveDataPacketFile(path, sampleRows(5, 4)); });
-    QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(path)),
+    QVERIFY2(
+        message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(store::shownPath(path))),
         qPrintable(message));
     QVERIFY2(message.size() > path.size() + 40, qPrintable(message)); // a reason follows
     QCOMPARE(readAll(oldFile), old);
@@ -1332,7 +1338,8 @@ void TestDataPacket::saveThatRunsOutOfRoomKeepsOldFile()
         qPrintable(u"exit code %1 (2: the save reported success), said: %2"_s.arg(child.exitCode())
                        .arg(said)));
     QVERIFY2(
-        said.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(path)), qPrintable(said));
+        said.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(store::shownPath(path))),
+        qPrintable(said));
     QCOMPARE(readAll(path), old);
     QCOMPARE(entries(dir.path()), QStringList { u"Baza.xml"_s });
 #else
@@ -1369,7 +1376,8 @@ void TestDataPacket::saveOnFullFileSystemKeepsOldFile()
         }
         filler.close();
         const QString message = refusal([&] { store::saveDataPacketFile(path, rows); });
-        QVERIFY2(message.startsWith(u"Datoteka \"%1\" ne može se spremiti: "_s.arg(path)),
+        QVERIFY2(message.startsWith(
+                     u"Datoteka \"%1\" ne može se spremiti: "_s.arg(store::shownPath(path))),
             qPrintable(u"%1 rows: %2"_s.arg(rowCount).arg(message)));
         QCOMPARE(readAll(path), old);
         QFile::remove(filler.fileName());

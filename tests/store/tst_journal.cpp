@@ -2,6 +2,7 @@
 #include "store/datapacket.h"
 #include "store/exception.h"
 #include "store/journal.h"
+#include "store/messagetext.h"
 #include "tests/support/files.h"
 #include "tests/support/systemfiles.h"
 
@@ -485,7 +486,8 @@ void TestJournal::refusesDamagedAndForeignFiles()
     }
     const QByteArray before = testsupport::readFile(path);
     const QString message = refusal(path);
-    QVERIFY2(message.startsWith(u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(path)),
+    QVERIFY2(message.startsWith(
+                 u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(store::shownPath(path))),
         qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     QCOMPARE(testsupport::readFile(path), before);
@@ -507,8 +509,9 @@ void TestJournal::failedWriteIsReportedAndTheNextChangeWritesEverything()
         }
     };
     j.add(u"b"_s);
-    QVERIFY2(message.startsWith(
-                 u"Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": "_s.arg(path)),
+    QVERIFY2(
+        message.startsWith(u"Promjene se ne mogu zapisati u datoteku za oporavak \"%1\": "_s.arg(
+            store::shownPath(path))),
         qPrintable(message));
     // Once the folder is back, the next change writes the whole table:
     // the change that could not be written is not lost.
@@ -678,7 +681,8 @@ void TestJournal::readsOnlyARegularFileOfItsOwn()
         QVERIFY(QFile::resize(path, store::MaxDataFileSize + 1));
     }
     const QString message = refusal(path);
-    QVERIFY2(message.startsWith(u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(path)),
+    QVERIFY2(message.startsWith(
+                 u"Datoteka za oporavak \"%1\" nije ispravna: "_s.arg(store::shownPath(path))),
         qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
 }

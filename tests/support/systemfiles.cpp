@@ -9,6 +9,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +35,8 @@ namespace testsupport {
 namespace {
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
 } // namespace
+
+bool runsUnderWine() { return false; }
 
 bool isSuperuser() { return ::geteuid() == 0; }
 
@@ -88,6 +91,12 @@ bool setModifiedNs(const QString &path, qint64 ns)
     const timespec times[2]
         = { { 0, UTIME_OMIT }, { time_t(ns / 1000000000), long(ns % 1000000000) } };
     return ::utimensat(AT_FDCWD, native(path).constData(), times, 0) == 0;
+}
+
+QString missingText(const QString &path)
+{
+    Q_UNUSED(path);
+    return QString::fromLocal8Bit(std::strerror(ENOENT));
 }
 
 bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
@@ -165,6 +174,12 @@ bool setTimes(const QString &path, const FILETIME *accessed, const FILETIME *mod
 }
 
 } // namespace
+
+bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
 
 bool isSuperuser() { return false; }
 
@@ -256,6 +271,23 @@ bool setModifiedNs(const QString &path, qint64 ns)
 {
     const FILETIME then = fileTimeOfNs(ns);
     return setTimes(path, nullptr, &then);
+}
+
+QString missingText(const QString &path)
+{
+    const DWORD error = GetFileAttributesW(native(path).c_str()) == INVALID_FILE_ATTRIBUTES
+        ? GetLastError()
+        : DWORD(ERROR_SUCCESS);
+    wchar_t *buffer = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    QString text = QString::fromWCharArray(buffer, int(n)).trimmed();
+    LocalFree(buffer);
+    // A message ends the sentence itself.
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
 }
 
 bool processExists(qint64 pid)

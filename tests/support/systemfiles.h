@@ -23,6 +23,10 @@
 
 namespace testsupport {
 
+// Whether this Windows program runs under Wine, which lacks some of what
+// Windows does (never on POSIX).
+bool runsUnderWine();
+
 // Whether the test runs as the superuser, who ignores modes (never on
 // Windows here).
 bool isSuperuser();
@@ -63,6 +67,11 @@ bool setAge(const QString &path, qint64 seconds);
 // Sets the modification time of the file at `path` to `ns` since the
 // epoch, to the system's resolution; the access time is left.
 bool setModifiedNs(const QString &path, qint64 ns);
+
+// The system's own words for why nothing is at `path` (a missing file, or
+// on Windows a missing folder on the way), as a message quotes them after
+// the Croatian ones.
+QString missingText(const QString &path);
 
 // Whether a process `pid` exists, under any user.
 bool processExists(qint64 pid);
