@@ -7,6 +7,7 @@
 #include "store/fileidentity.h"
 #include "store/journal.h"
 
+#include "tests/support/registerfiletexts.h"
 #include "tests/support/systemfiles.h"
 #include "tests/support/users.h"
 
@@ -18,38 +19,9 @@
 
 using namespace Qt::StringLiterals;
 
+using namespace testsupport;
+
 namespace {
-
-QString native(const QString &path) { return QDir::toNativeSeparators(path); }
-
-// A file's state as the question words it.
-QString stateOf(const QString &path)
-{
-    const store::FileIdentity id = store::identifyFile(path);
-    return u"izmijenjena %1, veličina %2 B"_s
-        .arg(QDateTime::fromMSecsSinceEpoch(id.modified / 1000000)
-                 .toString(u"dd.MM.yyyy. 'u' HH:mm:ss"_s))
-        .arg(id.size);
-}
-
-// Where a question says the file found will be kept: the file's own path
-// with a date and time, "<bad name>" for any other name.
-QString keptNameIn(const QString &question, const QString &file)
-{
-    static const QRegularExpression said(u"pod imenom \"([^\"]+)\""_s);
-    const QRegularExpressionMatch m = said.match(question);
-    const QRegularExpression expected(
-        u"^%1\\.\\d{8}-\\d{6}(-\\d+)?$"_s.arg(QRegularExpression::escape(native(file))));
-    if (!m.hasMatch() || !expected.match(m.captured(1)).hasMatch())
-        return u"<bad name>"_s;
-    return m.captured(1);
-}
-
-QString replaceTail(const QString &keptAs)
-{
-    return u"\n\nZamijeniti tu datoteku podacima iz ovog prozora? Ona se neće izgubiti: prije "
-           "zamjene sačuvat će se pod imenom \"%1\".\nNe: ništa se ne zapisuje."_s.arg(keptAs);
-}
 
 const QString NewFolderTail
     = u"\n\nSpremiti podatke iz ovog prozora u tu mapu?\nNe: ništa se ne zapisuje."_s;
@@ -60,13 +32,6 @@ QString questionFor(const QString &description, const QString &file, const QStri
 {
     return description
         + (QFileInfo::exists(file) ? replaceTail(keptNameIn(asked, file)) : NewFolderTail);
-}
-
-QString replacedText(const QString &file, const QString &was, const QString &is)
-{
-    return u"Drugi program ili drugi korisnik zamijenio je datoteku registra \"%1\" drugom "
-           "datotekom: to više nije ona koju je ovaj program učitao ili zadnji put spremio.\n"
-           "Bila je %2.\nSada je %3."_s.arg(native(file), was, is);
 }
 
 QString modifiedText(const QString &file, const QString &was, const QString &is)
@@ -98,23 +63,6 @@ QByteArray foreignRegister(const QString &prefix, int count)
     for (int i = 0; i < count; ++i)
         rows.push_back(entry(u"%1 %2"_s.arg(prefix).arg(i + 1)));
     return store::serializeDataPacket(rows);
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-// Another program's file renamed over the register, as a sync client or a
-// restored backup does.
-void moveOver(const QString &path, const QByteArray &bytes)
-{
-    const QString other = path + u".drugi"_s;
-    writeBytes(other, bytes);
-    QFile::remove(path);
-    QVERIFY(QFile::rename(other, path));
 }
 
 // The mode a kept copy and a register written beside get: the owner's only.
