@@ -1,7 +1,16 @@
 #!/bin/sh
 # Installs the Debian 12 packages the program needs to build, run and be
-# tested, when any is missing. Safe to run again: it installs nothing twice.
+# tested, when any is missing, and any further packages named as arguments
+# (scripts/setup-windows.sh names the Windows build's, with
+# --with-recommends: Wine loads much of what it recommends at run time).
+# Safe to run again: it installs nothing twice.
 set -eu
+
+recommends=--no-install-recommends
+if [ "${1:-}" = --with-recommends ]; then
+    recommends=
+    shift
+fi
 
 packages="
 build-essential cmake pkg-config
@@ -13,6 +22,7 @@ xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick
 clang libclang-rt-14-dev
 desktop-file-utils appstream dpkg-dev file
 valgrind strace
+$*
 "
 
 missing=""
@@ -26,5 +36,5 @@ if [ -n "$missing" ]; then
     echo "Installing:$missing"
     if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
     $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $recommends $missing
 fi

@@ -16,21 +16,11 @@ set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 tree=$(dirname "$here")
-"$here/setup-debian.sh" >&2
-
+# The Linux build's packages (its Qt gives the host tools), and MinGW-w64,
+# Ninja, Wine and NSIS.
+"$here/setup-debian.sh" --with-recommends g++-mingw-w64-x86-64-posix mingw-w64-tools ninja-build \
+    wine wine64 nsis xz-utils >&2
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-packages="g++-mingw-w64-x86-64-posix mingw-w64-tools ninja-build wine wine64 nsis xz-utils"
-missing=""
-for p in $packages; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
-        missing="$missing $p"
-    fi
-done
-if [ -n "$missing" ]; then
-    echo "Installing:$missing" >&2
-    $sudo apt-get update -q >&2
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing >&2
-fi
 
 qt=${LIJEKOVI_QT_WINDOWS:-${XDG_CACHE_HOME:-$HOME/.cache}/lijekovi/qt6-win64}
 if [ -f "$qt/lib/cmake/Qt6/Qt6Config.cmake" ]; then
