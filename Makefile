@@ -68,13 +68,17 @@ installer: windows
 # Everything that runs without an X server, built for Windows and run under
 # Wine; what needs Linux's own tools is listed as skipped, with the reason.
 # Then the files each system's build writes, compared byte for byte and read
-# by the other, and the installer as a user meets it.
+# by the other, the real program typed into and killed under Wine, and the
+# installer as a user meets it.
 test-windows: build installer
 	$(WINE_ENV) wineboot --init >/dev/null 2>&1
 	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
 	cd $(BUILD_WINDOWS) && $(WINE_ENV) ctest --output-on-failure -j $(JOBS)
 	$(WINE_ENV) tests/crossplatform/crossread.sh $(BUILD)/tests/crossplatform/lijekovi-roundtrip \
 		$(BUILD_WINDOWS)/tests/crossplatform/lijekovi-roundtrip.exe tests/e2e/register.xml
+	xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
+		tests/crossplatform/realwindow.sh $(BUILD_WINDOWS)/lijekovi.exe app/forms/unit1.ui \
+		tests/e2e/register.xml $(BUILD)/tests/crossplatform/lijekovi-roundtrip
 	xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
 		tests/crossplatform/installer.sh $(BUILD_WINDOWS)/lijekovi-$(VERSION)-setup.exe
 	$(WINE_ENV) wineserver -k || true
