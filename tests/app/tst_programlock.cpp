@@ -589,21 +589,8 @@ private slots:
             QSKIP("needs an X server and xdotool (CTest runs this under xvfb-run)");
         QTemporaryDir dir;
         const QString folder = makeRegister(dir);
-        struct Leftover
-        {
-            const char *name;
-            int mode;
-            qint64 age; // seconds; negative: written after the start
-            bool removed;
-        };
-        const Leftover leftovers[] = {
-            { ".Baza.xml.lijekovi-Ab3x9Q", 0600, 3600, true },
-            { ".lijekovi.txt.lijekovi-Cd4y0R", 0600, 3600, true },
-            { ".Baza.xml.lijekovi-Ef5z1S", 0644, 3600, false }, // not owner-only
-            { ".Baza.xml.lijekovi-Gh6a2T", 0600, -3600, false }, // newer than the program
-            { ".Baza.xml.recovery-20261210-143055", 0600, 3600, false }, // not the pattern
-        };
-        for (const Leftover &l : leftovers) {
+        const auto &leftovers = staleLeftovers();
+        for (const StaleLeftover &l : leftovers) {
             const QString path = folder + QLatin1Char('/') + QLatin1String(l.name);
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -620,7 +607,7 @@ private slots:
         QVERIFY(program.started());
         const QByteArray greeting = program.window(Greeting);
         QVERIFY2(!greeting.isEmpty(), qPrintable(describeScreen() + program.output()));
-        for (const Leftover &l : leftovers) {
+        for (const StaleLeftover &l : leftovers) {
             const QString path = folder + QLatin1Char('/') + QLatin1String(l.name);
             QVERIFY2(QFileInfo::exists(path) != l.removed, l.name);
             if (!l.removed)

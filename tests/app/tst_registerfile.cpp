@@ -38,17 +38,6 @@ QByteArray foreignRegister(const QString &prefix, int count)
     return store::serializeDataPacket(rows);
 }
 
-// Every file under `folder`, with its bytes.
-QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> out;
-    const QDir dir(folder);
-    for (const QString &name :
-        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-        out[name] = readFile(dir.filePath(name));
-    return out;
-}
-
 } // namespace
 
 class TestRegisterFile : public QObject

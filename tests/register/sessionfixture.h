@@ -82,16 +82,7 @@ inline QStringList names(const std::vector<store::Record> &rows)
     return out;
 }
 
-// Every file of a folder, hidden ones too, with its bytes.
-inline QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> out;
-    const QDir dir(folder);
-    for (const QString &name :
-        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-        out[name] = readFile(dir.filePath(name));
-    return out;
-}
+using testsupport::snapshot;
 
 // A register in a folder of its own, opened as the window opens it: the
 // table follows into the journal, the current folder is the register's.

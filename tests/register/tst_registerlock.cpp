@@ -461,21 +461,8 @@ private slots:
         std::unique_ptr<ScratchDisk> none;
         if (!locked)
             QVERIFY(spoilLock(dir.path(), LockSpoiler::Folder, none));
-        struct Leftover
-        {
-            const char *name;
-            int mode;
-            qint64 age; // seconds; negative: written after the start
-            bool removed;
-        };
-        const Leftover leftovers[] = {
-            { ".Baza.xml.lijekovi-Ab3x9Q", 0600, 3600, true },
-            { ".lijekovi.txt.lijekovi-Cd4y0R", 0600, 3600, true },
-            { ".Baza.xml.lijekovi-Ef5z1S", 0644, 3600, false }, // not owner-only
-            { ".Baza.xml.lijekovi-Gh6a2T", 0600, -3600, false }, // newer than the start
-            { ".Baza.xml.recovery-20261210-143055", 0600, 3600, false }, // not the pattern
-        };
-        for (const Leftover &l : leftovers) {
+        const auto &leftovers = staleLeftovers();
+        for (const StaleLeftover &l : leftovers) {
             const QString path = dir.filePath(QLatin1String(l.name));
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -493,7 +480,7 @@ private slots:
         RegisterSession session(dir.path(), table, dialogue);
         QCOMPARE(session.lock(),
             locked ? RegisterSession::Access::Locked : RegisterSession::Access::Unlocked);
-        for (const Leftover &l : leftovers) {
+        for (const StaleLeftover &l : leftovers) {
             const QString path = dir.filePath(QLatin1String(l.name));
             QVERIFY2(QFileInfo::exists(path) != (locked && l.removed), l.name);
             if (QFileInfo::exists(path))

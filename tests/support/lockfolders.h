@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 namespace testsupport {
 
@@ -148,6 +149,29 @@ inline bool spoilLock(
         return false;
     data.close();
     return spoiler == LockSpoiler::FullDisk ? disk->fill() : disk->makeReadOnly();
+}
+
+// Files a start finds beside the register, with what the sweep of killed
+// saves' temporary files must do with each: only this program's pattern,
+// owner-only and older than the start, goes.
+struct StaleLeftover
+{
+    const char *name;
+    int mode;
+    qint64 age; // seconds; negative: written after the start
+    bool removed;
+};
+
+inline const std::vector<StaleLeftover> &staleLeftovers()
+{
+    static const std::vector<StaleLeftover> leftovers = {
+        { ".Baza.xml.lijekovi-Ab3x9Q", 0600, 3600, true },
+        { ".lijekovi.txt.lijekovi-Cd4y0R", 0600, 3600, true },
+        { ".Baza.xml.lijekovi-Ef5z1S", 0644, 3600, false }, // not owner-only
+        { ".Baza.xml.lijekovi-Gh6a2T", 0600, -3600, false }, // newer than the start
+        { ".Baza.xml.recovery-20261210-143055", 0600, 3600, false }, // not the pattern
+    };
+    return leftovers;
 }
 
 } // namespace testsupport
