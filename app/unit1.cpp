@@ -186,8 +186,6 @@ QString TForm1::recoveryFilePath() const { return m_session->paths().recoveryFil
 
 QString TForm1::journalFilePath() const { return m_session->journalFile(); }
 
-void TForm1::setRecoveryAllowed(bool allowed) { m_session->setRecoveryAllowed(allowed); }
-
 bool TForm1::lockRegister() { return m_session->lock() != RegisterSession::Access::Refused; }
 
 TForm1::~TForm1()

@@ -45,13 +45,9 @@ public:
     QString journalFilePath() const;
     // Takes the register's lock before FormCreate, saying through the
     // window's boxes what stands in its way; false when another copy holds
-    // the register and the program must end.
+    // the register and the program must end. Only a copy holding the lock
+    // recovers journals at start and writes the register's journal.
     bool lockRegister();
-    // Only the copy holding the register's lock recovers journals at start
-    // and writes the journal; a copy started without it keeps a journal
-    // under a name of its own, recovered by the next start that holds it.
-    // lockRegister() decides it for the program.
-    void setRecoveryAllowed(bool allowed);
 
     // Non-visual components.
     store::ClientDataSet *CDSetLijekovi = nullptr;
