@@ -25,8 +25,19 @@ waitfor() { # waitfor SECONDS COMMAND...
     while [ "$t" -gt 0 ]; do "$@" && return 0; sleep 1; t=$((t - 1)); done
     return 1
 }
-window() { xdotool search --name "$1" 2>/dev/null | head -n 1; }
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
 shown() { [ -n "$(window "$1")" ]; }
+press() { # title, keys...: a window just shown may refuse the focus for a moment
+    local id tries=0
+    id=$(window "$1")
+    shift
+    until xdotool windowfocus --sync "$id" 2>/dev/null; do
+        tries=$((tries + 1))
+        [ $tries -lt 50 ] || fail "the window never took the focus"
+        sleep 0.2
+    done
+    xdotool key "$@"
+}
 
 # A note the user keeps beside the register, there before the install.
 mkdir -p "$register"
@@ -44,10 +55,10 @@ echo "installed for the user: program, uninstaller, Start menu entry, desktop sh
 wine start /unix "$startmenu"
 waitfor 60 shown Pozdrav || fail "the program did not greet"
 [ -f "$register/.Baza.xml.lock" ] || fail "the program did not start in $register"
-xdotool windowfocus --sync "$(window Pozdrav)" key Return
+press Pozdrav Return
 waitfor 30 test -f "$register/Baza.xml" || fail "no Baza.xml in the working folder"
 waitfor 30 shown Tervalis || fail "no window"
-xdotool windowfocus --sync "$(window Tervalis)" key alt+F4
+press Tervalis alt+F4
 waitfor 30 test ! -e "$register/.Baza.xml.lock" || fail "the program did not end"
 grep -q '<DATAPACKET' "$register/Baza.xml" || fail "Baza.xml is not a register"
 echo "started in Documents\\Lijekovi, wrote Baza.xml there, closed"

@@ -54,10 +54,10 @@ control_centre() {
     echo "$((x + w / 2)) $((PANEL_TOP + y + h / 2))"
 }
 
-window() { # title: waits for it and prints its id
+window() { # title: waits for it to be shown and prints its id
     local deadline=$((SECONDS + WAIT)) id
     while [ $SECONDS -lt $deadline ]; do
-        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1)
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
         [ -n "$id" ] && {
             echo "$id"
             return 0
@@ -68,9 +68,15 @@ window() { # title: waits for it and prints its id
 }
 
 press() { # window, keys...
-    local id=$1
+    local id=$1 tries=0
     shift
-    xdotool windowfocus --sync "$id" key --delay 50 "$@"
+    # A window just shown may refuse the focus for a moment (BadMatch).
+    until xdotool windowfocus --sync "$id" 2>/dev/null; do
+        tries=$((tries + 1))
+        [ $tries -lt 50 ] || fail "window $id never took the focus"
+        sleep 0.2
+    done
+    xdotool key --delay 50 "$@"
 }
 
 click() { # window, control
